@@ -1,0 +1,72 @@
+#pragma once
+// The sound engine: tracks, voices, the 270 engine parameters, modulation, mixer and
+// effect slots.
+//
+// Threads: construction and `prepare` run on the user-interface thread (or the host's
+// set-up thread) and may allocate. `reset`, `noteEvent`, `polyPressure`, `controller` and
+// `renderSubBlock` run on the audio thread and never allocate or wait. Parameter values
+// are plain floats that the user-interface thread writes and the audio thread reads.
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "control/Param.h"
+#include "control/ParamLayout.h"
+
+namespace tarvo {
+
+// Per-MIDI-channel controller values fed to the modulation scalers.
+struct ChannelControls {
+    float pitchBend = 0.0f;  // -1..1
+    float modWheel = 0.0f;   // 0..1
+    float aftertouch = 0.0f; // 0..1
+};
+
+class BandSynth {
+public:
+    static constexpr int trackCount = 8;
+    static constexpr int midiChannelCount = 16;
+    // Engine hop: the resynthesis runs one inverse transform every this many samples.
+    static constexpr int hopSize = 64;
+
+    // User-interface thread; allocates. Defines the whole parameter table.
+    BandSynth();
+
+    ParamLayout layout;
+    std::vector<Param> params;
+    // Parameter indices that modulation slots can target, per track, and the global ones.
+    std::vector<int> modTargets;
+    std::array<std::vector<int>, trackCount> trackTargets;
+    std::vector<int> globalTargets;
+    // Indices of the parameters the host sees, in host order.
+    std::vector<int> hostParams;
+
+    // Written by the block loop before every sub-block loop.
+    double tempoBpm = 120.0;
+    double ppqPosition = 0.0;
+    bool transportRunning = false;
+    int32_t pendingHopSamples = 0;
+    std::array<ChannelControls, midiChannelCount> channelControls{};
+
+    // User-interface thread (host reset at a new rate); allocates.
+    void prepare(float sampleRate);
+    // Audio thread: silences voices and clears banks, reseeding from seed.
+    void reset(uint32_t seed);
+
+    // Audio thread. velocity > 0 is a note on, <= 0 a note off.
+    void noteEvent(int note, float velocity, int channel);
+    void polyPressure(float pressure, int note, int channel);
+    // code 0: pitch bend, 1: aftertouch, 1001: modulation wheel; others are ignored.
+    void controller(int code, float value, int channel);
+    // Renders `frames` (at most one hop) into outputs[channel][offset ...].
+    void renderSubBlock(float* const* outputs, int frames, int channelCount, int offset) noexcept;
+
+    Param& param(int index) { return params[static_cast<size_t>(index)]; }
+    const Param& param(int index) const { return params[static_cast<size_t>(index)]; }
+
+private:
+    float sampleRate_ = 0.0f;
+};
+
+} // namespace tarvo
