@@ -391,8 +391,15 @@ TEST_F(OmbrixTest, HostJumpsRelocateAndSmallErrorsAreAbsorbed) {
         double jump; // steps between the host and the sequencer at the second block
         bool relocates;
     };
-    const Case cases[] = {{2.0, true},   {0.6, true},   {-0.6, true}, {0.3, false},
-                          {0.25, false}, {-0.3, false}, {0.01, false}};
+    const Case cases[] = {{2.0, true},
+                          {0.6, true},
+                          {-0.6, true},
+                          {0.3, false},
+                          {0.25, false},
+                          {-0.3, false},
+                          {0.01, false},
+                          // a whole loop ahead but 0.3 behind within it
+                          {15.7, false}};
     const double n = stepsPer512;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.jump);
@@ -408,7 +415,7 @@ TEST_F(OmbrixTest, HostJumpsRelocateAndSmallErrorsAreAbsorbed) {
             expected = std::fmod(n + c.jump + 16.0, 16.0) + n;
         } else {
             // At most a quarter of the block's duration is made up in one block.
-            expected = 2 * n + std::clamp(c.jump, -n / 4, n / 4);
+            expected = 2 * n + std::clamp(std::remainder(c.jump, 16.0), -n / 4, n / 4);
         }
         EXPECT_NEAR(plugin.sequencer.clockSixteenths, expected, 1e-9);
     }
