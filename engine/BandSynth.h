@@ -62,6 +62,19 @@ public:
     // Renders `frames` (at most one hop) into outputs[channel][offset ...].
     void renderSubBlock(float* const* outputs, int frames, int channelCount, int offset) noexcept;
 
+    // ---- Event tap ----
+    // An optional observer of what the block loop hands to the engine; tests and diagnostics
+    // set it, the plug-in leaves it null. Called on the audio thread.
+    class EventTap {
+    public:
+        virtual ~EventTap() = default;
+        virtual void noteEvent(int note, float velocity, int channel) = 0;
+        virtual void polyPressure(float pressure, int note, int channel) = 0;
+        // Once per rendered sub-block, before the hop grid moves on.
+        virtual void subBlock(int frames, int offset) = 0;
+    };
+    EventTap* eventTap = nullptr;
+
     Param& param(int index) { return params[static_cast<size_t>(index)]; }
     const Param& param(int index) const { return params[static_cast<size_t>(index)]; }
 
