@@ -40,6 +40,8 @@ constexpr float stageTolerance = 0.00001f;
 constexpr int maxEnvelopePieces = 8;
 // Tempo at which "BPM Octave" is 0.
 constexpr float referenceBpm = 120.0f;
+// Slowest tempo the engine runs at (the lowest "BPM"); keeps "BPM Octave" finite.
+constexpr float minBpm = 1.0f;
 
 uint32_t nextRandom(uint32_t x) {
     return x * 1664525u + 1013904223u;
@@ -75,7 +77,7 @@ float ModSystem::sourceValue(const ModSourceState& state, int source) const noex
     if (source >= sourceLfo1 && source < sourceConstant)
         return state.lfos[static_cast<size_t>(source - sourceLfo1)].output;
     if (source == sourceConstant) return 1.0f;
-    if (source == sourceBpmOctave) return std::log2(bpm / referenceBpm);
+    if (source == sourceBpmOctave) return std::log2((bpm >= minBpm ? bpm : minBpm) / referenceBpm);
     if (source >= sourceNoiseWhite && source < sourceCount)
         return state.noises[static_cast<size_t>(source - sourceNoiseWhite)].value;
     return 0.0f;
