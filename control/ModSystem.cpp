@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "control/LfoBeatRates.h"
 #include "control/ParamLayout.h"
 #include "engine/BandSynth.h"
 
@@ -171,9 +172,10 @@ void ModSystem::advanceSources(ModSourceState& state, float seconds, float beats
         const float oldPhase = noteOn && retrigger ? 0.0f : lfo.phase;
         float ph;
         if (effective(base + lfoBeatsync) > 0.5f) {
-            const int b = std::clamp(truncToInt(effective(base + lfoBeatRate) + 0.1f), 0, beatRateCount - 1);
-            const double cyclesPerBeat = beatRateDenominator[static_cast<size_t>(b)] * 0.25 /
-                                         beatRateNumerator[static_cast<size_t>(b)];
+            const int b =
+                std::clamp(truncToInt(effective(base + lfoBeatRate) + 0.1f), 0, lfoBeatRateCount - 1);
+            // The value n/d means one cycle per n/d whole notes.
+            const double cyclesPerBeat = lfoBeatRateDenominators[b] * 0.25 / lfoBeatRateNumerators[b];
             if (!retrigger && beatPosition.has_value()) {
                 // Locked to the song position; kept in double until the whole cycles are gone.
                 double cycles = cyclesPerBeat * *beatPosition;

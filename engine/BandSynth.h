@@ -12,9 +12,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "control/ModSystem.h"
 #include "control/Param.h"
 #include "control/ParamLayout.h"
-#include "control/ModSystem.h"
 #include "control/TrackMixer.h"
 
 namespace tarvo {
