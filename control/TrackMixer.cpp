@@ -131,7 +131,8 @@ void processStereo(TrackStereo& stereo, const float* x, float* left, float* righ
 
 void djFilterBands(float* bands, float filter) noexcept {
     const int count = TrackMixer::bandCount;
-    const float f = bounded(filter / 100.0f, -1.0f, 1.0f);
+    // A filter value that is not a number leaves the spectrum alone.
+    const float f = std::isnan(filter) ? 0.0f : std::clamp(filter / 100.0f, -1.0f, 1.0f);
     if (f > filterDeadZone) {
         // High-pass: fade in over up to 20 bands above the cut, silence below it.
         const float c = 60.0f * f - 20.0f;
