@@ -8,11 +8,14 @@
 // are plain floats that the user-interface thread writes and the audio thread reads.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
+#include "control/ModSystem.h"
 #include "control/Param.h"
 #include "control/ParamLayout.h"
+#include "control/TrackMixer.h"
 
 namespace tarvo {
 
@@ -48,6 +51,25 @@ public:
     bool transportRunning = false;
     int32_t pendingHopSamples = 0;
     std::array<ChannelControls, midiChannelCount> channelControls{};
+
+    // ---- Modulation and track mixer ------------------------------------------------------
+    // Sources, routings and LFO shapes; the passes run on the audio thread once per hop.
+    ModSystem modSystem{*this};
+    // Channel strips, sends and meters; runs on the audio thread once per sub-block.
+    TrackMixer mixer{*this};
+    // Bit t mutes track t. The editor's Mute buttons and state loading write it, the mixer reads it.
+    std::atomic<int16_t> muteMask{0};
+    // The soloed track, or -1. Written like `muteMask`.
+    std::atomic<int16_t> soloTrack{-1};
+    // Peak meters of up to nine stereo output buses (left, right of bus 0, then bus 1 ...);
+    // the audio thread writes them while `metersOn`, the editor reads them.
+    std::array<std::atomic<float>, TrackMixer::meterChannelCount> meterLevel{};
+    // Set by the editor while it shows the meters.
+    std::atomic<bool> metersOn{false};
+    // Send buses 1 and 2 of one hop: left (64 frames) then right (64 frames); cleared at the
+    // start of every hop step, filled by the mixer, processed by the send effect slots.
+    std::array<std::array<float, 2 * TrackMixer::sendFrames>, TrackMixer::sendCount> sendBus{};
+    // ---- end of modulation and track mixer -----------------------------------------------
 
     // User-interface thread (host reset at a new rate); allocates.
     void prepare(float sampleRate);
