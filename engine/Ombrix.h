@@ -43,8 +43,7 @@ public:
     // Audio thread: queues one host MIDI message of the next block.
     void midiIn(const MidiMessage& message);
     // Audio thread: renders n frames into channelCount output channels (pairs per bus).
-    void processBlock(float* const* outputs, int channelCount, int frames,
-                      const HostTransport& transport) noexcept;
+    void processBlock(float* const* outputs, int channelCount, int frames, const HostTransport& transport) noexcept;
     // Any thread: "Main" for output bus 0, "Bus %d" for the others; empty for inputs.
     static std::string busName(bool isInput, int bus);
 
