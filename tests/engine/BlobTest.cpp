@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -45,6 +46,12 @@ template <typename Lists> float largestDifference(const Lists& a, const Lists& b
 
 float largestKnotDifference(const Blob& a, const Blob& b) {
     return std::max(largestDifference(a.timeWarps, b.timeWarps), largestDifference(a.freqWarps, b.freqWarps));
+}
+
+// Keeps the tests out of a user's folders when the binary runs outside ctest.
+void useTestHome() {
+    const auto home = std::filesystem::temp_directory_path() / "tarvo-test-home";
+    setenv("TARVO_HOME", home.c_str(), 0);
 }
 
 void writeFile(const std::filesystem::path& file, const Bytes& bytes) {
@@ -169,6 +176,7 @@ TEST(Blob, DeserializeRejectsBadData) {
 }
 
 TEST(Blob, RandomBytesLoadOnlyWhenWellFormedAndStayFinite) {
+    useTestHome();
     std::mt19937 random(7);
     const std::filesystem::path file = folderPath(Folder::Sounds) / "fuzz" / "random.blob";
     for (int trial = 0; trial < 200; ++trial) {
@@ -264,7 +272,10 @@ TEST(Blob, LocateInvertsThePlanePosition) {
 
 class BlobSlotTest : public ::testing::Test {
 protected:
-    void SetUp() override { std::filesystem::remove_all(folderPath(Folder::Sounds) / "slot-test"); }
+    void SetUp() override {
+        useTestHome();
+        std::filesystem::remove_all(folderPath(Folder::Sounds) / "slot-test");
+    }
 };
 
 TEST_F(BlobSlotTest, LoadsNamedFilesAndRejectsBadOnes) {
