@@ -120,7 +120,7 @@ void Distorter::bindParams(Param* first) {
 
 void Distorter::setSampleRate(float rate) {
     sampleRate = rate;
-    for (FxMath::Ramp* r : {&positiveSlope, &negativeSlope, &inverseGain}) r->unprime();
+    for (FxMath::Ramp* r : {&positiveSlope, &negativeSlope, &gainFactor}) r->unprime();
 }
 
 void Distorter::process(float* const* inputs, float* const* outputs, int frames) noexcept {
@@ -133,10 +133,11 @@ void Distorter::process(float* const* inputs, float* const* outputs, int frames)
     // Negative bias compresses the negative half-wave harder, positive bias the positive one.
     positiveSlope.aim(bias < 0.0f ? soft : hard, frames);
     negativeSlope.aim(bias < 0.0f ? hard : soft, frames);
-    inverseGain.aim(1.0f / c, frames);
+    // The gain itself glides, so a change is spread evenly over the block.
+    gainFactor.aim(c, frames);
 
     for (int i = 0; i < frames; ++i) {
-        const float pos = positiveSlope.next(), neg = negativeSlope.next(), inv = inverseGain.next();
+        const float pos = positiveSlope.next(), neg = negativeSlope.next(), inv = 1.0f / gainFactor.next();
         for (size_t ch = 0; ch < 2; ++ch) {
             const float x = inputs[ch][i];
             const float slope = x > 0.0f ? pos : neg;
@@ -144,7 +145,7 @@ void Distorter::process(float* const* inputs, float* const* outputs, int frames)
             outputs[ch][i] = softClip(smoothGain[ch] * x);
         }
     }
-    for (FxMath::Ramp* r : {&positiveSlope, &negativeSlope, &inverseGain}) r->finish();
+    for (FxMath::Ramp* r : {&positiveSlope, &negativeSlope, &gainFactor}) r->finish();
 }
 
 // ---------------------------------------------------------------------------------------

@@ -68,7 +68,7 @@ public:
     std::array<float, 2> smoothGain = {1.0f, 0.0f};
 
 private:
-    FxMath::Ramp positiveSlope, negativeSlope, inverseGain;
+    FxMath::Ramp positiveSlope, negativeSlope, gainFactor;
 };
 
 // "Stereo Fuzz": a band filter whose output drives an asymmetric clipper.
