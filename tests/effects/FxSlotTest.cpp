@@ -422,15 +422,21 @@ TEST_F(FxSlotFixture, ConcurrentTypeFlipsAndSwapsStaySafe) {
     std::atomic<bool> running{true};
     std::thread audio([&] {
         StereoBus s1(64), s2(64), m(64, 0.5f);
-        while (running.load()) runFxPass(slots, s1.ptr(), s2.ptr(), m.ptr(), 64, 120.0f, rate44);
+        while (running.load()) {
+            runFxPass(slots, s1.ptr(), s2.ptr(), m.ptr(), 64, 120.0f, rate44);
+            // Like a host, leave gaps between blocks.
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
+        }
     });
     std::mt19937 rng(7);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(400);
-    while (std::chrono::steady_clock::now() < end) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto elapsed = [&] { return std::chrono::steady_clock::now() - start; };
+    while (elapsed() < std::chrono::milliseconds(300) ||
+           (log.destroyed.load() < 4 && elapsed() < std::chrono::seconds(5))) {
         type(2).set(static_cast<float>(rng() % 2));
         if (rng() % 3 == 0) type(2).set(static_cast<float>(rng() % 2));
         swapFxUnits(slots, rate44, keep);
-        std::this_thread::sleep_for(std::chrono::microseconds(rng() % 200));
+        std::this_thread::sleep_for(std::chrono::microseconds(rng() % 2000));
     }
     running = false;
     audio.join();
