@@ -91,7 +91,9 @@ TEST(DrumSynth, CategoriesDifferInBrightnessAndLength) {
     const float cymbals = median(centroids[DrumCategory::Cymbal]);
     for (const auto& [category, values] : centroids) {
         SCOPED_TRACE(drumCategoryFolder(category));
-        if (category != DrumCategory::Kick) EXPECT_GT(median(values), kick);
+        if (category != DrumCategory::Kick) {
+            EXPECT_GT(median(values), kick);
+        }
         if (category != DrumCategory::Hihat && category != DrumCategory::Cymbal) {
             EXPECT_LT(median(values), hats);
             EXPECT_LT(median(values), cymbals);
