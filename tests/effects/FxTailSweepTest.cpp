@@ -107,6 +107,26 @@ TEST(FxTailSweep, StaysFiniteAndBoundedAtExtremes) {
     }
 }
 
+TEST(FxTailSweep, RunsAtTheLowestAndHighestRates) {
+    for (const UnitCase& u : units()) {
+        for (float sr : {8000.0f, 384000.0f}) {
+            for (float position : {0.0f, 1.0f}) {
+                for (int block : {1, 64}) {
+                    BoundUnit unit(u.create(), sr);
+                    unit.params[0].setNormalized(position);
+                    unit.params[1].setNormalized(position);
+                    Stereo audio = makeSignal(Signal::Noise, static_cast<size_t>(1.25f * sr), 6);
+                    unit.run(audio, block);
+                    const std::string what = u.name + " at " + std::to_string(static_cast<int>(sr)) +
+                                             " Hz, block " + std::to_string(block);
+                    expectFiniteAndBounded(audio, what);
+                    EXPECT_GT(testing::peak(audio), 1e-3f) << what;
+                }
+            }
+        }
+    }
+}
+
 TEST(FxTailSweep, ExtremeModulationStaysFiniteAndBounded) {
     // Modulation may carry a value past either end of its range.
     for (const UnitCase& u : units()) {
