@@ -15,21 +15,38 @@ struct Plans {
 };
 
 // FFTW's planner is not thread-safe; plans are made once per size, under one lock, and live
-// for the whole process. Executing a plan on other aligned buffers is thread-safe.
-Plans plansFor(int n) {
-    static std::mutex lock;
-    static std::map<int, Plans> made;
-    std::lock_guard<std::mutex> guard(lock);
-    Plans& p = made[n];
-    if (p.forward == nullptr) {
-        float* r = fftwf_alloc_real(static_cast<size_t>(n));
-        fftwf_complex* c = fftwf_alloc_complex(static_cast<size_t>(n / 2 + 1));
-        p.forward = fftwf_plan_dft_r2c_1d(n, r, c, FFTW_ESTIMATE);
-        p.backward = fftwf_plan_dft_c2r_1d(n, c, r, FFTW_ESTIMATE | FFTW_DESTROY_INPUT);
-        fftwf_free(c);
-        fftwf_free(r);
+// until the process ends. Executing a plan on other aligned buffers is thread-safe.
+class PlanCache {
+public:
+    ~PlanCache() {
+        for (auto& [n, p] : made) {
+            fftwf_destroy_plan(p.forward);
+            fftwf_destroy_plan(p.backward);
+        }
     }
-    return p;
+
+    Plans get(int n) {
+        std::lock_guard<std::mutex> guard(lock);
+        Plans& p = made[n];
+        if (p.forward == nullptr) {
+            float* r = fftwf_alloc_real(static_cast<size_t>(n));
+            fftwf_complex* c = fftwf_alloc_complex(static_cast<size_t>(n / 2 + 1));
+            p.forward = fftwf_plan_dft_r2c_1d(n, r, c, FFTW_ESTIMATE);
+            p.backward = fftwf_plan_dft_c2r_1d(n, c, r, FFTW_ESTIMATE | FFTW_DESTROY_INPUT);
+            fftwf_free(c);
+            fftwf_free(r);
+        }
+        return p;
+    }
+
+private:
+    std::mutex lock;
+    std::map<int, Plans> made;
+};
+
+Plans plansFor(int n) {
+    static PlanCache cache;
+    return cache.get(n);
 }
 
 } // namespace
