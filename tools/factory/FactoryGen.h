@@ -1,0 +1,32 @@
+#pragma once
+// The parts of the factory content generator: the sound library and the presets.
+// Build-time tool; allocates freely.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "analysis/DrumSynth.h"
+#include "engine/Blob.h"
+#include "persistence/Folders.h"
+
+namespace tarvo::factory {
+
+// One file of the content, before it is embedded.
+struct GeneratedFile {
+    Folder folder;
+    std::string path; // relative to the folder, "/"-separated
+    std::vector<uint8_t> bytes;
+};
+
+// One analysed factory sound.
+struct FactorySound {
+    const DrumRecipe* recipe;
+    std::string path; // "Factory/<Category>/<name>.blob", relative to the sounds folder
+    Blob blob;
+};
+
+// Renders every factory recipe and analyses it into a Blob.
+std::vector<FactorySound> buildFactorySounds();
+
+} // namespace tarvo::factory
