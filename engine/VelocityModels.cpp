@@ -2,32 +2,24 @@
 
 #include <cstddef>
 
+#include "engine/VelocityModelTable.h"
+
 namespace tarvo {
 
 namespace {
 
-// A layer that changes nothing: unit band gains, a time remap that reads the plane position
-// itself (point j at 96 / 20 j frames) and zero frequency offsets.
-constexpr VelocityModel::Layer neutralLayer() {
-    VelocityModel::Layer layer{};
-    for (int i = 0; i < VelocityModel::bandGainPoints; ++i) layer[i] = 1.0f;
-    constexpr float framesPerPoint = 96.0f / VelocityModel::timeRemapPoints;
-    for (int row = 0; row < 7; ++row)
-        for (int j = 0; j < VelocityModel::timeRemapPoints; ++j)
-            layer[VelocityModel::timeRemapStart + VelocityModel::timeRemapPoints * row + j] =
-                framesPerPoint * static_cast<float>(j);
-    return layer;
-}
-
-constexpr VelocityModel neutralModel(const char* name) {
+constexpr VelocityModel modelFromTable(const char* name, int m) {
     VelocityModel model{name, {}};
-    for (auto& layer : model.layers) layer = neutralLayer();
+    for (size_t l = 0; l < VelocityModel::layerCount; ++l)
+        for (size_t i = 0; i < VelocityModel::layerSize; ++i)
+            model.layers[l][i] = velocity_data::table[m][l][i];
     return model;
 }
 
 constexpr std::array<VelocityModel, velocityModelCount> models = {
-    neutralModel("Kick"),       neutralModel("Snare"), neutralModel("Tom"),   neutralModel("Hihat Closed"),
-    neutralModel("Hihat Open"), neutralModel("Crash"), neutralModel("Piano"),
+    modelFromTable("Kick", 0),         modelFromTable("Snare", 1),      modelFromTable("Tom", 2),
+    modelFromTable("Hihat Closed", 3), modelFromTable("Hihat Open", 4), modelFromTable("Crash", 5),
+    modelFromTable("Piano", 6),
 };
 
 } // namespace
