@@ -115,8 +115,14 @@ void BandSynth::polyPressure(float pressure, int note, int channel) {
 void BandSynth::synthesizeTrackHop(int t, float hopSeconds, float hopBeats,
                                    std::optional<double> position) noexcept {
     Track& track = tracks[static_cast<size_t>(t)];
-    // With both slots emptied every voice of the track is dropped.
-    if (track.voicesInUse > 0 && bothSlotsAbsent(track)) track.voicesInUse = 0;
+    // With both slots emptied every voice of the track is dropped. The dropped voices are
+    // freed too: left held, they would come back to life when a later note raised
+    // `voicesInUse` over them again.
+    if (track.voicesInUse > 0 && bothSlotsAbsent(track)) {
+        for (int v = 0; v < track.voicesInUse; ++v)
+            track.voices[static_cast<size_t>(v)].state = Voice::stateFree;
+        track.voicesInUse = 0;
+    }
 
     int active = 0;
     bool accumulating = false;
