@@ -118,6 +118,16 @@ void BandSynth::renderSubBlock(float* const* outputs, int frames, int channelCou
             for (int t = 0; t < trackCount; ++t) synthesizeTrackHop(t, hopSeconds, hopBeats, position);
         }
 
+        // Effects: the sends return into Main, then the main chain runs on Main in place.
+        float* const mainLeft = outputs[0];
+        float* const mainRight = outputs[1 % channelCount];
+        if (m > 0 && ready && mainLeft != nullptr && mainRight != nullptr) {
+            float* const send1[2] = {sendBus[0].data(), sendBus[0].data() + TrackMixer::sendFrames};
+            float* const send2[2] = {sendBus[1].data(), sendBus[1].data() + TrackMixer::sendFrames};
+            float* const mainBus[2] = {mainLeft + offset + done, mainRight + offset + done};
+            runFxPass(fxSlots, send1, send2, mainBus, m, static_cast<float>(tempoBpm), sampleRate_);
+        }
+
         done += m;
         pendingHopSamples = newHop ? hopSize : pending - m;
     }

@@ -442,6 +442,25 @@ TEST_F(BandSynthTest, PerVoiceModulationOfTheLevelHoldsForEveryBlockSize) {
     }
 }
 
+TEST_F(BandSynthTest, MainEffectSlotsProcessTheMix) {
+    auto renderWithMainGain = [&](bool on) {
+        engine = std::make_unique<BandSynth>();
+        engine->prepare(rate);
+        for (int s = 0; s < FxSlot::slotCount; ++s)
+            synth().param(synth().layout.fxSlotBase[static_cast<size_t>(s)] + fxPower).set(0);
+        const int main1 = synth().layout.fxSlotBase[FxSlot::firstMainSlot];
+        synth().param(main1 + fxPower).set(on ? 1.0f : 0.0f);
+        swapFxUnits(synth().fxSlots, rate, synth().keepFxParamValues);
+        loadClearedBlob(0);
+        synth().noteEvent(baseNote, 1.0f, 0);
+        return render(static_cast<int>(rate / 2), 100);
+    };
+    const Render dry = renderWithMainGain(false);
+    const Render processed = renderWithMainGain(true);
+    EXPECT_GT(dry.peak(), 0.0f);
+    EXPECT_NE(dry.left, processed.left);
+}
+
 TEST_F(BandSynthTest, OutputsStayFiniteForExtremeParameters) {
     // Per case, each parameter goes to its lowest (0), highest (1) or a random end.
     const char* cases[] = {"lowest", "highest", "alternate", "random"};
@@ -456,6 +475,7 @@ TEST_F(BandSynthTest, OutputsStayFiniteForExtremeParameters) {
             p.set(high ? p.highest() : p.lowest());
             ++k;
         }
+        swapFxUnits(synth().fxSlots, rate, synth().keepFxParamValues);
         for (int t = 0; t < BandSynth::trackCount; ++t) {
             TrackBlobs& blobs = track(t).blobs;
             blobs.slotA.working.clear();
@@ -484,6 +504,8 @@ TEST(BandSynthAudioThread, PlayingEveryVoiceNeverAllocates) {
         blobs.publish();
         synth.param(synth.layout.trackBase[static_cast<size_t>(t)] + trackPolyphony).set(4);
     }
+    // The default effect units run in every block too.
+    swapFxUnits(synth.fxSlots, rate, synth.keepFxParamValues);
     constexpr int channels = 4, block = 256;
     std::vector<float> buffer(channels * block);
     float* outputs[channels];
