@@ -27,12 +27,13 @@ constexpr int firstPowerBand = 50;
 // every kernel resolves its band.
 constexpr std::array<int, analysisBandCount> kernelLengths = {
     31, 30, 28, 27, 25, 24, 23, 21, 20, 19, 18, 17, 16, 15, 15, 14, 13, 12, 12, 11, 11, 10, 10, 9, 9, 8, 8,
-    7,  7,  7,  6,  6,  6,  5,  5,  5,  5,  4,  4,  4,  4,  4,  3,  3,  3,  3,  3,  3,  3,  3,  2,  2, 2,
-    2,  2,  2,  2,  2,  2,  2,  2,  2,  1,  1,  1,  1,  1,  1,  1,  1,  1,  1,  1,  1,  1,  1,  1,  1};
+    7,  7,  7,  6,  6,  6,  5,  5,  5,  5,  4,  4,  4,  4,  4,  3,  3,  3,  3,  3,  3,  3,  3,  2, 2, 2, 2,
+    2,  2,  2,  2,  2,  2,  2,  2,  1,  1,  1,  1,  1,  1,  1,  1,  1,  1,  1,  1,  1,  1,  1,  1, 1, 1};
 
 // Record lengths in bandPowerWeights for bands 50 to 79 (start bin, gain and bin weights).
 constexpr std::array<int, analysisBandCount - firstPowerBand> powerRecordLengths = {
-    9, 10, 9, 10, 11, 11, 12, 12, 12, 13, 14, 15, 15, 15, 17, 18, 18, 19, 20, 21, 23, 23, 25, 26, 28, 29, 31, 32, 34, 31};
+    9,  10, 9,  10, 11, 11, 12, 12, 12, 13, 14, 15, 15, 15, 17,
+    18, 18, 19, 20, 21, 23, 23, 25, 26, 28, 29, 31, 32, 34, 31};
 
 // Resolution of the tabulated window response, in steps per bin.
 constexpr int responseStepsPerBin = 64;
@@ -178,7 +179,8 @@ void designBinWeights(BandDesign& band, int bandIndex, const WindowResponse& w, 
     }
     const bool hasKernel = band.kernelLength > 1;
     const double reach = fc + 8.0 * binHz;
-    const double step = hasKernel ? std::min(frameRateHz / band.kernelLength / 8.0, binHz / 8.0) : binHz / 8.0;
+    const double step =
+        hasKernel ? std::min(frameRateHz / band.kernelLength / 8.0, binHz / 8.0) : binHz / 8.0;
     std::vector<double> ata(static_cast<size_t>(weightCount * weightCount), 0.0);
     std::vector<double> atb(static_cast<size_t>(weightCount), 0.0);
     std::vector<double> basis(static_cast<size_t>(weightCount));
@@ -277,8 +279,8 @@ AnalysisTables designAnalysisTables() {
         designBinWeights(band, b, response, t.binWeightCount[b] - 1);
         if (b >= firstPowerBand) {
             t.powerWeightCount[b] = powerRecordLengths[b - firstPowerBand];
-            band.complexShare = complexShareAtBand50 * (analysisBandCount - 1 - b) /
-                                (analysisBandCount - 1 - firstPowerBand);
+            band.complexShare =
+                complexShareAtBand50 * (analysisBandCount - 1 - b) / (analysisBandCount - 1 - firstPowerBand);
             designPowerWeights(band, b, response, t.powerWeightCount[b] - 2);
         }
     }
@@ -292,7 +294,8 @@ AnalysisTables designAnalysisTables() {
         const double binScale = hasPower ? 1.0 : std::sqrt(gains[b]);
         t.binWeightOffset[b] = static_cast<int>(t.bandBinWeights.size());
         t.bandBinWeights.push_back(static_cast<float>(band.startBin));
-        for (double weight : band.binWeights) t.bandBinWeights.push_back(static_cast<float>(weight * binScale));
+        for (double weight : band.binWeights)
+            t.bandBinWeights.push_back(static_cast<float>(weight * binScale));
 
         t.kernelLength[b] = band.kernelLength;
         t.kernelOffset[b] = static_cast<int>(t.bandKernels.size() / 2);
@@ -306,7 +309,8 @@ AnalysisTables designAnalysisTables() {
         if (hasPower) {
             t.bandPowerWeights.push_back(static_cast<float>(band.powerStart));
             t.bandPowerWeights.push_back(static_cast<float>(band.complexShare * gains[b]));
-            for (double weight : band.powerWeights) t.bandPowerWeights.push_back(static_cast<float>(weight * gains[b]));
+            for (double weight : band.powerWeights)
+                t.bandPowerWeights.push_back(static_cast<float>(weight * gains[b]));
         }
     }
     return t;
