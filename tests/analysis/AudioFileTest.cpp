@@ -60,7 +60,7 @@ Bytes floatBytes(std::initializer_list<float> values, bool big) {
 }
 
 // A WAV file built field by field, so that each header field can be made wrong on its own.
-struct WavSpec {
+struct WavLayout {
     uint16_t tag = 1;
     uint16_t channels = 1;
     uint32_t rate = 44100;
@@ -75,7 +75,7 @@ struct WavSpec {
     bool dataBeforeFmt = false;
 };
 
-Bytes makeWav(const WavSpec& s) {
+Bytes makeWav(const WavLayout& s) {
     Bytes fmt;
     put16(fmt, s.tag, false);
     put16(fmt, s.channels, false);
@@ -119,7 +119,7 @@ Bytes extended(uint32_t value) {
     return b;
 }
 
-struct AiffSpec {
+struct AiffLayout {
     const char* kind = "AIFF";
     int16_t channels = 1;
     uint32_t frames = 0;
@@ -130,7 +130,7 @@ struct AiffSpec {
     uint32_t dataOffset = 0;
 };
 
-Bytes makeAiff(const AiffSpec& s) {
+Bytes makeAiff(const AiffLayout& s) {
     Bytes comm;
     put16(comm, static_cast<uint16_t>(s.channels), true);
     put32(comm, s.frames, true);
@@ -179,8 +179,8 @@ TEST_P(DecodeSamples, ConvertsEverySampleToFloat) {
     }
 }
 
-WavSpec wav(uint16_t tag, uint16_t bits, Bytes data, uint16_t channels = 1) {
-    WavSpec s;
+WavLayout wav(uint16_t tag, uint16_t bits, Bytes data, uint16_t channels = 1) {
+    WavLayout s;
     s.tag = tag;
     s.bits = bits;
     s.channels = channels;
@@ -188,8 +188,8 @@ WavSpec wav(uint16_t tag, uint16_t bits, Bytes data, uint16_t channels = 1) {
     return s;
 }
 
-AiffSpec aiff(const char* kind, uint16_t bits, uint32_t frames, Bytes data, int16_t channels = 1) {
-    AiffSpec s;
+AiffLayout aiff(const char* kind, uint16_t bits, uint32_t frames, Bytes data, int16_t channels = 1) {
+    AiffLayout s;
     s.kind = kind;
     s.bits = bits;
     s.frames = frames;
@@ -199,15 +199,15 @@ AiffSpec aiff(const char* kind, uint16_t bits, uint32_t frames, Bytes data, int1
 }
 
 std::vector<DecodeCase> decodeCases() {
-    WavSpec extensibleFloat = wav(65534, 32, floatBytes({0.25f, -0.75f}, false));
+    WavLayout extensibleFloat = wav(65534, 32, floatBytes({0.25f, -0.75f}, false));
     extensibleFloat.subFormat = 3;
-    WavSpec at12k = wav(1, 16, {0x00, 0x40});
+    WavLayout at12k = wav(1, 16, {0x00, 0x40});
     at12k.rate = 12000;
-    AiffSpec at48k = aiff("AIFF", 16, 1, {0x40, 0x00});
+    AiffLayout at48k = aiff("AIFF", 16, 1, {0x40, 0x00});
     at48k.rate = 48000;
-    AiffSpec withOffset = aiff("AIFF", 16, 1, {0x40, 0x00});
+    AiffLayout withOffset = aiff("AIFF", 16, 1, {0x40, 0x00});
     withOffset.dataOffset = 4;
-    WavSpec dataFirst = wav(1, 16, {0xff, 0x7f});
+    WavLayout dataFirst = wav(1, 16, {0xff, 0x7f});
     dataFirst.dataBeforeFmt = true;
     return {
         // WAV 8-bit samples are unsigned: 128 is silence.
@@ -259,7 +259,7 @@ INSTANTIATE_TEST_SUITE_P(AudioFile, DecodeSamples, testing::ValuesIn(decodeCases
 TEST(AudioFile, AiffRateTableIsMatchedExactly) {
     for (uint32_t rate : {8000u, 11025u, 16000u, 22050u, 32000u, 37800u, 44056u, 44100u, 47250u, 48000u,
                           50000u, 50400u, 88200u, 96000u, 176400u, 192000u, 352800u, 2822400u, 5644800u}) {
-        AiffSpec s = aiff("AIFF", 16, 1, {0, 0});
+        AiffLayout s = aiff("AIFF", 16, 1, {0, 0});
         s.rate = rate;
         AudioFileData data;
         std::string message;
@@ -269,7 +269,7 @@ TEST(AudioFile, AiffRateTableIsMatchedExactly) {
 }
 
 TEST(AudioFile, KeepsIxmlChunk) {
-    WavSpec s = wav(1, 16, {0, 0});
+    WavLayout s = wav(1, 16, {0, 0});
     s.ixml = "<BWFXML>take</BWFXML>";
     AudioFileData data;
     std::string message;
@@ -316,23 +316,23 @@ std::vector<RefusalCase> refusalCases() {
         "ERROR: this WAV file seems to be an invalid number of channels (or corrupted?)";
     const std::string aiffMetadata = "ERROR: the metadatafor this file doesn't seem right";
 
-    WavSpec notWave = wav(1, 16, {0, 0});
+    WavLayout notWave = wav(1, 16, {0, 0});
     notWave.kind = "WAVX";
-    WavSpec badRate = wav(1, 16, {0, 0});
+    WavLayout badRate = wav(1, 16, {0, 0});
     badRate.bytesPerSecond = 1234;
-    WavSpec badAlign = wav(1, 16, {0, 0});
+    WavLayout badAlign = wav(1, 16, {0, 0});
     badAlign.blockAlign = 4;
-    WavSpec moreData = wav(1, 16, {0, 0, 0, 0});
+    WavLayout moreData = wav(1, 16, {0, 0, 0, 0});
     moreData.dataSizeClaim = 6;
-    WavSpec gigabytes = wav(1, 16, {0, 0, 0, 0});
+    WavLayout gigabytes = wav(1, 16, {0, 0, 0, 0});
     gigabytes.dataSizeClaim = 0xfffffff0;
-    WavSpec wideChannels = wav(1, 8, {0}, 129);
-    AiffSpec aiffGigabytes = aiff("AIFF", 16, 0x7ffffff0u, {0, 0});
-    AiffSpec aiffTruncated = aiff("AIFF", 16, 4, {0, 0, 0, 0});
-    AiffSpec badSsnd = aiff("AIFF", 16, 1, {0, 0});
+    WavLayout wideChannels = wav(1, 8, {0}, 129);
+    AiffLayout aiffGigabytes = aiff("AIFF", 16, 0x7ffffff0u, {0, 0});
+    AiffLayout aiffTruncated = aiff("AIFF", 16, 4, {0, 0, 0, 0});
+    AiffLayout badSsnd = aiff("AIFF", 16, 1, {0, 0});
     badSsnd.ssndSizeClaim = 100;
-    AiffSpec badKind = aiff("AIFX", 16, 1, {0, 0});
-    AiffSpec at12k = aiff("AIFF", 16, 1, {0, 0});
+    AiffLayout badKind = aiff("AIFX", 16, 1, {0, 0});
+    AiffLayout at12k = aiff("AIFF", 16, 1, {0, 0});
     at12k.rate = 12000;
 
     Bytes riffOnly;
@@ -468,7 +468,7 @@ TEST_F(AudioFileOnDisk, RefusalsPrintOneLineAndReportRateMinusOne) {
         Bytes bytes;
         std::string printed; // empty: nothing printed
     };
-    WavSpec gigabytes = wav(1, 16, {0, 0});
+    WavLayout gigabytes = wav(1, 16, {0, 0});
     gigabytes.dataSizeClaim = 0xfffffffe;
     const Case cases[] = {
         {"empty.wav", {}, ""},
