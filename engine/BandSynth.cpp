@@ -24,13 +24,10 @@ void BandSynth::prepare(float sampleRate) {
     modSystem.bpm = static_cast<float>(startTempoBpm);
     ppqPosition = startPpqPosition;
     transportRunning = false;
-    if (!tables.prepare(sampleRate)) {
-        // An unusable rate leaves the engine unprepared: it renders silence.
-        sampleRate_ = 0.0f;
-        tables.binCount = 0;
-    } else {
-        sampleRate_ = sampleRate;
-    }
+    // An unusable rate leaves the engine unprepared: it renders silence.
+    const bool usable = tables.prepare(sampleRate);
+    if (!usable) tables.binCount = 0;
+    sampleRate_.store(0.0f, std::memory_order_release);
     for (Track& track : tracks) {
         track.resynth.prepare(tables);
         track.resynth.setShelf(sampleRate, ResynthBank::trackShelfHz, ResynthBank::trackShelfGain);
@@ -41,8 +38,10 @@ void BandSynth::prepare(float sampleRate) {
             voice.clearBins();
         }
     }
-    mixer.prepare(sampleRate_ > 0.0f ? sampleRate_ : sampleRate);
+    mixer.prepare(sampleRate);
     reset(preparationResetSeed);
+    // Published last, so the idle tick installs effect units only for a finished preparation.
+    sampleRate_.store(usable ? sampleRate : 0.0f, std::memory_order_release);
 }
 
 void BandSynth::reset(uint32_t seed) {
@@ -86,7 +85,7 @@ void BandSynth::renderSubBlock(float* const* outputs, int frames, int channelCou
             std::memset(outputs[c] + offset, 0, sizeof(float) * static_cast<size_t>(frames));
 
     const bool ready = prepared();
-    const float hopSeconds = ready ? static_cast<float>(hopSize) / sampleRate_ : 0.0f;
+    const float hopSeconds = ready ? static_cast<float>(hopSize) / sampleRate() : 0.0f;
     const float hopBeats = hopSeconds * static_cast<float>(tempoBpm) / 60.0f;
     const std::optional<double> position =
         transportRunning ? std::optional<double>(ppqPosition) : std::nullopt;
@@ -125,7 +124,7 @@ void BandSynth::renderSubBlock(float* const* outputs, int frames, int channelCou
             float* const send1[2] = {sendBus[0].data(), sendBus[0].data() + TrackMixer::sendFrames};
             float* const send2[2] = {sendBus[1].data(), sendBus[1].data() + TrackMixer::sendFrames};
             float* const mainBus[2] = {mainLeft + offset + done, mainRight + offset + done};
-            runFxPass(fxSlots, send1, send2, mainBus, m, static_cast<float>(tempoBpm), sampleRate_);
+            runFxPass(fxSlots, send1, send2, mainBus, m, static_cast<float>(tempoBpm), sampleRate());
         }
 
         done += m;

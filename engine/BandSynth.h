@@ -124,7 +124,7 @@ public:
     // A track's mono signal of one step, then its left and right strip output.
     std::array<float, 3 * hopSize> trackScratch{};
 
-    float sampleRate() const { return sampleRate_; }
+    float sampleRate() const { return sampleRate_.load(std::memory_order_acquire); }
     // Whether `prepare` has set the engine up for a usable rate; nothing sounds before.
     bool prepared() const { return tables.binCount > 0; }
     // Audio thread: the effective value of offset `which` in track t's parameter block.
@@ -143,7 +143,8 @@ private:
     bool synthesizeVoice(int t, int v, float hopSeconds, float hopBeats, std::optional<double> position,
                          bool& accumulating) noexcept;
 
-    float sampleRate_ = 0.0f;
+    // Written by `prepare`, read by the audio thread and by the idle tick (effect swaps).
+    std::atomic<float> sampleRate_{0.0f};
     // Per-bin work arrays shared by the voices one after the other.
     HopFeatures features_{};
     std::array<float, maxBinCount> amp_{}, noiseFrac_{}, tonalWeight_{}, couplingWeight_{}, freqEst_{},

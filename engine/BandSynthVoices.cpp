@@ -213,7 +213,7 @@ bool BandSynth::synthesizeVoice(int t, int v, float hopSeconds, float hopBeats,
     do {
         float* frame = voice.frames[static_cast<size_t>(voice.frameIndex)].data();
         float* bands = frame + 1;
-        const float rate = playbackRate(voice.reader.lastPos(), timescale, sampleRate_);
+        const float rate = playbackRate(voice.reader.lastPos(), timescale, sampleRate());
         voice.reader.renderFrame(rate, controls, tailNoise, bands);
         if (relGain != 1.0f || voice.damping > 0.0f) {
             // Damping dulls high bands faster than low ones.

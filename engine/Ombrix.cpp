@@ -223,4 +223,9 @@ std::string Ombrix::busName(bool isInput, int bus) {
 
 void Ombrix::paramChanged() {}
 
+void Ombrix::idleTick() {
+    swapFxUnits(engine.fxSlots, engine.sampleRate(), engine.keepFxParamValues);
+    for (Track& track : engine.tracks) track.blobs.publish();
+}
+
 } // namespace tarvo
