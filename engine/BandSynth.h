@@ -16,6 +16,7 @@
 #include "control/Param.h"
 #include "control/ParamLayout.h"
 #include "control/TrackMixer.h"
+#include "effects/FxSlot.h"
 
 namespace tarvo {
 
@@ -96,6 +97,15 @@ public:
         virtual void subBlock(int frames, int offset) = 0;
     };
     EventTap* eventTap = nullptr;
+    // ---- Effect slots ------------------------------------------------------------------
+    // Send 1, Send 2, Main 1, Main 2. Construction defines each slot's parameters with
+    // `defineFxSlot`; the idle tick runs `swapFxUnits`; the renderer runs `runFxPass` after
+    // the mixer. See effects/FxSlot.h for the hand-over between the two threads.
+    FxSlots fxSlots;
+    // Set by the state loader after it has restored parameter values, so the next swaps
+    // keep the loaded unit parameter values; cleared by the swap routine.
+    std::atomic<uint8_t> keepFxParamValues{0};
+    // ---- End of effect slots -----------------------------------------------------------
 
     Param& param(int index) { return params[static_cast<size_t>(index)]; }
     const Param& param(int index) const { return params[static_cast<size_t>(index)]; }
