@@ -12,11 +12,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "control/Curve.h"
 #include "control/ModSystem.h"
 #include "control/Param.h"
 #include "control/ParamLayout.h"
 #include "control/TrackMixer.h"
 #include "effects/FxSlot.h"
+#include "engine/BlobSlots.h"
 
 namespace tarvo {
 
@@ -71,6 +73,21 @@ public:
     // start of every hop step, filled by the mixer, processed by the send effect slots.
     std::array<std::array<float, 2 * TrackMixer::sendFrames>, TrackMixer::sendCount> sendBus{};
     // ---- end of modulation and track mixer -----------------------------------------------
+
+    // ---- Track sounds and velocity curves ------------------------------------------------
+    // Slots A and B of every track: the user-interface thread edits and loads the working
+    // Blobs, the idle tick publishes them to the audio thread (engine/BlobSlots.h).
+    std::array<TrackBlobs, trackCount> trackBlobs;
+    // Each track's "Velocity Curve", edited like the LFO shapes (see Curve); a new track's
+    // curve is the straight line from (0, 0) to (1, 1).
+    std::array<Curve, trackCount> velocityCurves = straightVelocityCurves();
+    static std::array<Curve, trackCount> straightVelocityCurves() {
+        static constexpr CurvePoint line[] = {{0.0f, 0.0f, 0.0f}, {1.0f, 1.0f, 0.0f}};
+        std::array<Curve, trackCount> curves;
+        for (Curve& curve : curves) curve.setPoints(line, 2);
+        return curves;
+    }
+    // ---- end of track sounds and velocity curves -----------------------------------------
 
     // User-interface thread (host reset at a new rate); allocates.
     void prepare(float sampleRate);
