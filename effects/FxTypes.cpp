@@ -1,22 +1,12 @@
 #include "effects/FxTypes.h"
 
+#include "effects/ChorusDelay.h"
 #include "effects/Compressors.h"
 #include "effects/Distortion.h"
-#include "effects/FxUnitIo.h"
+#include "effects/PlateSpring.h"
+#include "effects/RoomReverbs.h"
 
 namespace tarvo {
-
-void FxPending::bindParams(Param* first) {
-    for (int i = 0; i < 2; ++i) {
-        const FxParamSpec& s = specs_[i];
-        first[i].init(s.shape, s.min, s.max, s.curve, s.format, s.name, s.defaultValue, false, nullptr);
-    }
-    FxBase::bindParams(first);
-}
-
-void FxPending::process(float* const* inputs, float* const* outputs, int frames) noexcept {
-    passThrough(inputs, outputs, frames);
-}
 
 namespace {
 
@@ -29,23 +19,15 @@ FxTypeList makeList(std::initializer_list<const FxBase*> prototypes) {
     return list;
 }
 
-// Shared parameter definitions of the stand-ins.
-constexpr FxParamSpec length100{Param::Linear, 0, 100, 0, "%.0f", "Length", 50};
-constexpr FxParamSpec color100{Param::Linear, 0, 100, 0, "%.0f", "Color", 50};
-
 } // namespace
 
 const FxTypeList& sendFxTypes() {
-    static const FxPending chorus("Chorus", {Param::Exponential, 1, 100, 0, "%.1f cent", "Depth", 10},
-                                  {Param::PowerCurve, 0.5f, 10, 2, "%.2f Hz", "Rate", 2});
-    static const FxPending diffuser("Diffuser", length100,
-                                    {Param::PowerCurve, 0, 300, 2, "%.0f ms", "Pre-delay", 10});
-    static const FxPending plate("Plate Reverb", length100,
-                                 {Param::Linear, 0, 100, 0, "%.0f", "Brightness", 50});
-    static const FxPending room("Room Reverb", length100, color100);
-    static const FxPending spring("Spring Reverb", length100, color100);
-    static const FxPending delay("Tempo Delay", {Param::Linear, 1, 8, 0, "%.1f", "Length", 2.7f},
-                                 {Param::Linear, 0, 100, 0, "%.0f%%", "Feedback", 50});
+    static const FxChorus chorus;
+    static const ReverbDiffuser diffuser;
+    static const ReverbPlate plate;
+    static const ReverbHall room;
+    static const ReverbSpring spring;
+    static const FxTempoDelay delay;
     static const ParaCompress compressor;
     static const ParaDist fuzz;
     static const FxTypeList list =

@@ -502,5 +502,17 @@ TEST(FxSlotLists, NamesMatchThePrototypes) {
     EXPECT_EQ(std::vector<std::string>(mainFxTypes().names.begin(), mainFxTypes().names.end()), main);
 }
 
+// Unit parameters belong to the instrument, never to the host: a swap must not expose them.
+TEST(FxSlotLists, UnitParametersStayHiddenFromTheHost) {
+    for (const FxTypeList* list : {&sendFxTypes(), &mainFxTypes()})
+        for (const FxBase* prototype : list->prototypes) {
+            std::unique_ptr<FxBase> unit(prototype->create());
+            Param pair[2];
+            unit->bindParams(pair);
+            EXPECT_EQ(pair[0].hostIndex, -1) << unit->name();
+            EXPECT_EQ(pair[1].hostIndex, -1) << unit->name();
+        }
+}
+
 } // namespace
 } // namespace tarvo
