@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/Ombrix.h"
@@ -369,6 +372,42 @@ TEST_F(StateChunkTest, LoadedSoundsReachTheAudioThreadOnlyThroughPublication) {
     EXPECT_TRUE(slotA.publish());
     EXPECT_EQ(slotA.acquire().version, slotA.working.version);
     EXPECT_NEAR(slotA.acquire().timeWarps[3][10], slot(*source, 0, 0).timeWarps[3][10], 0.001f);
+}
+
+// Host state loads arrive on another thread while blocks render: the renderer must keep going
+// and produce finite output whatever moment a load lands in.
+TEST_F(StateChunkTest, LoadingWhileAudioRunsKeepsRendering) {
+    const Bytes chunks[] = {saveState(*source), compactChunk()};
+    auto target = makePlugin();
+    target->reset(44100.0f);
+    std::atomic<bool> done{false};
+    std::atomic<bool> finite{true};
+    std::atomic<int> blocks{0};
+    std::thread audio([&] {
+        constexpr int frames = 256;
+        std::vector<float> left(frames), right(frames);
+        float* outputs[] = {left.data(), right.data()};
+        HostTransport transport;
+        transport.playing = true;
+        while (!done.load()) {
+            target->processBlock(outputs, 2, frames, transport);
+            for (int i = 0; i < frames; ++i)
+                if (!std::isfinite(left[static_cast<size_t>(i)]) ||
+                    !std::isfinite(right[static_cast<size_t>(i)]))
+                    finite = false;
+            transport.ppqPosition += frames / 44100.0 * 2.0;
+            ++blocks;
+        }
+    });
+    for (int i = 0; i < 40; ++i) {
+        const Bytes& chunk = chunks[i % 2];
+        EXPECT_EQ(load(*target, chunk), static_cast<int>(chunk.size()));
+        for (TrackBlobs& blobs : target->engine.trackBlobs) blobs.publish();
+    }
+    while (blocks.load() < 20) std::this_thread::yield();
+    done = true;
+    audio.join();
+    EXPECT_TRUE(finite.load());
 }
 
 } // namespace
