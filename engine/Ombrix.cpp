@@ -75,6 +75,7 @@ void Ombrix::reset(float hostSampleRate) {
     } else {
         engine.reset(0);
     }
+    engine.modSystem.bpm = static_cast<float>(engine.tempoBpm);
 }
 
 void Ombrix::midiIn(const MidiMessage& message) {
@@ -130,6 +131,7 @@ void Ombrix::processBlock(float* const* outputs, int channelCount, int frames,
         engine.transportRunning = seqRunning.load(std::memory_order_relaxed) != 0;
     }
     engine.tempoBpm = bpm.effective();
+    engine.modSystem.bpm = static_cast<float>(engine.tempoBpm);
 
     // Sub-blocks end on the engine's hop grid.
     size_t consumed = 0;
@@ -228,6 +230,11 @@ void Ombrix::paramChanged() {
 void Ombrix::setStatus(const std::string& text) {
     statusText = text.substr(0, statusTextCapacity);
     statusTime = std::chrono::system_clock::now();
+}
+
+void Ombrix::idleTick() {
+    swapFxUnits(engine.fxSlots, engine.sampleRate(), engine.keepFxParamValues);
+    for (Track& track : engine.tracks) track.blobs.publish();
 }
 
 } // namespace tarvo

@@ -77,6 +77,11 @@ public:
     // unless a state load is handing effect parameter values over (`keepFxParamValues`).
     void paramChanged() override;
 
+    // User-interface thread, driven by a timer whether or not an editor is open: installs
+    // effect units whose "Type" changed, then publishes edited Blobs to the audio thread.
+    // May allocate (new effect units).
+    void idleTick();
+
     // ---- Presets, state and settings -----------------------------------------------------
     // Loading and saving live in persistence/StateChunk.h and persistence/Presets.h; these are
     // the plug-in's records of them. User-interface thread, except `presetEditCount`, which

@@ -91,7 +91,7 @@ std::string stageChunk(const Ombrix& plugin, ByteReader& in, StagedState& staged
             in.position += static_cast<int>(Blob::byteSize);
         }
         Curve& curve = staged.velocityCurves[static_cast<size_t>(t)];
-        curve = plugin.engine.velocityCurves[static_cast<size_t>(t)];
+        curve = plugin.engine.tracks[static_cast<size_t>(t)].velocityCurve;
         if (!readCurve(curve, in.data, in.position, in.size))
             return "the velocity curve of track " + std::to_string(t + 1) + " is damaged";
     }
@@ -132,7 +132,7 @@ void applyChunk(Ombrix& plugin, const ByteReader& in, StagedState& staged) {
     for (Param& p : engine.params) p.readValue(in.data, at, in.size, staged.engineVersion);
 
     for (int t = 0; t < BandSynth::trackCount; ++t) {
-        TrackBlobs& blobs = engine.trackBlobs[static_cast<size_t>(t)];
+        TrackBlobs& blobs = engine.tracks[static_cast<size_t>(t)].blobs;
         for (int s = 0; s < slotCount; ++s) {
             StagedSlot& slot = staged.slots[static_cast<size_t>(t)][static_cast<size_t>(s)];
             Blob& working = (s == 0 ? blobs.slotA : blobs.slotB).working;
@@ -149,7 +149,7 @@ void applyChunk(Ombrix& plugin, const ByteReader& in, StagedState& staged) {
             working.present = slot.present;
         }
         const Curve& curve = staged.velocityCurves[static_cast<size_t>(t)];
-        engine.velocityCurves[static_cast<size_t>(t)].setPoints(curve.points.data(), curve.count);
+        engine.tracks[static_cast<size_t>(t)].velocityCurve.setPoints(curve.points.data(), curve.count);
     }
     for (int l = 0; l < ModSystem::lfoCount; ++l) {
         const Curve& curve = staged.lfoCurves[static_cast<size_t>(l)];
@@ -182,7 +182,7 @@ int writeState(const Ombrix& plugin, uint8_t* buffer, int size) {
     out.writeInt(engineStateVersion, 2);
     for (const Param& p : engine.params) p.writeValue(out.data, out.position, out.size);
     for (int t = 0; t < BandSynth::trackCount; ++t) {
-        const TrackBlobs& blobs = engine.trackBlobs[static_cast<size_t>(t)];
+        const TrackBlobs& blobs = engine.tracks[static_cast<size_t>(t)].blobs;
         for (const BlobSlot* slot : {&blobs.slotA, &blobs.slotB}) {
             const Blob& blob = slot->working;
             out.writeInt(blob.present, 1);
@@ -193,7 +193,7 @@ int writeState(const Ombrix& plugin, uint8_t* buffer, int size) {
                 blob.serialize(std::span<uint8_t>(out.data + out.position, Blob::byteSize));
             out.position += static_cast<int>(Blob::byteSize);
         }
-        writeCurve(engine.velocityCurves[static_cast<size_t>(t)], out.data, out.position, out.size);
+        writeCurve(engine.tracks[static_cast<size_t>(t)].velocityCurve, out.data, out.position, out.size);
     }
     for (const Curve& curve : engine.modSystem.lfoCurves) writeCurve(curve, out.data, out.position, out.size);
     out.writeInt(engine.muteMask.load(std::memory_order_relaxed), 2);

@@ -69,12 +69,12 @@ int runPresetInfo(const std::vector<std::string>& args) {
     json.endArray();
     json.key("tracks").beginArray();
     for (int t = 0; t < BandSynth::trackCount; ++t) {
-        const TrackBlobs& blobs = plugin->engine.trackBlobs[static_cast<size_t>(t)];
+        const TrackBlobs& blobs = plugin->engine.tracks[static_cast<size_t>(t)].blobs;
         json.beginObject();
         writeSlot(json, "slotA", blobs.slotA.working);
         writeSlot(json, "slotB", blobs.slotB.working);
         json.key("velocityCurve");
-        writeCurve(json, plugin->engine.velocityCurves[static_cast<size_t>(t)]);
+        writeCurve(json, plugin->engine.tracks[static_cast<size_t>(t)].velocityCurve);
         json.endObject();
     }
     json.endArray();

@@ -27,7 +27,7 @@ std::unique_ptr<Ombrix> makePlugin() {
 }
 
 Blob& slot(Ombrix& p, int track, int s) {
-    TrackBlobs& blobs = p.engine.trackBlobs[static_cast<size_t>(track)];
+    TrackBlobs& blobs = p.engine.tracks[static_cast<size_t>(track)].blobs;
     return (s == 0 ? blobs.slotA : blobs.slotB).working;
 }
 
@@ -62,7 +62,7 @@ void fillEveryField(Ombrix& p) {
             blob.editCount = (t + s) % 3;
         }
         const CurvePoint points[] = {{0.0f, 0.1f * t, 0.2f}, {0.5f, 0.7f, -0.4f}, {1.0f, 1.0f, 0.0f}};
-        p.engine.velocityCurves[static_cast<size_t>(t)].setPoints(points, 3);
+        p.engine.tracks[static_cast<size_t>(t)].velocityCurve.setPoints(points, 3);
     }
     slot(p, 5, 1).present = 0;
     for (int l = 0; l < ModSystem::lfoCount; ++l) {
@@ -360,7 +360,7 @@ TEST_F(StateChunkTest, AStateBeyond64KBIsWrittenWholeAndReadsBack) {
 
 TEST_F(StateChunkTest, LoadedSoundsReachTheAudioThreadOnlyThroughPublication) {
     auto target = makePlugin();
-    BlobSlot& slotA = target->engine.trackBlobs[0].slotA;
+    BlobSlot& slotA = target->engine.tracks[0].blobs.slotA;
     slotA.publish();
     const int32_t publishedVersion = slotA.acquire().version;
     const float publishedKnot = slotA.acquire().timeWarps[3][10];
@@ -402,7 +402,7 @@ TEST_F(StateChunkTest, LoadingWhileAudioRunsKeepsRendering) {
     for (int i = 0; i < 40; ++i) {
         const Bytes& chunk = chunks[i % 2];
         EXPECT_EQ(load(*target, chunk), static_cast<int>(chunk.size()));
-        for (TrackBlobs& blobs : target->engine.trackBlobs) blobs.publish();
+        for (Track& track : target->engine.tracks) track.blobs.publish();
     }
     while (blocks.load() < 20) std::this_thread::yield();
     done = true;

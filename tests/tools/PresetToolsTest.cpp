@@ -54,12 +54,12 @@ std::filesystem::path writeFile(const std::filesystem::path& path, const Bytes& 
 Bytes sampleState() {
     auto p = std::make_unique<Ombrix>();
     p->engine.param(5).set(p->engine.param(5).fromNormalized(0.25f));
-    Blob& a = p->engine.trackBlobs[2].slotA.working;
+    Blob& a = p->engine.tracks[2].blobs.slotA.working;
     a.name = "Snare Deep";
     a.editCount = 4;
-    p->engine.trackBlobs[3].slotB.working.present = 0;
+    p->engine.tracks[3].blobs.slotB.working.present = 0;
     const CurvePoint points[] = {{0.0f, 0.25f, 0.5f}, {1.0f, 0.75f, 0.0f}};
-    p->engine.velocityCurves[1].setPoints(points, 2);
+    p->engine.tracks[1].velocityCurve.setPoints(points, 2);
     p->engine.muteMask.store(0x12);
     p->engine.soloTrack.store(4);
     p->sequencer.insertNote(6, 2048, 300, 90);
