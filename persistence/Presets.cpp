@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <system_error>
 
+#include "analysis/SoundCategories.h"
 #include "engine/Blob.h"
 #include "engine/Ombrix.h"
 #include "persistence/Folders.h"
@@ -88,20 +88,12 @@ bool saveBlob(const Blob& blob, const std::string& name, bool isFullPath) {
     return writeFile(path, bytes.data(), bytes.size());
 }
 
+std::filesystem::path clipboardBlobPath() {
+    return folderPath(Folder::Data) / "clipboard.blob";
+}
+
 std::vector<std::string> listPresetFiles() {
-    std::vector<std::string> files;
-    const std::filesystem::path root = folderPath(Folder::Presets);
-    std::error_code error;
-    std::filesystem::recursive_directory_iterator it(root, error), end;
-    for (; !error && it != end; it.increment(error)) {
-        const std::filesystem::path& path = it->path();
-        if (path.filename().string().starts_with(".")) {
-            if (it->is_directory(error)) it.disable_recursion_pending();
-            continue;
-        }
-        if (it->is_regular_file(error)) files.push_back(path.lexically_relative(root).generic_string());
-    }
-    return files;
+    return listFolder(folderText(Folder::Presets));
 }
 
 bool startPreset(Ombrix& plugin) {

@@ -38,6 +38,9 @@ bool openPreset(Ombrix& plugin, const std::filesystem::path& path);
 // Returns false when the file cannot be written.
 bool saveBlob(const Blob& blob, const std::string& name, bool isFullPath);
 
+// The Blob clipboard file: "Copy Blob Mix" stores into it with saveBlob, "Paste Blob" reads it.
+std::filesystem::path clipboardBlobPath();
+
 // Every file below the preset folder, recursively, as "/"-separated paths relative to it, in
 // the order the file system lists them; names starting with "." are skipped (and so is all
 // that lies below such a folder).

@@ -145,6 +145,7 @@ TEST_F(PresetsTest, BlobFilesHoldTheByteFormAlone) {
     const Case cases[] = {
         {"Kicks/Deep", false, folderPath(Folder::Sounds) / "Kicks" / "Deep.blob"},
         {full.string(), true, full},
+        {clipboardBlobPath().string(), true, home.path() / "Tarvo Data" / "clipboard.blob"},
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(saveBlob(blob, c.name, c.isFullPath)) << c.name;
