@@ -64,6 +64,7 @@ constexpr float pitchWheelCentre = 8192.0f;
 
 Ombrix::Ombrix() {
     midiQueue_.reserve(midiQueueCapacity);
+    for (Param& p : engine.params) p.listener = this;
 }
 Ombrix::~Ombrix() = default;
 
@@ -221,7 +222,15 @@ std::string Ombrix::busName(bool isInput, int bus) {
     return bus == 0 ? std::string("Main") : "Bus " + std::to_string(bus);
 }
 
-void Ombrix::paramChanged() {}
+void Ombrix::paramChanged() {
+    if (engine.keepFxParamValues.load(std::memory_order_relaxed) == 0)
+        presetEditCount.fetch_add(1, std::memory_order_relaxed);
+}
+
+void Ombrix::setStatus(const std::string& text) {
+    statusText = text.substr(0, statusTextCapacity);
+    statusTime = std::chrono::system_clock::now();
+}
 
 void Ombrix::idleTick() {
     swapFxUnits(engine.fxSlots, engine.sampleRate(), engine.keepFxParamValues);

@@ -10,12 +10,14 @@
 // block so that only the audio thread ever moves it.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "control/StepSequencer.h"
 #include "engine/BandSynth.h"
+#include "persistence/Settings.h"
 
 namespace tarvo {
 
@@ -71,13 +73,46 @@ public:
     // Stopping rewinds the sequencer at the start of the next block. Never allocates.
     void setPlaying(int on);
 
-    // Param::Listener: any thread that sets a parameter.
+    // Param::Listener: any thread that sets a parameter. Counts the change as a preset edit
+    // unless a state load is handing effect parameter values over (`keepFxParamValues`).
     void paramChanged() override;
 
     // User-interface thread, driven by a timer whether or not an editor is open: installs
     // effect units whose "Type" changed, then publishes edited Blobs to the audio thread.
     // May allocate (new effect units).
     void idleTick();
+
+    // ---- Presets, state and settings -----------------------------------------------------
+    // Loading and saving live in persistence/StateChunk.h and persistence/Presets.h; these are
+    // the plug-in's records of them. User-interface thread, except `presetEditCount`, which
+    // parameter changes may count up from any thread.
+    //
+    // The name of the loaded or saved preset; empty after a host load of an old state.
+    std::string presetName;
+    // Edits since the last load or save: parameter changes and recorded Blob edits.
+    std::atomic<int32_t> presetEditCount{0};
+    // The sequencer's `changeCount` at the last load or save.
+    int32_t savedSeqCount = 0;
+    // State load attempts plus start-preset steps; 0 only until the first of them.
+    int32_t loadCount = 0;
+    // The latest message about loading or saving, for the editor, and when it was set.
+    static constexpr size_t statusTextCapacity = 512;
+    std::string statusText;
+    std::chrono::system_clock::time_point statusTime{};
+    // The user settings ("ui_theme", "ui_size_percent"). The host adapter loads them once
+    // after construction (`settings.load()`); construction itself touches no files.
+    Settings settings;
+
+    // Sets `statusText` (cut to its capacity) and its time. Allocates.
+    void setStatus(const std::string& text);
+    // Stores a setting and rewrites the settings file. Allocates and writes a file.
+    bool setSetting(const std::string& key, const std::string& value) { return settings.set(key, value); }
+    // Whether the preset was changed since it was loaded or saved.
+    bool presetModified() const {
+        return presetEditCount.load(std::memory_order_relaxed) > 0 ||
+               sequencer.changeCount.load(std::memory_order_relaxed) != savedSeqCount;
+    }
+    // ---- end of presets, state and settings ----------------------------------------------
 
     float sampleRate() const { return sampleRate_; }
     // Audio thread (or tests between blocks): messages waiting for a later block.
