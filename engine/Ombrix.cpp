@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "analysis/RandomKit.h"
+
 #if defined(__SSE__) || defined(_M_X64) || defined(_M_AMD64)
 #include <pmmintrin.h>
 #include <xmmintrin.h>
@@ -235,6 +237,16 @@ void Ombrix::setStatus(const std::string& text) {
 void Ombrix::idleTick() {
     swapFxUnits(engine.fxSlots, engine.sampleRate(), engine.keepFxParamValues);
     for (Track& track : engine.tracks) track.blobs.publish();
+    importIdleStep(*this);
+}
+
+int Ombrix::currentTrackIndex() const {
+    return std::clamp(static_cast<int>(currentTrack), 0, BandSynth::trackCount - 1);
+}
+
+bool Ombrix::randomize(int mode) {
+    DiceGenerator dice = DiceGenerator::fromClock();
+    return rollDice(engine, sequencer, mode, dice);
 }
 
 } // namespace tarvo

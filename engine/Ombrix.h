@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/AudioImport.h"
 #include "control/StepSequencer.h"
 #include "engine/BandSynth.h"
 #include "persistence/Settings.h"
@@ -78,8 +79,8 @@ public:
     void paramChanged() override;
 
     // User-interface thread, driven by a timer whether or not an editor is open: installs
-    // effect units whose "Type" changed, then publishes edited Blobs to the audio thread.
-    // May allocate (new effect units).
+    // effect units whose "Type" changed, publishes edited Blobs to the audio thread, then
+    // analyses one file of a running import batch. May allocate and touch files.
     void idleTick();
 
     // ---- Presets, state and settings -----------------------------------------------------
@@ -113,6 +114,25 @@ public:
                sequencer.changeCount.load(std::memory_order_relaxed) != savedSeqCount;
     }
     // ---- end of presets, state and settings ----------------------------------------------
+
+    // ---- Dice and audio import -----------------------------------------------------------
+    // User-interface thread only (the start preset's fallback: the host's preparation
+    // thread); all of it allocates and touches files.
+    //
+    // The track the editor shows; imports into slots go to it.
+    int32_t currentTrack = 0;
+    // Audio files waiting for the "Audio Analyzer" panel's START (analysis/AudioImport.h).
+    std::vector<ImportEntry> importQueue;
+    // -1 while no batch runs; otherwise the queue position of the next file to analyse.
+    int32_t importIndex = -1;
+
+    // `currentTrack` kept within the engine's tracks.
+    int currentTrackIndex() const;
+    // The dice: 1 renews the kit, 2 the pattern, tempo and feel, 3 both and the tempo
+    // routing (analysis/RandomKit.h). Returns false when nothing changed (an empty sounds
+    // folder in modes 1 and 3), so the editor knows whether to refresh.
+    bool randomize(int mode);
+    // ---- end of dice and audio import ----------------------------------------------------
 
     float sampleRate() const { return sampleRate_; }
     // Audio thread (or tests between blocks): messages waiting for a later block.

@@ -3,16 +3,10 @@
 // per line and file: path, ok, blob (the written file or null), message (why it failed, or
 // null), sampleRate and frames (null when the file could not be read). Exits 0 once it ran,
 // whatever happened to single files.
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <optional>
 
-#include "analysis/AudioAnalysis.h"
-#include "analysis/AudioFile.h"
-#include "analysis/SoundCategories.h"
-#include "engine/Blob.h"
+#include "analysis/AudioImport.h"
 #include "persistence/Folders.h"
 #include "tools/Command.h"
 #include "tools/Json.h"
@@ -20,92 +14,30 @@
 namespace tarvo::tool {
 namespace {
 
-// Where imported sounds go inside the sounds folder.
-constexpr const char* userSoundsFolder = "0 User";
-// A file whose magnitudes sum to no more than this is silent and not imported.
-constexpr double silentSum = 1e-30;
-
-// One file to import: its path, and the name it is stored under (relative, with extension).
-struct Entry {
-    std::filesystem::path source;
-    std::string name;
-};
-
-struct Outcome {
-    bool ok = false;
-    std::optional<std::string> blob;
-    std::optional<std::string> message;
-    std::optional<double> sampleRate;
-    std::optional<long long> frames;
-};
-
-void printOutcome(const std::string& path, const Outcome& outcome) {
+void printOutcome(const std::string& path, const ImportOutcome& outcome, const std::string& blob) {
     JsonWriter json;
     json.beginObject();
     json.key("path").value(path);
-    json.key("ok").value(outcome.ok);
+    json.key("ok").value(outcome.written);
     json.key("blob");
-    outcome.blob ? json.value(*outcome.blob) : json.null();
+    outcome.written ? json.value(blob) : json.null();
     json.key("message");
-    outcome.message ? json.value(*outcome.message) : json.null();
+    outcome.message.empty() ? json.null() : json.value(outcome.message);
     json.key("sampleRate");
-    outcome.sampleRate ? json.value(*outcome.sampleRate) : json.null();
+    outcome.sampleRate >= 0.0 ? json.value(outcome.sampleRate) : json.null();
     json.key("frames");
-    outcome.frames ? json.value(*outcome.frames) : json.null();
+    outcome.frames >= 0 ? json.value(static_cast<long long>(outcome.frames)) : json.null();
     json.endObject();
     json.print();
     std::fflush(stdout);
 }
 
-// The stored name: the entry without its last extension, plus ".blob".
-std::filesystem::path blobPath(const std::filesystem::path& outDir, const std::string& name) {
-    const size_t slash = name.find_last_of("/\\");
-    const size_t dot = name.find_last_of('.');
-    const std::string stem =
-        dot != std::string::npos && (slash == std::string::npos || dot > slash) ? name.substr(0, dot) : name;
-    return outDir / (stem + ".blob");
-}
-
-Outcome importFile(const Entry& entry, const std::filesystem::path& outDir) {
-    Outcome outcome;
-    const MonoAudio audio = loadAudioFile(entry.source, AudioMessages::Silent);
-    if (!audio.ok()) {
-        outcome.message = audio.message;
-        return outcome;
-    }
-    outcome.sampleRate = audio.sampleRate;
-    outcome.frames = static_cast<long long>(audio.samples.size());
-    double sum = 0.0;
-    for (float s : audio.samples) sum += std::abs(static_cast<double>(s));
-    if (!(sum > silentSum)) {
-        outcome.message = "silent: nothing to analyse";
-        return outcome;
-    }
-    if (!(audio.sampleRate >= minAnalysisRate && audio.sampleRate <= maxAnalysisRate)) {
-        outcome.message = "ERROR: the sample rate of this file is out of range";
-        return outcome;
-    }
-    Blob blob;
-    analyzeAudio(blob, audio.samples, audio.sampleRate);
-    std::vector<uint8_t> bytes(Blob::byteSize);
-    if (blob.serialize(bytes) != bytes.size()) {
-        outcome.message = "ERROR: the Blob could not be serialised";
-        return outcome;
-    }
-    const std::filesystem::path target = blobPath(outDir, entry.name);
-    bool written = createParentFolders(target);
-    if (written) {
-        std::ofstream out(target, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        written = static_cast<bool>(out.flush());
-    }
-    if (!written) {
-        outcome.message = "ERROR: could not write " + target.generic_string();
-        return outcome;
-    }
-    outcome.ok = true;
-    outcome.blob = target.generic_string();
-    return outcome;
+// Imports one file below outDir under the name the editor's import gives it.
+void importEntry(const ImportEntry& entry, const std::filesystem::path& outDir) {
+    const std::filesystem::path source(entry.folder + entry.file);
+    const std::filesystem::path target = outDir / (withoutLastExtension(entry.file) + ".blob");
+    printOutcome(source.generic_string(), analyzeIntoBlobFile(source, target, AudioMessages::Silent),
+                 target.generic_string());
 }
 
 int runAnalyze(const std::vector<std::string>& args) {
@@ -131,23 +63,20 @@ int runAnalyze(const std::vector<std::string>& args) {
         const std::filesystem::path path(input);
         if (std::filesystem::is_directory(path, error)) {
             // A folder is imported below its own name, with its subfolders.
-            std::filesystem::path folder = path;
-            if (!folder.has_filename()) folder = folder.parent_path();
-            const std::string folderName = folder.filename().string();
-            for (const std::string& relative : listFolder(folder.string())) {
-                if (!isImportableAudioPath(relative)) continue;
-                const Entry entry{folder / relative, folderName + "/" + relative};
-                printOutcome(entry.source.generic_string(), importFile(entry, outDir));
-            }
+            for (const ImportEntry& entry : collectImportEntries({input})) importEntry(entry, outDir);
             continue;
         }
         if (!isImportableAudioPath(input)) {
-            Outcome refused;
+            ImportOutcome refused;
             refused.message = "ERROR: not a .wav, .aif, .aiff, .flac, .ogg or .mp3 file";
-            printOutcome(input, refused);
+            printOutcome(input, refused, {});
             continue;
         }
-        printOutcome(input, importFile(Entry{path, path.filename().string()}, outDir));
+        const size_t slash = input.find_last_of("/\\");
+        importEntry(slash == std::string::npos
+                        ? ImportEntry{{}, input}
+                        : ImportEntry{input.substr(0, slash + 1), input.substr(slash + 1)},
+                    outDir);
     }
     return 0;
 }
