@@ -1,0 +1,239 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "analysis/AudioImport.h"
+#include "engine/Ombrix.h"
+#include "persistence/Folders.h"
+#include "support/ScopedHome.h"
+#include "tools/WavWriter.h"
+
+namespace tarvo {
+namespace {
+
+constexpr int rate = 44100;
+
+// A short decaying tone, the smallest sound the analyser makes a full Blob of.
+std::vector<float> hit(float level = 0.5f) {
+    std::vector<float> samples(static_cast<size_t>(rate / 20));
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = level * std::exp(-static_cast<float>(i) / 400.0f) *
+                     std::sin(2.0f * 3.14159265f * 220.0f * static_cast<float>(i) / rate);
+    return samples;
+}
+
+class AudioImport : public ::testing::Test {
+protected:
+    void SetUp() override {
+        plugin_ = std::make_unique<Ombrix>();
+        input_ = home_.path() / "input";
+        std::filesystem::create_directories(input_);
+    }
+
+    std::string writeWav(const std::string& relative, const std::vector<float>& samples = hit(),
+                         int wavRate = rate) {
+        const std::filesystem::path file = input_ / relative;
+        std::filesystem::create_directories(file.parent_path());
+        EXPECT_TRUE(tool::writeFloatWav(file.string(), samples, 1, wavRate));
+        return file.string();
+    }
+    static std::filesystem::path userFolder() { return folderPath(Folder::Sounds) / userSoundsFolder; }
+    static int blobFilesBelow(const std::filesystem::path& folder) {
+        int count = 0;
+        if (!std::filesystem::exists(folder)) return 0;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+            if (entry.is_regular_file() && entry.path().extension() == ".blob") ++count;
+        return count;
+    }
+    BlobSlot& slot(int track, int which) {
+        TrackBlobs& blobs = plugin_->engine.tracks[static_cast<size_t>(track)].blobs;
+        return which == 0 ? blobs.slotA : blobs.slotB;
+    }
+    std::vector<int32_t> allVersions() {
+        std::vector<int32_t> versions;
+        for (int t = 0; t < BandSynth::trackCount; ++t)
+            for (int s = 0; s < 2; ++s) versions.push_back(slot(t, s).working.version);
+        return versions;
+    }
+
+    test::ScopedHome home_;
+    std::unique_ptr<Ombrix> plugin_;
+    std::filesystem::path input_;
+};
+
+TEST_F(AudioImport, NamesDropTheLastExtensionOnly) {
+    EXPECT_EQ(importedBlobName("Kick 01.wav"), "0 User/Kick 01");
+    EXPECT_EQ(importedBlobName("Drums/sub/kick.wav"), "0 User/Drums/sub/kick");
+    EXPECT_EQ(importedBlobName("kick.v2.WAV"), "0 User/kick.v2");
+    EXPECT_EQ(importedBlobName("My.Drums/kick"), "0 User/My.Drums/kick");
+}
+
+TEST_F(AudioImport, CollectsAudioFilesAndFoldersAndIgnoresTheRest) {
+    const std::string lower = writeWav("a.wav");
+    const std::string upper = writeWav("B.AIFF");
+    const std::string mixed = writeWav("c.Wav");
+    const std::string text = writeWav("notes.txt");
+    writeWav("Drums/kick.wav");
+    writeWav("Drums/sub/hat.aif");
+    writeWav("Drums/.hidden.wav");
+    writeWav("Drums/.cache/old.wav");
+    writeWav("Drums/readme.md");
+    const std::string folder = (input_ / "Drums").string() + "/";
+    const std::string parent = input_.string() + "/";
+
+    const std::vector<ImportEntry> entries =
+        collectImportEntries({lower, upper, mixed, text, (input_ / "missing.wav").string(), folder});
+    std::vector<std::pair<std::string, std::string>> got;
+    for (const ImportEntry& e : entries) got.emplace_back(e.folder, e.file);
+    std::sort(got.begin() + 2, got.end());
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {parent, "a.wav"}, {parent, "B.AIFF"}, {parent, "Drums/kick.wav"}, {parent, "Drums/sub/hat.aif"}};
+    EXPECT_EQ(got, expected);
+}
+
+TEST_F(AudioImport, RefusesWhatCannotBecomeASound) {
+    const std::filesystem::path target = home_.path() / "out" / "x.blob";
+    std::vector<float> whisper(4000, 0.0f);
+    whisper[100] = 1e-26f; // audible to the sum test, below anything the analyser keeps
+    struct Case {
+        const char* name;
+        std::filesystem::path source;
+        std::filesystem::path target;
+    };
+    std::filesystem::create_directories(home_.path() / "blocked");
+    std::ofstream(home_.path() / "blocked" / "file") << "a file, not a folder";
+    std::ofstream(input_ / "noise.wav") << std::string(600, 'Z');
+    const Case cases[] = {
+        {"silent", writeWav("silent.wav", std::vector<float>(4000, 0.0f)), target},
+        {"nearly silent", writeWav("whisper.wav", whisper), target},
+        {"not audio", input_ / "noise.wav", target},
+        {"missing", input_ / "missing.wav", target},
+        {"rate too low", writeWav("slow.wav", hit(), 500), target},
+        {"unwritable", writeWav("fine.wav"), home_.path() / "blocked" / "file" / "x.blob"},
+    };
+    for (const Case& c : cases) {
+        const ImportOutcome outcome = analyzeIntoBlobFile(c.source, c.target, AudioMessages::Silent);
+        EXPECT_FALSE(outcome.written) << c.name;
+        EXPECT_FALSE(outcome.message.empty()) << c.name;
+        EXPECT_FALSE(std::filesystem::exists(target)) << c.name;
+    }
+    const ImportOutcome fine = analyzeIntoBlobFile(cases[5].source, target, AudioMessages::Silent);
+    EXPECT_TRUE(fine.written) << fine.message;
+    EXPECT_EQ(std::filesystem::file_size(target), Blob::byteSize);
+    EXPECT_EQ(fine.frames, static_cast<int64_t>(hit().size()));
+}
+
+TEST_F(AudioImport, OneOrTwoFilesGoIntoTheCurrentTrack) {
+    const std::string first = writeWav("Kick 01.wav");
+    const std::string second = writeWav("snare.wav");
+    plugin_->currentTrack = 2;
+    Param& transform = plugin_->engine.param(plugin_->engine.layout.trackBase[2] + trackTransform);
+    struct Case {
+        const char* name;
+        std::vector<std::string> paths;
+        int slot;
+        float transform;
+        const char* slotA; // expected names; empty: the slot keeps its sound
+        const char* slotB;
+    };
+    const Case cases[] = {
+        {"automatic, Transform 80 %", {first, second}, -1, 80.0f, "0 User/snare", "0 User/Kick 01"},
+        {"automatic, Transform 20 %", {first, second}, -1, 20.0f, "0 User/Kick 01", "0 User/snare"},
+        {"automatic, one file, Transform 50 %", {second}, -1, 50.0f, "0 User/snare", ""},
+        {"selector A", {first}, 0, 80.0f, "0 User/Kick 01", ""},
+        {"selector B", {second}, 1, 0.0f, "", "0 User/snare"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (int s = 0; s < 2; ++s) slot(2, s).working.name = "before";
+        transform.set(c.transform);
+        std::vector<int32_t> others = allVersions();
+        importAudioPaths(*plugin_, c.paths, c.slot);
+        EXPECT_EQ(slot(2, 0).working.name, *c.slotA != '\0' ? c.slotA : "before");
+        EXPECT_EQ(slot(2, 1).working.name, *c.slotB != '\0' ? c.slotB : "before");
+        const std::vector<int32_t> now = allVersions();
+        for (size_t i = 0; i < now.size(); ++i)
+            if (i / 2 != 2) {
+                EXPECT_EQ(now[i], others[i]) << "only the current track changes";
+            }
+        EXPECT_TRUE(plugin_->importQueue.empty());
+        EXPECT_EQ(plugin_->importIndex, -1);
+    }
+    EXPECT_TRUE(std::filesystem::exists(userFolder() / "Kick 01.blob"));
+    EXPECT_TRUE(std::filesystem::exists(userFolder() / "snare.blob"));
+}
+
+TEST_F(AudioImport, BatchesWaitForStartAndRunOneFilePerTick) {
+    std::vector<std::string> expectedBlobs;
+    for (int i = 0; i < 50; ++i) {
+        const std::string relative = "Drums/" +
+                                     std::string(i % 3 == 0   ? ""
+                                                 : i % 3 == 1 ? "sub/"
+                                                              : "sub/deeper/") +
+                                     "hit " + std::to_string(i);
+        writeWav(relative + ".wav", hit(0.1f + 0.01f * static_cast<float>(i)));
+        expectedBlobs.push_back(relative + ".blob");
+    }
+    writeWav("Drums/.hidden.wav");
+    const std::vector<int32_t> versions = allVersions();
+
+    importAudioPaths(*plugin_, {(input_ / "Drums").string()}, -1);
+    ASSERT_EQ(plugin_->importQueue.size(), 50u);
+    EXPECT_EQ(plugin_->importIndex, -1);
+    for (int tick = 0; tick < 3; ++tick) plugin_->idleTick();
+    EXPECT_EQ(blobFilesBelow(userFolder()), 0) << "nothing runs before START";
+
+    plugin_->importIndex = 0; // START
+    for (int tick = 0; tick < 50; ++tick) {
+        plugin_->idleTick();
+        EXPECT_EQ(plugin_->importIndex, tick + 1);
+        EXPECT_EQ(blobFilesBelow(userFolder()), tick + 1);
+    }
+    plugin_->idleTick();
+    EXPECT_TRUE(plugin_->importQueue.empty());
+    EXPECT_EQ(plugin_->importIndex, -1);
+    for (const std::string& blob : expectedBlobs)
+        EXPECT_TRUE(std::filesystem::exists(userFolder() / blob)) << blob;
+    EXPECT_EQ(allVersions(), versions) << "a batch loads nothing into tracks";
+}
+
+TEST_F(AudioImport, CancelStopsABatchAndFailuresDoNotStopIt) {
+    for (int i = 0; i < 12; ++i) writeWav("Set/" + std::to_string(i) + ".wav");
+    writeWav("Set/0.wav", std::vector<float>(2000, 0.0f)); // silent: skipped
+    std::ofstream(input_ / "Set" / "1.wav", std::ios::trunc) << "not a wav";
+
+    importAudioPaths(*plugin_, {(input_ / "Set").string()}, -1);
+    ASSERT_EQ(plugin_->importQueue.size(), 12u);
+    // The folder lists in the file system's order; the refused files are among the first ten
+    // entries or not.
+    int refused = 0;
+    for (size_t i = 0; i < 10; ++i)
+        refused += plugin_->importQueue[i].file == "Set/0.wav" || plugin_->importQueue[i].file == "Set/1.wav";
+    plugin_->importIndex = 0;
+    for (int tick = 0; tick < 10; ++tick) plugin_->idleTick();
+    EXPECT_EQ(plugin_->importIndex, 10);
+    const int written = blobFilesBelow(userFolder());
+    EXPECT_EQ(written, 10 - refused) << "refused files are skipped, the batch goes on";
+
+    plugin_->importQueue.clear(); // CANCEL
+    plugin_->idleTick();
+    EXPECT_EQ(plugin_->importIndex, -1);
+    for (int tick = 0; tick < 5; ++tick) plugin_->idleTick();
+    EXPECT_EQ(blobFilesBelow(userFolder()), written);
+
+    // A new import during a batch discards what was left of it.
+    importAudioPaths(*plugin_, {(input_ / "Set").string()}, -1);
+    plugin_->importIndex = 4;
+    importAudioPaths(*plugin_, {(input_ / "Set" / "3.wav").string()}, 0);
+    EXPECT_TRUE(plugin_->importQueue.empty());
+    EXPECT_EQ(plugin_->importIndex, -1);
+}
+
+} // namespace
+} // namespace tarvo
