@@ -2,13 +2,19 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "analysis/AudioAnalysis.h"
 #include "analysis/AudioImport.h"
+#include "analysis/DrumSynth.h"
+#include "engine/BlobReader.h"
+#include "engine/BlobSlots.h"
+#include "engine/CanonicalPlane.h"
 #include "engine/Ombrix.h"
 #include "persistence/Folders.h"
 #include "support/ScopedHome.h"
@@ -233,6 +239,167 @@ TEST_F(AudioImport, CancelStopsABatchAndFailuresDoNotStopIt) {
     importAudioPaths(*plugin_, {(input_ / "Set" / "3.wav").string()}, 0);
     EXPECT_TRUE(plugin_->importQueue.empty());
     EXPECT_EQ(plugin_->importIndex, -1);
+}
+
+// ---- Round trip: a recording imported into a track and played keeps its character ----------
+
+// Seconds of the test recordings and of the played renders.
+constexpr double renderSeconds = 1.2;
+// Cells quieter than this below a picture's loudest cell count as silence.
+constexpr double floorDb = -60.0;
+
+std::vector<float> pitchedKick() {
+    std::vector<float> x(static_cast<size_t>(0.6 * rate));
+    double phase = 0.0;
+    for (size_t i = 0; i < x.size(); ++i) {
+        const double t = static_cast<double>(i) / rate;
+        phase += 2.0 * M_PI * (50.0 + 110.0 * std::exp(-t / 0.04)) / rate;
+        x[i] = static_cast<float>(0.8 * std::exp(-t / 0.2) * std::sin(phase));
+    }
+    return x;
+}
+
+// Uniform noise in -1..1 from a fixed linear congruential sequence.
+std::vector<float> noise(size_t n, uint32_t seed) {
+    std::vector<float> x(n);
+    for (float& v : x) {
+        seed = seed * 1664525u + 1013904223u;
+        v = static_cast<float>(seed) / 2147483648.0f - 1.0f;
+    }
+    return x;
+}
+
+std::vector<float> noiseSnare() {
+    std::vector<float> x = noise(static_cast<size_t>(0.4 * rate), 17);
+    for (size_t i = 0; i < x.size(); ++i) {
+        const double t = static_cast<double>(i) / rate;
+        x[i] = static_cast<float>(0.5 * x[i] * std::exp(-t / 0.07) +
+                                  0.4 * std::exp(-t / 0.05) * std::sin(2.0 * M_PI * 190.0 * t));
+    }
+    return x;
+}
+
+std::vector<float> hiHat() {
+    const std::vector<float> white = noise(static_cast<size_t>(0.25 * rate), 99);
+    std::vector<float> x(white.size());
+    // Second difference: a steep high-pass that leaves the bright hiss of a hat.
+    for (size_t i = 2; i < x.size(); ++i) {
+        const double t = static_cast<double>(i) / rate;
+        x[i] =
+            static_cast<float>(0.3 * (white[i] - 2.0f * white[i - 1] + white[i - 2]) * std::exp(-t / 0.03));
+    }
+    return x;
+}
+
+// The sound's energy over the plane's 96 warped frames and 80 bands, in dB below its loudest
+// cell, floored at floorDb. Time starts at the first frame within 60 dB of the loudest.
+std::vector<double> warpedPicture(const std::vector<analysis::BandFrame>& rows) {
+    std::vector<double> totals(rows.size());
+    for (size_t r = 0; r < rows.size(); ++r)
+        for (float e : rows[r]) totals[r] += e;
+    const double loudestRow = *std::max_element(totals.begin(), totals.end());
+    size_t onset = 0;
+    while (onset < rows.size() && totals[onset] < loudestRow * 1e-6) ++onset;
+
+    std::vector<double> cells(static_cast<size_t>(plane::frameCount * plane::bandCount), 0.0);
+    for (int w = 0; w < plane::frameCount; ++w) {
+        const auto first = onset + static_cast<size_t>(plane::unwarpTime(w));
+        const auto last = std::max(first + 1, onset + static_cast<size_t>(plane::unwarpTime(w + 1)));
+        for (int k = 0; k < plane::bandCount; ++k) {
+            double sum = 0.0;
+            for (size_t r = first; r < last && r < rows.size(); ++r) sum += rows[r][static_cast<size_t>(k)];
+            cells[static_cast<size_t>(w * plane::bandCount + k)] = sum / static_cast<double>(last - first);
+        }
+    }
+    const double loudest = *std::max_element(cells.begin(), cells.end());
+    for (double& c : cells) c = std::max(10.0 * std::log10(c / loudest + 1e-30), floorDb);
+    return cells;
+}
+
+std::vector<double> warpedPicture(const std::vector<float>& signal) {
+    return warpedPicture(analysis::bandEnergies(signal));
+}
+
+// The band powers the engine's Blob reader draws from the Blob file, one row per frame.
+std::vector<double> readerPicture(const std::filesystem::path& blobFile) {
+    Blob blob;
+    std::string reason;
+    EXPECT_TRUE(readBlobFile(blobFile, blob, reason)) << reason;
+    BlobReader reader;
+    reader.start(&blob, nullptr, 0.0f, -1, 1.0f, 1.0f);
+    TailNoise noise;
+    std::vector<analysis::BandFrame> rows(static_cast<size_t>(renderSeconds * plane::framesPerSecond));
+    for (analysis::BandFrame& row : rows) reader.renderFrame(1.0f, FrameControls{}, noise, row.data());
+    return warpedPicture(rows);
+}
+
+// Mean absolute difference in dB of two pictures over the cells where either is above the floor.
+double pictureDistance(const std::vector<double>& a, const std::vector<double>& b) {
+    double sum = 0.0;
+    int count = 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i] <= floorDb && b[i] <= floorDb) continue;
+        sum += std::abs(a[i] - b[i]);
+        ++count;
+    }
+    return count > 0 ? sum / count : 0.0;
+}
+
+// Imports the recording into slot A of track 1 (slot B off, effects off) and plays one note.
+std::vector<float> importAndPlay(const std::filesystem::path& wav) {
+    auto plugin = std::make_unique<Ombrix>();
+    BandSynth& engine = plugin->engine;
+    for (int s = 0; s < ParamLayout::fxSlotCount; ++s)
+        engine.param(engine.layout.fxSlotBase[static_cast<size_t>(s)] + fxPower).set(0.0f);
+    importAudioPaths(*plugin, {wav.string()}, 0);
+    engine.tracks[0].blobs.slotB.working.present = 0;
+    plugin->reset(static_cast<float>(rate));
+    plugin->idleTick();
+    plugin->midiIn({0, 0x90, static_cast<uint8_t>(Ombrix::sequencerBaseNote), 100});
+    const auto frames = static_cast<size_t>(renderSeconds * rate);
+    constexpr int block = 512;
+    std::vector<float> left(frames + block), right(frames + block);
+    for (size_t done = 0; done < frames; done += block) {
+        float* outputs[2] = {left.data() + done, right.data() + done};
+        plugin->processBlock(outputs, 2, block, HostTransport{});
+    }
+    left.resize(frames);
+    return left;
+}
+
+// Disabled while it fails: with these three recordings the played sounds lie 15 to 24 dB from
+// their recordings, and the Blob reader's own frames already 9 to 27 dB, where a faithful
+// round trip should stay well below the distance between different sounds. Run it with
+// --gtest_also_run_disabled_tests to see the figures.
+TEST_F(AudioImport, DISABLED_ImportedSoundsKeepTheirCharacterWhenPlayed) {
+    struct Sound {
+        const char* name;
+        std::vector<float> recording;
+        std::vector<double> original, played, read;
+    };
+    std::vector<Sound> sounds = {{"kick", pitchedKick(), {}, {}, {}},
+                                 {"snare", noiseSnare(), {}, {}, {}},
+                                 {"hihat", hiHat(), {}, {}, {}}};
+    for (Sound& sound : sounds) {
+        std::vector<float> padded = sound.recording;
+        padded.resize(static_cast<size_t>(renderSeconds * rate), 0.0f);
+        sound.original = warpedPicture(padded);
+        sound.played =
+            warpedPicture(importAndPlay(writeWav(std::string(sound.name) + ".wav", sound.recording)));
+        sound.read = readerPicture(userFolder() / (std::string(sound.name) + ".blob"));
+    }
+    for (const Sound& sound : sounds) {
+        const double own = pictureDistance(sound.original, sound.played);
+        double nearestOther = 1e9;
+        for (const Sound& other : sounds)
+            if (&other != &sound)
+                nearestOther = std::min(nearestOther, pictureDistance(sound.original, other.played));
+        std::printf("round trip %-6s: played %.1f dB from its recording (nearest other sound %.1f dB), "
+                    "Blob reader frames %.1f dB\n",
+                    sound.name, own, nearestOther, pictureDistance(sound.original, sound.read));
+        EXPECT_LT(own, 12.0) << sound.name;
+        EXPECT_LT(own, 0.6 * nearestOther) << sound.name << " sounds more like another sound than itself";
+    }
 }
 
 } // namespace
