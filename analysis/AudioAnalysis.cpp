@@ -47,6 +47,8 @@ constexpr double separationSmoothness = 0.005;
 constexpr int maxSeparationRounds = 20;
 // Each factor gets this fraction of its mean added, so no region is entirely empty.
 constexpr double factorFloor = 0.7;
+// Halvings of the band range when a grid node's crossing is bisected: far below 0.001 bands.
+constexpr int crossingBisections = 40;
 // Strength of the final push applied to interior cuts (see equalShareCuts).
 constexpr double cutShaping = 20.78 * 0.04;
 // Ridge of the knot-curve refinement: the diagonal is multiplied by 1 + this.
@@ -334,12 +336,17 @@ std::vector<double> fitKnotCurve(const std::vector<double>& y, const std::vector
     return start;
 }
 
-// Makes x rise by at least gap per step: the mean of an upward and a downward pass.
+// Makes x rise by at least gap per step: the mean of an upward and a downward pass. Where
+// knots crowd at an end the passes would push that end off the plane; the list is then
+// scaled back so that its ends stay where they were.
 void enforceRise(float* x, int n, double gap) {
     std::vector<double> up(x, x + n), down(x, x + n);
     for (int i = 1; i < n; ++i) up[i] = std::max(up[i], up[i - 1] + gap);
     for (int i = n - 2; i >= 0; --i) down[i] = std::min(down[i], down[i + 1] - gap);
-    for (int i = 0; i < n; ++i) x[i] = static_cast<float>(0.5 * (up[i] + down[i]));
+    const double first = x[0], last = x[n - 1];
+    const double low = 0.5 * (up[0] + down[0]), high = 0.5 * (up[n - 1] + down[n - 1]);
+    const double scale = high > low ? (last - first) / (high - low) : 1.0;
+    for (int i = 0; i < n; ++i) x[i] = static_cast<float>(first + (0.5 * (up[i] + down[i]) - low) * scale);
 }
 
 // Linear interpolation in a table at a clamped fractional index.
@@ -516,10 +523,14 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
     // frames with smooth weights. The fourth root compresses the dynamic range.
     Grid g(timePointCount), t(timePointCount), f(timePointCount);
     for (auto& row : g) row.fill(0.0);
+    int soundPoints = timePointCount; // time points that the analysed sound reaches
     for (int p = 0; p < timePointCount; ++p) {
         const int lo = static_cast<int>(pointFrame(p - 1) + 1.0);
         const int hi = std::min(static_cast<int>(pointFrame(p + 1) + 1.0), frameTotal);
-        if (lo * 1.02 > hi) break;
+        if (lo * 1.02 > hi) {
+            soundPoints = p;
+            break;
+        }
         std::array<double, analysisBandCount> acc{};
         double weightSum = 0.0;
         for (int frame = lo; frame < hi; ++frame) {
@@ -537,6 +548,13 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
     if (!(gridTotal > 0.0) || !std::isfinite(gridTotal)) return 1.0f;
 
     separate(g, t, f);
+    // Past the end of a short sound the picture is empty, yet the floor that separate() adds
+    // would spread about a third of every band's time knots over that silence, evenly where
+    // a band has no energy of its own (its time factor is flat there), and the frequency
+    // layout of empty time points is even. The Blob would then play a quiet wash of noise
+    // after the hit and carry it into a tail of many seconds. Those time points get no time
+    // knots instead, so the Blob ends where the sound ends.
+    for (int p = soundPoints; p < timePointCount; ++p) t[p].fill(0.0);
 
     // Equal-share cuts: along time for every band, along the bands for every time point.
     std::vector<std::vector<double>> timeCuts(analysisBandCount), bandCuts(timePointCount);
@@ -552,18 +570,40 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
     }
 
     // Grid nodes where time cut i crosses band cut j.
+    const auto cutTime = [&](int i, double band) {
+        return interpolate([&](int b) { return timeCuts[b][i]; }, band, analysisBandCount - 1.0001);
+    };
+    const auto cutBand = [&](int j, double time) {
+        return interpolate([&](int p) { return bandCuts[p][j]; }, time, timePointCount - 1.0001);
+    };
     std::vector<std::array<double, bandNodeCount>> nodeTime(timeNodeCount), nodeBand(timeNodeCount);
     for (int i = 0; i < timeNodeCount; ++i) {
         for (int j = 0; j < bandNodeCount; ++j) {
             double band = j == 0 ? 0.0 : analysisBandCount / (bandNodeCount + 0.5) + nodeBand[i][j - 1];
             double time = 0.0;
-            for (int it = 0; it < 10; ++it) {
-                time = interpolate([&](int b) { return timeCuts[b][i]; }, band, analysisBandCount - 1.0001);
-                const double next =
-                    interpolate([&](int p) { return bandCuts[p][j]; }, time, timePointCount - 1.0001);
-                const bool settled = std::abs(next - band) < 0.001;
+            bool settled = false;
+            for (int it = 0; it < 10 && !settled; ++it) {
+                time = cutTime(i, band);
+                const double next = cutBand(j, time);
+                settled = std::abs(next - band) < 0.001;
                 band = next;
-                if (settled) break;
+            }
+            if (!settled) {
+                // Where the time cuts of neighbouring bands differ widely (a band holding a
+                // tone next to bands without energy) the iteration swings from one side of
+                // the crossing to the other and stops anywhere. Bisect for the crossing
+                // instead: the miss cutBand(cutTime(b)) - b is >= 0 at band 0 and <= 0 at
+                // the top band, and from the previous node on when it is >= 0 there.
+                const auto miss = [&](double b) { return cutBand(j, cutTime(i, b)) - b; };
+                double lo = j == 0 ? 0.0 : nodeBand[i][j - 1];
+                if (miss(lo) < 0.0) lo = 0.0;
+                double hi = analysisBandCount;
+                for (int it = 0; it < crossingBisections; ++it) {
+                    const double mid = 0.5 * (lo + hi);
+                    (miss(mid) >= 0.0 ? lo : hi) = mid;
+                }
+                time = cutTime(i, 0.5 * (lo + hi));
+                band = cutBand(j, time);
             }
             nodeTime[i][j] = time;
             nodeBand[i][j] = band;
