@@ -9,9 +9,13 @@ namespace tarvo {
 
 namespace {
 
-void warnCheckFailed() { std::fputs("Warning: check is false!\n", stderr); }
+void warnCheckFailed() {
+    std::fputs("Warning: check is false!\n", stderr);
+}
 
-float signOf(float v) { return v < 0.0f ? -1.0f : 1.0f; }
+float signOf(float v) {
+    return v < 0.0f ? -1.0f : 1.0f;
+}
 
 // Smallest positive argument of the logarithmic shape's ln().
 constexpr float logFloor = 1e-30f;
@@ -44,16 +48,22 @@ void Param::setValueTexts(const char* const* texts, int32_t count) {
 
 void Param::setSnapValues(float first, float second, float third, float fourth) {
     const float given[maxSnapValues] = {first, second, third, fourth};
-    snapCount = 0;
-    for (int i = 0; i < maxSnapValues; ++i) {
+    // The first value is always present; the others only when not the marker.
+    snapValues[0] = first;
+    snapCount = 1;
+    for (int i = 1; i < maxSnapValues; ++i) {
         if (given[i] == noSnap) continue;
         snapValues[i] = given[i];
         snapCount = i + 1;
     }
 }
 
-float Param::lowest() const { return std::min(fromNormalized(0.0f), fromNormalized(1.0f)); }
-float Param::highest() const { return std::max(fromNormalized(0.0f), fromNormalized(1.0f)); }
+float Param::lowest() const {
+    return std::min(fromNormalized(0.0f), fromNormalized(1.0f));
+}
+float Param::highest() const {
+    return std::max(fromNormalized(0.0f), fromNormalized(1.0f));
+}
 
 void Param::set(float x) {
     if (!std::isfinite(x)) return;
@@ -76,38 +86,60 @@ float Param::setNormalized(float n) {
 float Param::fromNormalized(float n) const {
     const float span = max - min;
     switch (shape) {
-    case Linear: return min + span * n;
-    case PowerCurve: return signOf(n) * std::pow(std::fabs(n), curve) * span + min;
+    case Linear:
+        return min + span * n;
+    case PowerCurve:
+        return signOf(n) * std::pow(std::fabs(n), curve) * span + min;
     case SignedPower: {
         const float r = min + span * n;
         return signOf(r) * std::pow(std::fabs(r), curve);
     }
-    case Exponential: return min * std::exp(std::log(max / min) * n);
-    case Logarithmic: return curve * std::log(std::max(min + span * n, logFloor));
-    case Stepped: return std::floor(span * n + min + 0.5f);
-    default: warnCheckFailed(); return -1.0f;
+    case Exponential:
+        return min * std::exp(std::log(max / min) * n);
+    case Logarithmic:
+        return curve * std::log(std::max(min + span * n, logFloor));
+    case Stepped:
+        return std::floor(span * n + min + 0.5f);
+    default:
+        warnCheckFailed();
+        return -1.0f;
     }
 }
 
 float Param::toNormalized(float x) const {
     const float span = max - min;
     switch (shape) {
-    case Linear: return (x - min) / span;
+    case Linear:
+        return (x - min) / span;
     case PowerCurve: {
         const float e = (x - min) / span;
         return signOf(e) * std::pow(std::fabs(e), 1.0f / curve);
     }
-    case SignedPower: return (signOf(x) * std::pow(std::fabs(x), 1.0f / curve) - min) / span;
-    case Exponential: return std::log(x / min) / std::log(max / min);
-    case Logarithmic: return (std::exp(x / curve) - min) / span;
-    case Stepped: return (x - min) / std::max(span, 1.0f);
-    default: warnCheckFailed(); return -1.0f;
+    case SignedPower:
+        return (signOf(x) * std::pow(std::fabs(x), 1.0f / curve) - min) / span;
+    case Exponential:
+        return std::log(x / min) / std::log(max / min);
+    case Logarithmic:
+        return (std::exp(x / curve) - min) / span;
+    case Stepped:
+        return (x - min) / std::max(span, 1.0f);
+    default:
+        warnCheckFailed();
+        return -1.0f;
     }
+}
+
+int Param::textIndex(float x) const {
+    if (!std::isfinite(x)) return -1;
+    const double k = std::trunc(static_cast<double>(x)) - static_cast<double>(min);
+    // Far beyond any list: no text, and no undefined conversion to int.
+    constexpr double beyondAnyList = 1e9;
+    return (k >= 0.0 && k < beyondAnyList) ? static_cast<int>(k) : -1;
 }
 
 void Param::formatValue(char* text, int capacity, float x) const {
     if (text == nullptr || capacity <= 0) return;
-    const int k = static_cast<int>(std::trunc(x) - min);
+    const int k = textIndex(x);
     if (toText != nullptr) {
         toText(x, text, capacity);
     } else if (valueTexts != nullptr && valueTextCount > 0 && x >= 0.0f && k >= 0 && k < valueTextCount) {
@@ -158,9 +190,24 @@ void Param::resetModulation() {
     modRecomputed = 0;
 }
 
+namespace {
+
+// Size of one stored value: a little-endian IEEE single.
+constexpr int valueBytes = 4;
+
+bool fits(const void* buffer, int position, int size) {
+    return buffer != nullptr && position >= 0 && position <= size - valueBytes;
+}
+
+} // namespace
+
 void Param::writeValue(uint8_t* buffer, int& position, int size) const {
-    if (buffer != nullptr && position >= 0 && position + 4 <= size) std::memcpy(buffer + position, &value, 4);
-    position += 4;
+    if (fits(buffer, position, size)) {
+        uint32_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        for (int i = 0; i < valueBytes; ++i) buffer[position + i] = static_cast<uint8_t>(bits >> (8 * i));
+    }
+    position += valueBytes;
 }
 
 void Param::readValue(const uint8_t* buffer, int& position, int size, int version) {
@@ -169,12 +216,23 @@ void Param::readValue(const uint8_t* buffer, int& position, int size, int versio
         requested = defaultValue;
         return;
     }
-    if (buffer != nullptr && position >= 0 && position + 4 <= size) {
+    if (fits(buffer, position, size)) {
+        uint32_t bits = 0;
+        for (int i = 0; i < valueBytes; ++i) bits |= static_cast<uint32_t>(buffer[position + i]) << (8 * i);
         float v;
-        std::memcpy(&v, buffer + position, 4);
+        std::memcpy(&v, &bits, sizeof v);
         set(v);
     }
-    position += 4;
+    position += valueBytes;
+}
+
+void Param::formatHostName(char* text, int capacity) const {
+    if (text == nullptr || capacity <= 0) return;
+    const char* shownName = name != nullptr ? name : "";
+    if (group != nullptr)
+        std::snprintf(text, static_cast<size_t>(capacity), "%s %s", group, shownName);
+    else
+        std::snprintf(text, static_cast<size_t>(capacity), "%s", shownName);
 }
 
 void formatDecibels(float value, char* text, int capacity) {
@@ -182,12 +240,14 @@ void formatDecibels(float value, char* text, int capacity) {
                   20.0 * std::log10(static_cast<double>(value)));
 }
 
-float decibelsToGain(float typed) { return std::pow(10.0f, typed * 0.05f); }
+float decibelsToGain(float typed) {
+    return std::pow(10.0f, typed * 0.05f);
+}
 
 void formatPan(float value, char* text, int capacity) {
     const char side = value < 0.0f ? 'L' : (value > 0.0f ? 'R' : ' ');
-    std::snprintf(text, static_cast<size_t>(std::min(capacity, 10)), "%.0f %c", std::fabs(static_cast<double>(value)),
-                  side);
+    std::snprintf(text, static_cast<size_t>(std::min(capacity, 10)), "%.0f %c",
+                  std::fabs(static_cast<double>(value)), side);
 }
 
 } // namespace tarvo

@@ -38,6 +38,8 @@ public:
     // Marker for an absent snap value in `setSnapValues`.
     static constexpr float noSnap = 1e35f;
     static constexpr int maxSnapValues = 4;
+    // Capacity of a host parameter name.
+    static constexpr int hostNameCapacity = 100;
 
     int32_t shape = Linear;
     const char* name = nullptr;
@@ -70,11 +72,14 @@ public:
     // Defines the parameter (any thread that owns it; may be called again to redefine).
     void init(int32_t shape, float min, float max, float curve, const char* format, const char* name,
               float defaultValue, bool exposed, const char* group, int32_t sinceVersion = 0);
+    // The texts are not owned and must outlive the parameter.
     void setValueTexts(const char* const* texts, int32_t count);
+    // Values at which a knob drag sticks; `noSnap` marks an absent one.
     void setSnapValues(float first, float second = noSnap, float third = noSnap, float fourth = noSnap);
 
-    // Stores x clamped to the range and tells the listener. A value that is not finite is
-    // ignored entirely: hosts and damaged data must never poison a parameter.
+    // Keeps x in `requested`; unless x equals `value`, stores x clamped to the range and
+    // tells the listener (even when clamping leaves `value` as it was). A value that is not
+    // finite is ignored entirely: hosts and damaged data must never poison a parameter.
     void set(float x);
     // Clamps n to 0..1 (with a console warning when outside), then `set`s the plain value.
     float setNormalized(float n);
@@ -88,6 +93,8 @@ public:
     // Writes the display text of x (or of `value`) into text; always zero-terminated.
     void formatValue(char* text, int capacity, float x) const;
     void formatValue(char* text, int capacity) const { formatValue(text, capacity, value); }
+    // Writes the name the host shows: "group name", or the name alone without a group.
+    void formatHostName(char* text, int capacity) const;
 
     // Audio thread: modulation offsets in normalized space.
     void addModA(float offset) {
@@ -106,6 +113,10 @@ public:
     // on read it advances by 4 unless the data is older than the parameter.
     void writeValue(uint8_t* buffer, int& position, int size) const;
     void readValue(const uint8_t* buffer, int& position, int size, int version);
+
+private:
+    // Position of x in the value texts (trunc(x) - min), or -1 when x has none.
+    int textIndex(float x) const;
 };
 
 // Custom displays shared by several parameters.

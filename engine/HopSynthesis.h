@@ -1,0 +1,95 @@
+#pragma once
+// The per-hop spectral kernel of one voice: from the three latest band power frames to the
+// complex bin values the voice adds to its track's resynthesis bank.
+//
+// Three components are kept per bin: a tonal part whose phase advances by a frequency
+// estimated from the frame's peak shape, a coherent-transient part that couples
+// neighbouring bins with a phase step estimated from the rise over time, and a noise part
+// from a damped complex resonator driven by the shared noise table. A per-band classifier
+// decides from three consecutive frames how tonal and how transient each band is.
+//
+// Audio thread only; nothing here allocates. Work arrays are owned by the caller, sized
+// at engine preparation and shared by the voices one after the other.
+
+#include <complex>
+#include <cstdint>
+
+namespace tarvo {
+
+using Complex = std::complex<float>;
+
+// Bands of the plane, plus a low and a high guard in a frame record.
+static constexpr int frameBands = 80;
+static constexpr int guardedFrameSize = frameBands + 2;
+
+// Unit phasor of a fraction of a turn w in [0, 1), from the engine's polynomial; its
+// magnitude is close to, but not exactly, 1.
+Complex turnPhasor(float w) noexcept;
+
+// Classifier features of the 79 band pairs (entry 79 copies 78 for the extra bins).
+struct HopFeatures {
+    float toneF[frameBands];
+    float toneT[frameBands];
+    float tonal[frameBands];
+    float freq[frameBands]; // cycles per hop
+    float step[frameBands]; // phase step between neighbouring bins, turns
+};
+
+// Computes the features from the oldest, middle and newest guarded frames (82 floats:
+// low guard, bands 0..79, high guard). freqPoly holds three coefficients per band.
+void computeHopFeatures(const float* oldest, const float* middle, const float* newest,
+                        const float (*freqPoly)[3], HopFeatures& out) noexcept;
+
+// Sets a frame's guards from its edge bands.
+void setFrameGuards(float* guardedFrame) noexcept;
+
+// One extra bin's link to the two bands it interpolates.
+struct ExtraBinLink {
+    int32_t band;
+    float w0, w1, gain;
+};
+
+// Rate-dependent tables the kernel reads.
+struct HopTables {
+    int bandCount = 0;
+    int extraCount = 0;
+    int firstExtraBin = 0;
+    const Complex* rot = nullptr;             // per band resonator pole
+    const float* drive = nullptr;             // per band resonator input gain
+    const ExtraBinLink* extraBins = nullptr;  // per extra bin
+    const Complex* noiseTable = nullptr;      // shared Gaussian noise, noiseTableSize entries
+    const Complex* initialSpectrum = nullptr; // binCount entries
+};
+
+static constexpr int noiseTableSize = 2048;
+
+// Per-bin work space, binCount entries each.
+struct HopWork {
+    float* amp;
+    float* noiseFrac;
+    float* tonalWeight;    // a
+    float* couplingWeight; // e
+    float* freqEst;
+    Complex* stepPhasor;
+    float* phasorPower;
+    float* solverScratch;
+};
+
+// The voice's per-bin memory.
+struct VoiceBins {
+    Complex* binState;
+    Complex* noiseState;
+    uint32_t* seed;
+};
+
+// Runs the noise generator, the resonators, the per-bin targets, the tonal prediction, the
+// coherence solve and the amplitude and noise mixing. middle is the guarded frame that
+// sounds now; density is "Density" / 100 clamped to -1..1.
+void synthesizeVoiceHop(const HopTables& tables, const HopFeatures& features, const float* middle,
+                        float density, bool firstHop, VoiceBins voice, HopWork work) noexcept;
+
+// Replaces x by the y minimising sum a|y - x|^2 + sum e|y[j+1] - P[j] y[j]|^2.
+void coherenceSolve(int n, const float* a, const float* e, const Complex* phasor, const float* phasorPower,
+                    Complex* y, float* scratch) noexcept;
+
+} // namespace tarvo
