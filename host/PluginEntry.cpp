@@ -2,4 +2,6 @@
 
 #include "host/TarvoProcessor.h"
 
-juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter() { return new tarvo::TarvoProcessor(); }
+juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter() {
+    return new tarvo::TarvoProcessor();
+}

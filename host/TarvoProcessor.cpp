@@ -45,9 +45,11 @@ public:
               juce::ParameterID{hostParameterId(name), 1}, name, range,
               std::clamp(target.effective(), range.start, range.end),
               juce::AudioParameterFloatAttributes()
-                  .withStringFromValueFunction(
-                      [&target](float value, int maximumLength) { return displayText(target, value, maximumLength); })
-                  .withValueFromStringFunction([&target](const juce::String& text) { return valueFromText(target, text); })),
+                  .withStringFromValueFunction([&target](float value, int maximumLength) {
+                      return displayText(target, value, maximumLength);
+                  })
+                  .withValueFromStringFunction(
+                      [&target](const juce::String& text) { return valueFromText(target, text); })),
           target_(target) {}
 
 protected:
@@ -68,14 +70,17 @@ juce::NormalisableRange<float> hostRangeFor(const Param& param) {
         const float exponent = param.curve;
         return Range(
             low, high,
-            [exponent](float start, float end, float n) { return start + std::pow(n, exponent) * (end - start); },
+            [exponent](float start, float end, float n) {
+                return start + std::pow(n, exponent) * (end - start);
+            },
             [exponent](float start, float end, float value) {
                 return std::pow(std::max(0.0f, (value - start) / (end - start)), 1.0f / exponent);
             });
     }
     if (param.shape == Param::Exponential && low > 0.0f && high > 0.0f) {
         return Range(
-            low, high, [](float start, float end, float n) { return start * std::exp(std::log(end / start) * n); },
+            low, high,
+            [](float start, float end, float n) { return start * std::exp(std::log(end / start) * n); },
             [](float start, float end, float value) {
                 return std::log(std::max(value, start) / start) / std::log(end / start);
             });
@@ -141,7 +146,8 @@ void TarvoProcessor::addHostParameters() {
         if (group == nullptr || group->getName() != groupName) {
             closeGroup();
             juce::String id = hostParameterId(groupName);
-            for (int suffix = 2; groupIds.count(id) != 0; ++suffix) id = hostParameterId(groupName) + "_" + juce::String(suffix);
+            for (int suffix = 2; groupIds.count(id) != 0; ++suffix)
+                id = hostParameterId(groupName) + "_" + juce::String(suffix);
             groupIds.insert(id);
             group = std::make_unique<juce::AudioProcessorParameterGroup>(id, groupName, "|");
         }
@@ -188,8 +194,10 @@ void TarvoProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBu
     HostTransport transport;
     if (auto* head = getPlayHead()) {
         if (const auto position = head->getPosition()) {
-            if (const auto bpm = position->getBpm(); bpm && std::isfinite(*bpm) && *bpm > 0.0) transport.tempoBpm = *bpm;
-            if (const auto ppq = position->getPpqPosition(); ppq && std::isfinite(*ppq)) transport.ppqPosition = *ppq;
+            if (const auto bpm = position->getBpm(); bpm && std::isfinite(*bpm) && *bpm > 0.0)
+                transport.tempoBpm = *bpm;
+            if (const auto ppq = position->getPpqPosition(); ppq && std::isfinite(*ppq))
+                transport.ppqPosition = *ppq;
             transport.playing = position->getIsPlaying();
         }
     }
@@ -199,9 +207,11 @@ void TarvoProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBu
     // Fade linearly towards the target; the fade may end inside this block.
     const float distance = std::fabs(targetGain - bypassGain_);
     const bool fadeEnds = distance <= frames * bypassGainStep_;
-    const int fadeFrames = fadeEnds ? std::clamp(static_cast<int>(std::ceil(distance / bypassGainStep_)), 1, frames) : frames;
+    const int fadeFrames =
+        fadeEnds ? std::clamp(static_cast<int>(std::ceil(distance / bypassGainStep_)), 1, frames) : frames;
     const float endGain =
-        fadeEnds ? targetGain : bypassGain_ + std::copysign(frames * bypassGainStep_, targetGain - bypassGain_);
+        fadeEnds ? targetGain
+                 : bypassGain_ + std::copysign(frames * bypassGainStep_, targetGain - bypassGain_);
     for (int c = 0; c < channels; ++c) {
         buffer.applyGainRamp(c, 0, fadeFrames, bypassGain_, endGain);
         if (endGain == 0.0f) buffer.clear(c, fadeFrames, frames - fadeFrames);
@@ -228,7 +238,9 @@ bool TarvoProcessor::isBusesLayoutSupported(const BusesLayout& layouts) const {
     return true;
 }
 
-juce::AudioProcessorEditor* TarvoProcessor::createEditor() { return new juce::GenericAudioProcessorEditor(*this); }
+juce::AudioProcessorEditor* TarvoProcessor::createEditor() {
+    return new juce::GenericAudioProcessorEditor(*this);
+}
 
 void TarvoProcessor::getStateInformation(juce::MemoryBlock&) {}
 
