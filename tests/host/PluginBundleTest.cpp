@@ -13,8 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "host/JuceEnvironment.h"
-
 namespace tarvo {
 namespace {
 
@@ -50,7 +48,6 @@ std::vector<juce::PluginDescription> scan(juce::AudioPluginFormat& format, Forma
 class PluginBundle : public ::testing::TestWithParam<Format> {
 protected:
     void SetUp() override {
-        JuceEnvironment::require();
         format_ = makeFormat(GetParam());
         const auto found = scan(*format_, GetParam());
         ASSERT_EQ(found.size(), 1u) << "the bundle must hold exactly one plug-in";
