@@ -8,11 +8,15 @@
 // are plain floats that the user-interface thread writes and the audio thread reads.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
+#include "control/ModSystem.h"
 #include "control/Param.h"
 #include "control/ParamLayout.h"
+#include "control/TrackMixer.h"
+#include "effects/FxSlot.h"
 
 namespace tarvo {
 
@@ -49,6 +53,25 @@ public:
     int32_t pendingHopSamples = 0;
     std::array<ChannelControls, midiChannelCount> channelControls{};
 
+    // ---- Modulation and track mixer ------------------------------------------------------
+    // Sources, routings and LFO shapes; the passes run on the audio thread once per hop.
+    ModSystem modSystem{*this};
+    // Channel strips, sends and meters; runs on the audio thread once per sub-block.
+    TrackMixer mixer{*this};
+    // Bit t mutes track t. The editor's Mute buttons and state loading write it, the mixer reads it.
+    std::atomic<int16_t> muteMask{0};
+    // The soloed track, or -1. Written like `muteMask`.
+    std::atomic<int16_t> soloTrack{-1};
+    // Peak meters of up to nine stereo output buses (left, right of bus 0, then bus 1 ...);
+    // the audio thread writes them while `metersOn`, the editor reads them.
+    std::array<std::atomic<float>, TrackMixer::meterChannelCount> meterLevel{};
+    // Set by the editor while it shows the meters.
+    std::atomic<bool> metersOn{false};
+    // Send buses 1 and 2 of one hop: left (64 frames) then right (64 frames); cleared at the
+    // start of every hop step, filled by the mixer, processed by the send effect slots.
+    std::array<std::array<float, 2 * TrackMixer::sendFrames>, TrackMixer::sendCount> sendBus{};
+    // ---- end of modulation and track mixer -----------------------------------------------
+
     // User-interface thread (host reset at a new rate); allocates.
     void prepare(float sampleRate);
     // Audio thread: silences voices and clears banks, reseeding from seed.
@@ -61,6 +84,28 @@ public:
     void controller(int code, float value, int channel);
     // Renders `frames` (at most one hop) into outputs[channel][offset ...].
     void renderSubBlock(float* const* outputs, int frames, int channelCount, int offset) noexcept;
+
+    // ---- Event tap ----
+    // An optional observer of what the block loop hands to the engine; tests and diagnostics
+    // set it, the plug-in leaves it null. Called on the audio thread.
+    class EventTap {
+    public:
+        virtual ~EventTap() = default;
+        virtual void noteEvent(int note, float velocity, int channel) = 0;
+        virtual void polyPressure(float pressure, int note, int channel) = 0;
+        // Once per rendered sub-block, before the hop grid moves on.
+        virtual void subBlock(int frames, int offset) = 0;
+    };
+    EventTap* eventTap = nullptr;
+    // ---- Effect slots ------------------------------------------------------------------
+    // Send 1, Send 2, Main 1, Main 2. Construction defines each slot's parameters with
+    // `defineFxSlot`; the idle tick runs `swapFxUnits`; the renderer runs `runFxPass` after
+    // the mixer. See effects/FxSlot.h for the hand-over between the two threads.
+    FxSlots fxSlots;
+    // Set by the state loader after it has restored parameter values, so the next swaps
+    // keep the loaded unit parameter values; cleared by the swap routine.
+    std::atomic<uint8_t> keepFxParamValues{0};
+    // ---- End of effect slots -----------------------------------------------------------
 
     Param& param(int index) { return params[static_cast<size_t>(index)]; }
     const Param& param(int index) const { return params[static_cast<size_t>(index)]; }

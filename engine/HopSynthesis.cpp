@@ -59,7 +59,8 @@ void setFrameGuards(float* f) noexcept {
     f[81] = std::max(1.5f * f[80] - 0.5f * f[79], 0.8f * f[80]);
 }
 
-void computeHopFeatures(const float* O, const float* M, const float* N, const float (*freqPoly)[3],
+void computeHopFeatures(const float* O, const float* M, const float* N,
+                        const std::array<std::array<float, 3>, frameBands>& freqPoly,
                         HopFeatures& out) noexcept {
     // Guarded frames: band k sits at index k + 1, the low guard stands in for band -1.
     for (int k = 0; k < pairCount; ++k) {
@@ -114,18 +115,18 @@ void coherenceSolve(int n, const float* a, const float* e, const Complex* P, con
         y[j] = (y[j] + e[j] * std::conj(P[j]) * y[j + 1]) / (e[j] * c[j] + s[j] + tiny);
 }
 
-void synthesizeVoiceHop(const HopTables& t, const HopFeatures& f, const float* M, float den, bool firstHop,
+void synthesizeVoiceHop(const EngineTables& t, const HopFeatures& f, const float* M, float den, bool firstHop,
                         VoiceBins voice, HopWork w) noexcept {
     const int bandCount = t.bandCount;
     const int binCount = t.bandCount + t.extraCount;
 
     // Noise generator: a fresh window into the shared table every hop.
     *voice.seed = *voice.seed * 1664525u + 1013904223u;
-    const Complex* noise = t.noiseTable + *voice.seed % static_cast<uint32_t>(noiseTableSize - binCount);
+    const Complex* noise = noiseTable.data() + *voice.seed % static_cast<uint32_t>(noiseTableSize - binCount);
 
     // Noise resonators: damped rotations for the band bins, fresh noise for the extra bins.
     if (firstHop) {
-        std::copy(t.initialSpectrum, t.initialSpectrum + binCount, voice.noiseState);
+        std::copy(t.initialSpectrum.begin(), t.initialSpectrum.begin() + binCount, voice.noiseState);
     } else {
         for (int b = 0; b < bandCount; ++b)
             voice.noiseState[b] = t.rot[b] * voice.noiseState[b] + t.drive[b] * noise[b];
@@ -150,7 +151,7 @@ void synthesizeVoiceHop(const HopTables& t, const HopFeatures& f, const float* M
     // relocated to the bins nearest the estimated frequency.
     for (int e = 0; e < t.extraCount; ++e) {
         const int j = bandCount + e;
-        const ExtraBinLink& link = t.extraBins[e];
+        const ExtraBin& link = t.extraBins[e];
         const int b0 = link.band, b1 = link.band + 1;
         float amp = (link.w0 * M[b0 + 1] + link.w1 * M[b1 + 1]) * link.gain;
         const float sF = link.w1 * f.toneF[b1] + link.w0 * f.toneF[b0];

@@ -11,12 +11,12 @@
 // Audio thread only; nothing here allocates. Work arrays are owned by the caller, sized
 // at engine preparation and shared by the voices one after the other.
 
-#include <complex>
+#include <array>
 #include <cstdint>
 
-namespace tarvo {
+#include "engine/EngineSetup.h"
 
-using Complex = std::complex<float>;
+namespace tarvo {
 
 // Bands of the plane, plus a low and a high guard in a frame record.
 static constexpr int frameBands = 80;
@@ -38,30 +38,11 @@ struct HopFeatures {
 // Computes the features from the oldest, middle and newest guarded frames (82 floats:
 // low guard, bands 0..79, high guard). freqPoly holds three coefficients per band.
 void computeHopFeatures(const float* oldest, const float* middle, const float* newest,
-                        const float (*freqPoly)[3], HopFeatures& out) noexcept;
+                        const std::array<std::array<float, 3>, frameBands>& freqPoly,
+                        HopFeatures& out) noexcept;
 
 // Sets a frame's guards from its edge bands.
 void setFrameGuards(float* guardedFrame) noexcept;
-
-// One extra bin's link to the two bands it interpolates.
-struct ExtraBinLink {
-    int32_t band;
-    float w0, w1, gain;
-};
-
-// Rate-dependent tables the kernel reads.
-struct HopTables {
-    int bandCount = 0;
-    int extraCount = 0;
-    int firstExtraBin = 0;
-    const Complex* rot = nullptr;             // per band resonator pole
-    const float* drive = nullptr;             // per band resonator input gain
-    const ExtraBinLink* extraBins = nullptr;  // per extra bin
-    const Complex* noiseTable = nullptr;      // shared Gaussian noise, noiseTableSize entries
-    const Complex* initialSpectrum = nullptr; // binCount entries
-};
-
-static constexpr int noiseTableSize = 2048;
 
 // Per-bin work space, binCount entries each.
 struct HopWork {
@@ -85,7 +66,7 @@ struct VoiceBins {
 // Runs the noise generator, the resonators, the per-bin targets, the tonal prediction, the
 // coherence solve and the amplitude and noise mixing. middle is the guarded frame that
 // sounds now; density is "Density" / 100 clamped to -1..1.
-void synthesizeVoiceHop(const HopTables& tables, const HopFeatures& features, const float* middle,
+void synthesizeVoiceHop(const EngineTables& tables, const HopFeatures& features, const float* middle,
                         float density, bool firstHop, VoiceBins voice, HopWork work) noexcept;
 
 // Replaces x by the y minimising sum a|y - x|^2 + sum e|y[j+1] - P[j] y[j]|^2.

@@ -29,16 +29,23 @@ std::filesystem::path baseFolder() {
 std::filesystem::path folderPath(Folder folder) {
     const std::filesystem::path base = baseFolder();
     switch (folder) {
-    case Folder::Base: return base;
-    case Folder::Presets: return base / "Tarvo Presets";
-    case Folder::Sounds: return base / "Tarvo Sounds";
-    case Folder::Data: return base / "Tarvo Data";
-    case Folder::Themes: return base / "Tarvo Data" / "Theme";
+    case Folder::Base:
+        return base;
+    case Folder::Presets:
+        return base / "Tarvo Presets";
+    case Folder::Sounds:
+        return base / "Tarvo Sounds";
+    case Folder::Data:
+        return base / "Tarvo Data";
+    case Folder::Themes:
+        return base / "Tarvo Data" / "Theme";
     }
     return base;
 }
 
-std::string folderText(Folder folder) { return folderPath(folder).generic_string() + "/"; }
+std::string folderText(Folder folder) {
+    return folderPath(folder).generic_string() + "/";
+}
 
 bool createParentFolders(const std::filesystem::path& file) {
     const std::filesystem::path parent = file.parent_path();

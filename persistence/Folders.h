@@ -9,11 +9,11 @@
 namespace tarvo {
 
 enum class Folder {
-    Base,     // the vendor folder holding the three below
-    Presets,  // ".tarvo" preset files, in subfolders such as "0 User/"
-    Sounds,   // ".blob" files, in subfolders
-    Data,     // program data: settings, clipboard Blob, MIDI export
-    Themes,   // theme files, below the data folder
+    Base,    // the vendor folder holding the three below
+    Presets, // ".tarvo" preset files, in subfolders such as "0 User/"
+    Sounds,  // ".blob" files, in subfolders
+    Data,    // program data: settings, clipboard Blob, MIDI export
+    Themes,  // theme files, below the data folder
 };
 
 // The absolute path of a folder, ending without a separator. Does not create it.

@@ -79,11 +79,21 @@ private:
         out_ += '"';
         for (unsigned char c : s) {
             switch (c) {
-            case '"': out_ += "\\\""; break;
-            case '\\': out_ += "\\\\"; break;
-            case '\n': out_ += "\\n"; break;
-            case '\t': out_ += "\\t"; break;
-            case '\r': out_ += "\\r"; break;
+            case '"':
+                out_ += "\\\"";
+                break;
+            case '\\':
+                out_ += "\\\\";
+                break;
+            case '\n':
+                out_ += "\\n";
+                break;
+            case '\t':
+                out_ += "\\t";
+                break;
+            case '\r':
+                out_ += "\\r";
+                break;
             default:
                 if (c < 0x20) {
                     char esc[8];

@@ -44,7 +44,7 @@ TEST(HopSynthesis, CoherenceSolveKeepsInputWithoutCouplingAndSmoothsWithIt) {
 
 TEST(HopSynthesis, FeaturesOfSilenceAreFiniteAndNeutral) {
     float silent[guardedFrameSize] = {};
-    float poly[frameBands][3] = {};
+    std::array<std::array<float, 3>, frameBands> poly{};
     HopFeatures features{};
     computeHopFeatures(silent, silent, silent, poly, features);
     for (int k = 0; k < frameBands; ++k) {

@@ -1,0 +1,313 @@
+#include "control/ModSystem.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "control/LfoBeatRates.h"
+#include "control/ParamLayout.h"
+#include "engine/BandSynth.h"
+
+namespace tarvo {
+
+namespace {
+
+// "Beat Rate" value n/d: one LFO cycle per n/d whole notes.
+constexpr int beatRateCount = 15;
+constexpr std::array<int, beatRateCount> beatRateNumerator{4, 3, 2, 3, 1, 6, 1, 1, 3, 1, 1, 1, 1, 1, 1};
+constexpr std::array<int, beatRateCount> beatRateDenominator{1,  1, 1, 2,  1,  8,  2, 4,
+                                                             16, 6, 8, 12, 16, 24, 32};
+
+// Track parameter that each global ("All") parameter shifts, in global block order.
+constexpr std::array<int, ParamLayout::globalStride> allTargetOffset{
+    trackAmp, trackTimescale, trackFrequency, trackContrast, trackTransform, trackDensity};
+
+// Global offsets smaller than this are not applied to the tracks.
+constexpr float allOffsetThreshold = 0.0001f;
+// Slot amounts below this in size do nothing.
+constexpr float minAmount = 0.001f;
+// A non-looping LFO runs its shape once and holds just before the end.
+constexpr float oneShotEndPhase = 0.99f;
+// Noise smoothing rate per second of the white noise; pink and brown are slower.
+constexpr float noiseRate = 500.0f;
+constexpr std::array<float, 3> noiseRateDivisor{1.0f, 11.0f, 41.0f};
+// Maps a signed 32-bit random number to about -0.5..0.5.
+constexpr float randomScale = 2.328e-10f;
+// Keeps stage durations of zero from dividing by zero.
+constexpr float tinyDuration = 1e-30f;
+// Tolerance that lets a stage that ended by rounding a hair short count as ended.
+constexpr float stageTolerance = 0.00001f;
+// Each envelope piece ends a stage or the span; this bounds the loop whatever rounding does.
+constexpr int maxEnvelopePieces = 8;
+// Tempo at which "BPM Octave" is 0.
+constexpr float referenceBpm = 120.0f;
+// Slowest tempo the engine runs at (the lowest "BPM"); keeps "BPM Octave" finite.
+constexpr float minBpm = 1.0f;
+
+uint32_t nextRandom(uint32_t x) {
+    return x * 1664525u + 1013904223u;
+}
+
+int truncToInt(float v) {
+    return static_cast<int>(std::trunc(v));
+}
+
+} // namespace
+
+ModSystem::ModSystem(BandSynth& synth)
+    : lfoCurves{Curve(lfoCurveCapacity), Curve(lfoCurveCapacity), Curve(lfoCurveCapacity),
+                Curve(lfoCurveCapacity)},
+      synth_(synth) {
+    // Every new instance starts with one random rise-and-fall shape on all four LFOs.
+    const float peakX = 0.1f + 0.8f * static_cast<float>(std::rand()) / 32767.0f;
+    const float peakShape = (static_cast<float>(std::rand()) / 32767.0f - 0.5f) * 0.2f;
+    const CurvePoint start[3] = {{0.0f, 0.0f, 0.0f}, {peakX, 1.0f, peakShape}, {1.0f, 0.0f, 0.0f}};
+    for (Curve& curve : lfoCurves) {
+        curve.setPoints(start, 3);
+        curve.changed = 0;
+    }
+}
+
+float ModSystem::effective(int index) const noexcept {
+    return synth_.param(index).effective();
+}
+
+float ModSystem::sourceValue(const ModSourceState& state, int source) const noexcept {
+    if (source >= sourceEnv1 && source < sourceLfo1)
+        return state.envelopes[static_cast<size_t>(source - 1)].output;
+    if (source >= sourceLfo1 && source < sourceConstant)
+        return state.lfos[static_cast<size_t>(source - sourceLfo1)].output;
+    if (source == sourceConstant) return 1.0f;
+    if (source == sourceBpmOctave) return std::log2((bpm >= minBpm ? bpm : minBpm) / referenceBpm);
+    if (source >= sourceNoiseWhite && source < sourceCount)
+        return state.noises[static_cast<size_t>(source - sourceNoiseWhite)].value;
+    return 0.0f;
+}
+
+std::span<const ModRouting> ModSystem::buildRoutings(Level level) noexcept {
+    const ParamLayout& layout = synth_.layout;
+    const int targetCount = static_cast<int>(synth_.modTargets.size());
+    size_t count = 0;
+    for (int j = 0; j < slotCount; ++j) {
+        const int base = layout.modSlotBase[static_cast<size_t>(j)];
+        const float source = effective(base + modSource);
+        const float amount = effective(base + modAmount);
+        const int target = truncToInt(effective(base + modTarget));
+        if (!(source > 0.5f) || amount == 0.0f || std::fabs(amount) < minAmount) continue;
+        if (target < 0 || target >= targetCount) continue;
+        const int m = truncToInt(source);
+        const int scaler = truncToInt(effective(base + modScaler));
+        if (m >= sourceCount || scaler < 0 || scaler >= scalerCount) continue;
+        // Envelopes and noises follow each note; an unscaled LFO is per voice only when asked,
+        // and unscaled "Constant" and "BPM Octave" are the same for every voice.
+        bool perVoice = true;
+        if (scaler == scalerNone && m >= sourceLfo1 && m <= sourceBpmOctave)
+            perVoice = m < sourceConstant &&
+                       effective(layout.lfoBase[static_cast<size_t>(m - sourceLfo1)] + lfoPerVoice) > 0.5f;
+        if (perVoice != (level == Level::perVoice)) continue;
+        routings_[count++] = {m, scaler, synth_.modTargets[static_cast<size_t>(target)], amount};
+    }
+    return {routings_.data(), count};
+}
+
+void ModSystem::runEnvelope(EnvelopeState& env, int e, float span) const noexcept {
+    const int base = synth_.layout.envBase[static_cast<size_t>(e)];
+    const float initial = effective(base + envInitial);
+    const float attack = effective(base + envAttack) * 0.001f + tinyDuration;
+    const float decay = effective(base + envDecay) + tinyDuration;
+    const float sustain = effective(base + envSustain);
+    const float release = effective(base + envRelease) + tinyDuration;
+    const float attackShape = effective(base + envAttackShape);
+    const float decayShape = effective(base + envDecayShape);
+    const float releaseShape = effective(base + envReleaseShape);
+
+    if (env.stage == 0.0f) env.level = initial;
+    float left = span;
+    float area = 0.0f;
+    for (int piece = 0; piece < maxEnvelopePieces && left > 0.0f; ++piece) {
+        const float previous = env.level;
+        const int d = truncToInt(env.stage + stageTolerance);
+        float used = left;
+        if (d <= 0) {
+            used = std::min(left, (1.0f - env.stage) * attack);
+            env.stage += used / attack;
+            env.level = initial + (1.0f - initial) * bend(env.stage, attackShape);
+        } else if (d == 1) {
+            used = std::min(left, (2.0f - env.stage) * decay);
+            env.stage += used / decay;
+            env.level = 1.0f + (sustain - 1.0f) * bend(env.stage - 1.0f, decayShape);
+        } else if (d == 2) {
+            env.level = sustain;
+        } else if (d == 3) {
+            used = std::min(left, (4.0f - env.stage) * release);
+            env.stage += used / release;
+            env.level = (1.0f - bend(env.stage - 3.0f, releaseShape)) * env.releaseLevel;
+        } else {
+            env.level = 0.0f;
+        }
+        area += (env.level + previous) * used * 0.5f;
+        left -= used;
+    }
+    // The mean level over the span, or the level reached when the span was empty.
+    env.output = span > 0.0f ? area / span : env.level;
+}
+
+void ModSystem::advanceSources(ModSourceState& state, float seconds, float beats,
+                               std::optional<double> beatPosition, const ModSourceState* shared,
+                               bool noteOn) noexcept {
+    const ParamLayout& layout = synth_.layout;
+    for (int i = 0; i < lfoCount; ++i) {
+        const size_t li = static_cast<size_t>(i);
+        const int base = layout.lfoBase[li];
+        LfoState& lfo = state.lfos[li];
+        if (shared != nullptr && effective(base + lfoPerVoice) < 0.5f) {
+            lfo = shared->lfos[li];
+            continue;
+        }
+        const bool loop = effective(base + lfoLoop) > 0.5f;
+        const bool retrigger = effective(base + lfoRetrigger) >= 0.5f;
+        Curve& curve = lfoCurves[li];
+        if ((curve.loop != 0) != loop) curve.setLoop(loop);
+
+        const float oldPhase = noteOn && retrigger ? 0.0f : lfo.phase;
+        float ph;
+        if (effective(base + lfoBeatsync) > 0.5f) {
+            const int b =
+                std::clamp(truncToInt(effective(base + lfoBeatRate) + 0.1f), 0, lfoBeatRateCount - 1);
+            // The value n/d means one cycle per n/d whole notes.
+            const double cyclesPerBeat = lfoBeatRateDenominators[b] * 0.25 / lfoBeatRateNumerators[b];
+            if (!retrigger && beatPosition.has_value()) {
+                // Locked to the song position; kept in double until the whole cycles are gone.
+                double cycles = cyclesPerBeat * *beatPosition;
+                if (loop) cycles -= std::trunc(cycles);
+                ph = static_cast<float>(cycles);
+            } else {
+                ph = oldPhase + static_cast<float>(cyclesPerBeat) * beats;
+            }
+        } else {
+            ph = oldPhase + effective(base + lfoRate) * seconds;
+        }
+        ph = loop ? ph - std::floor(ph) : std::min(ph, oneShotEndPhase);
+        lfo.phase = ph - std::trunc(ph);
+        lfo.output = 2.0f * curve.evaluate(std::clamp(lfo.phase, 0.0f, 1.0f)) - 1.0f;
+    }
+
+    for (int e = 0; e < envelopeCount; ++e) {
+        EnvelopeState& env = state.envelopes[static_cast<size_t>(e)];
+        if (noteOn) env.stage = 0.0f;
+        runEnvelope(env, e, seconds);
+    }
+
+    for (size_t n = 0; n < state.noises.size(); ++n) {
+        NoiseState& noise = state.noises[n];
+        noise.seed = nextRandom(noise.seed);
+        const float r = static_cast<float>(static_cast<int32_t>(noise.seed)) * randomScale;
+        if (n < noiseRateDivisor.size()) {
+            // One-pole smoothing of a fresh random number per span.
+            const float k = std::min(noiseRate * seconds / noiseRateDivisor[n], 1.0f);
+            noise.value = (1.0f - k * k) * noise.value + k * r;
+        } else if (noteOn) {
+            noise.value = r;
+        }
+    }
+}
+
+void ModSystem::globalPass(float seconds, float beats, std::optional<double> beatPosition) noexcept {
+    advanceSources(globalState, seconds, beats, beatPosition, nullptr, false);
+    for (int index : synth_.modTargets) synth_.param(index).resetModulation();
+    for (const ModRouting& r : buildRoutings(Level::global))
+        synth_.param(r.target).addModA(sourceValue(globalState, r.source) * r.amount);
+
+    const ParamLayout& layout = synth_.layout;
+    for (int i = 0; i < ParamLayout::globalStride; ++i) {
+        float g = synth_.param(layout.globalBase + i).offsetFromDefault();
+        // The global Transform spans twice the track range.
+        if (i == globalTransform) g *= 2.0f;
+        if (!(std::fabs(g) > allOffsetThreshold)) continue;
+        for (int t = 0; t < ParamLayout::trackCount; ++t)
+            synth_.param(layout.trackBase[static_cast<size_t>(t)] + allTargetOffset[static_cast<size_t>(i)])
+                .addModA(g);
+    }
+}
+
+float ModSystem::scalerValue(int scaler, const ModVoice& voice) const noexcept {
+    const bool channelKnown = voice.channel >= 0 && voice.channel < BandSynth::midiChannelCount;
+    const ChannelControls none{};
+    const ChannelControls& channel =
+        channelKnown ? synth_.channelControls[static_cast<size_t>(voice.channel)] : none;
+    switch (scaler) {
+    case scalerVelocity:
+        return voice.velocity;
+    case scalerModWheel:
+        return channel.modWheel;
+    case scalerPitchBend:
+        return channel.pitchBend;
+    case scalerAftertouch:
+        return channel.aftertouch + voice.pressure;
+    // 0 for notes 24 to 35, a quarter more per octave above.
+    case scalerNoteOctave:
+        return static_cast<float>(voice.note / 12 - 2) * 0.25f;
+    default:
+        return 1.0f;
+    }
+}
+
+void ModSystem::voicePass(ModSourceState& state, const ModVoice& voice, float seconds, float beats,
+                          std::optional<double> beatPosition) noexcept {
+    if (voice.track < 0 || voice.track >= ParamLayout::trackCount) return;
+    advanceSources(state, seconds, beats, beatPosition, &globalState, voice.newNote);
+
+    const std::vector<int>& trackTargets = synth_.trackTargets[static_cast<size_t>(voice.track)];
+    auto forEachTarget = [&](auto&& action) {
+        for (int index : trackTargets) action(synth_.param(index));
+        for (int index : synth_.globalTargets) action(synth_.param(index));
+    };
+    forEachTarget([](Param& p) {
+        if (p.modOffsetB != 0.0f) {
+            p.modOffsetB = 0.0f;
+            p.recompute();
+        }
+    });
+
+    const ParamLayout& layout = synth_.layout;
+    const int trackBase = layout.trackBase[static_cast<size_t>(voice.track)];
+    for (const ModRouting& r : buildRoutings(Level::perVoice)) {
+        int target = r.target;
+        // A global parameter stands for the like-named parameter of the voice's own track.
+        const int globalOffset = target - layout.globalBase;
+        if (globalOffset >= 0 && globalOffset < ParamLayout::globalStride)
+            target = trackBase + allTargetOffset[static_cast<size_t>(globalOffset)];
+        synth_.param(target).addModB(scalerValue(r.scaler, voice) * r.amount * sourceValue(state, r.source));
+    }
+    forEachTarget([](Param& p) { p.recompute(); });
+}
+
+void ModSystem::noteOnReset(ModSourceState& voiceState) noexcept {
+    const ParamLayout& layout = synth_.layout;
+    for (int i = 0; i < lfoCount; ++i) {
+        const size_t li = static_cast<size_t>(i);
+        if (!(effective(layout.lfoBase[li] + lfoRetrigger) > 0.5f)) continue;
+        voiceState.lfos[li].phase = 0.0f;
+        // A shared LFO restarts with every note of any track.
+        if (effective(layout.lfoBase[li] + lfoPerVoice) < 0.5f) globalState.lfos[li].phase = 0.0f;
+    }
+    for (EnvelopeState& env : voiceState.envelopes) env.stage = 0.0f;
+    for (EnvelopeState& env : globalState.envelopes) env.stage = 0.0f;
+}
+
+void ModSystem::noteOffRelease(ModSourceState& voiceState) noexcept {
+    for (EnvelopeState& env : voiceState.envelopes) {
+        env.releaseLevel = env.level;
+        env.stage = 3.0f;
+    }
+}
+
+void ModSystem::updateDisplay() noexcept {
+    for (int index : synth_.modTargets) {
+        Param& p = synth_.param(index);
+        p.shownValue = p.modRecomputed == 1 ? p.modulatedValue : p.value;
+        p.shownModulated = p.modRecomputed;
+    }
+}
+
+} // namespace tarvo

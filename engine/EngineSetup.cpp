@@ -1,0 +1,207 @@
+#include "engine/EngineSetup.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/Fft.h"
+
+namespace tarvo {
+
+namespace {
+
+constexpr double twoPi = 6.283185307179586476925286766559;
+
+// Bands narrower than this many bins are synthesized as resonators between two bins.
+constexpr double resonatorMaxWidthBins = 1.3;
+// Extra bins stop below this frequency (Hz).
+constexpr double topFrequencyHz = 21122.217;
+// Highest lower band an extra bin may read (it reads this band and the next).
+constexpr int lastPairBand = plane::bandCount - 2;
+
+// A window as a cosine series: value(n) = sum_j coeff[j] cos(2 pi j n / 256).
+template <size_t Terms> std::array<float, fftSize> cosineWindow(const std::array<double, Terms>& coeff) {
+    std::array<float, fftSize> window{};
+    for (int n = 0; n < fftSize; ++n) {
+        double v = 0.0;
+        for (size_t j = 0; j < Terms; ++j)
+            v += coeff[j] * std::cos(twoPi * static_cast<double>(j * n) / fftSize);
+        // The series is exactly 0 at the edge; keep rounding from making it negative.
+        window[static_cast<size_t>(n)] = static_cast<float>(std::max(v, 0.0));
+    }
+    return window;
+}
+
+// Cosine phasor of a fraction w of a turn from the polynomial in x = 4 w (1 - w).
+Complex polyPhasor(double w) {
+    const double x = 4.0 * w * (1.0 - w);
+    const double re = 1.0 - (0.5268947 * x * x + 1.4731053) * x * x;
+    const double im = ((1.2080399 * x + 1.7851804) * x + 3.320247) * (0.5 - w) * x;
+    return {static_cast<float>(re), static_cast<float>(im)};
+}
+
+double fraction(double x) {
+    return x - std::floor(x);
+}
+
+// Shapes a uniform value in [-1, 1) towards a Gaussian of variance about 1/2.
+constexpr double shapeGaussian(double v) {
+    return (1.264 - v * v) * v / (1.0 - 0.92 * v * v) * 0.70710678118654752;
+}
+
+constexpr std::array<Complex, noiseTableSize> makeNoiseTable() {
+    // Raw samples g_i for i = -2 .. noiseTableSize + 1, stored at i + 2.
+    constexpr int rawCount = noiseTableSize + 4;
+    std::array<double, rawCount> re{};
+    std::array<double, rawCount> im{};
+    uint32_t a = 12345u;
+    uint32_t b = 12345u * 123u - 456u;
+    for (int i = 0; i < rawCount; ++i) {
+        a = lcgNext(a);
+        b = b * 214013u + 2531011u;
+        re[static_cast<size_t>(i)] = shapeGaussian(static_cast<int32_t>(a) * 0x1p-31);
+        im[static_cast<size_t>(i)] = shapeGaussian(static_cast<int32_t>(b) * 0x1p-31);
+    }
+    // Smoothing kernel whose squares sum to 1: keeps the variance and correlates neighbours
+    // like neighbouring bins of a windowed spectrum.
+    constexpr std::array<double, 5> kernel{0.032048643, 0.42987856, 0.7926882, 0.42987856, 0.032048643};
+    std::array<Complex, noiseTableSize> table{};
+    for (int k = 0; k < noiseTableSize; ++k) {
+        double sumRe = 0.0;
+        double sumIm = 0.0;
+        for (int j = 0; j < 5; ++j) {
+            const auto at = static_cast<size_t>(k + 4 - j); // g_(k + 2 - j)
+            sumRe += kernel[static_cast<size_t>(j)] * re[at];
+            sumIm += kernel[static_cast<size_t>(j)] * im[at];
+        }
+        table[static_cast<size_t>(k)] = Complex(static_cast<float>(sumRe), static_cast<float>(sumIm));
+    }
+    return table;
+}
+
+} // namespace
+
+constinit const std::array<Complex, noiseTableSize> noiseTable = makeNoiseTable();
+
+const std::array<float, fftSize>& analysisWindow() {
+    // Fitted to pass exactly through 0 at the edge and the design values at indices 32, 64,
+    // 96 and 128 while summing to 2.0.
+    static const std::array<float, fftSize> window = cosineWindow(
+        std::array<double, 9>{0.0078125, -0.008478567931708685, 0.0006261510999999995, 4.17444317086842e-05,
+                              5.975249999994729e-07, 0.0, 0.0, 0.0, -2.4251249999997077e-06});
+    return window;
+}
+
+const std::array<float, fftSize>& synthesisTable() {
+    // Fitted to pass exactly through 0 at the edge and the design values at indices 32, 64,
+    // 96 and 128 while summing to 4962.314; the terms 4 and 8 set the ripple of the four
+    // overlapping copies of a hop to 77.39 .. 77.71.
+    static const std::array<float, fftSize> table = cosineWindow(
+        std::array<double, 9>{19.3840390625, -23.006044970505478, 3.3678987499999993, 0.21156747050548055,
+                              0.039824974999998965, 0.0, 0.0, 0.0, 0.002714712499999654});
+    return table;
+}
+
+bool EngineTables::prepare(double rate) {
+    if (!std::isfinite(rate) || rate <= 0.0) return false;
+    using plane::bandCentreHz;
+    using plane::bandWidthHz;
+    sampleRate = rate;
+    const double d = fftSize / rate; // Hz to FFT bins
+    const double c = hopSize / rate; // Hz to cycles per hop
+
+    // Band-centre frequency as a parabola through the band and its neighbours, in the offset
+    // from band k; the edge bands use the nearest three bands.
+    for (int k = 0; k < plane::bandCount; ++k) {
+        const int a = std::clamp(k - 1, 0, plane::bandCount - 3);
+        const double y0 = c * bandCentreHz(a);
+        const double y1 = c * bandCentreHz(a + 1);
+        const double y2 = c * bandCentreHz(a + 2);
+        const double x0 = a - k;
+        const double x1 = x0 + 1.0;
+        // Newton form y0 + d1 (x - x0) + d2 (x - x0)(x - x1), expanded.
+        const double d1 = y1 - y0;
+        const double d2 = 0.5 * (y2 - 2.0 * y1 + y0);
+        freqPoly[static_cast<size_t>(k)] = {static_cast<float>(y0 - d1 * x0 + d2 * x0 * x1),
+                                            static_cast<float>(d1 - d2 * (x0 + x1)), static_cast<float>(d2)};
+    }
+
+    bandCount = 0;
+    while (bandCount < plane::bandCount && bandWidthHz(bandCount) < resonatorMaxWidthBins / d &&
+           bandCentreHz(bandCount) < rate / 2.0)
+        ++bandCount;
+    topBin = std::min(static_cast<int>(topFrequencyHz * d), maxTopBin);
+    firstExtraBin =
+        bandCount < plane::bandCount ? static_cast<int>(d * bandCentreHz(bandCount) + 0.5) : topBin;
+    extraCount = std::max(topBin - firstExtraBin, 0);
+    binCount = bandCount + extraCount;
+
+    for (int k = 0; k < bandCount; ++k) {
+        const auto i = static_cast<size_t>(k);
+        const double width = bandWidthHz(k);
+        const double o = d * bandCentreHz(k);
+        bandBin[i] = static_cast<int32_t>(o);
+        const double fr = o - bandBin[i];
+        // Kernel spreading the band onto its two bins; narrower bands get less overall gain.
+        const double t = std::pow(1.0 - (1.0 - width * d) * 0.66, 0.22);
+        const auto kernel = [](double x) {
+            const double v = 1.0 - ((x - 1.0) * 0.1 + 1.0) * x * x;
+            return v * v;
+        };
+        weightLow[i] = static_cast<float>(kernel(fr) * t);
+        weightHigh[i] = static_cast<float>(kernel(1.0 - fr) * t);
+        // Resonator: decays with the band's width and turns by its centre per hop.
+        const double u = 0.5 * std::exp(-twoPi * width * c);
+        const Complex turn = polyPhasor(fraction(c * bandCentreHz(k)));
+        rot[i] = turn * static_cast<float>(u / std::abs(turn));
+        drive[i] = static_cast<float>(std::sqrt(1.0 - u * u));
+    }
+
+    int band = std::clamp(bandCount - 1, 0, lastPairBand);
+    for (int e = 0; e < extraCount; ++e) {
+        // The bin centre moved by up to 0.3 bin in a fixed irregular pattern.
+        const double g = (firstExtraBin + e + 0.3 * std::sin((0.01 * e + 0.5) * e)) / d;
+        while (band < lastPairBand && g > bandCentreHz(band + 1)) ++band;
+        const double lowHz = bandCentreHz(band);
+        const double u = (g - lowHz) / (bandCentreHz(band + 1) - lowHz);
+        const double widthBins = (u * bandWidthHz(band + 1) + (1.0 - u) * bandWidthHz(band)) * d;
+        ExtraBin& extra = extraBins[static_cast<size_t>(e)];
+        extra.band = band;
+        extra.w0 = static_cast<float>(std::max(1.0 - std::abs(u), 0.0));
+        extra.w1 = static_cast<float>(std::max(1.0 - std::abs(1.0 - u), 0.0));
+        extra.gain = widthBins > 0.0 ? static_cast<float>(std::sqrt(1.0 / widthBins)) : 0.0f;
+    }
+
+    // Initial resonator state: the spectrum of a decaying half-window noise burst of unit
+    // expected energy, read at the band centres and the extra bins.
+    const std::array<float, fftSize>& window = analysisWindow();
+    double energy = 0.0;
+    for (int i = 0; i < fftHalf; ++i)
+        energy += static_cast<double>(window[static_cast<size_t>(i)]) * window[static_cast<size_t>(i)];
+    const double scale = std::sqrt(12.0 / energy);
+    std::array<float, fftSize> burst{};
+    for (int i = 0; i < fftHalf; ++i) {
+        preparationGenerator = lcgNext(preparationGenerator);
+        const double r = preparationGenerator * 0x1p-32;
+        burst[static_cast<size_t>(i)] =
+            static_cast<float>(scale * window[static_cast<size_t>(fftHalf + i)] * (r - 0.5));
+    }
+    Fft fft(8, 1);
+    std::array<float, fftSize> packed{};
+    fft.forward(burst.data(), packed.data());
+    const auto bin = [&packed](int k) {
+        if (k == 0) return Complex(packed[0], 0.0f);
+        if (k >= fftHalf) return Complex(packed[1], 0.0f);
+        return Complex(packed[static_cast<size_t>(2 * k)], packed[static_cast<size_t>(2 * k + 1)]);
+    };
+    for (int k = 0; k < bandCount; ++k) {
+        const double o = d * bandCentreHz(k);
+        const int below = static_cast<int>(o);
+        const auto h = static_cast<float>(o - below);
+        initialSpectrum[static_cast<size_t>(k)] = (1.0f - h) * bin(below) + h * bin(below + 1);
+    }
+    for (int e = 0; e < extraCount; ++e)
+        initialSpectrum[static_cast<size_t>(bandCount + e)] = bin(firstExtraBin + e);
+    return true;
+}
+
+} // namespace tarvo

@@ -1,0 +1,129 @@
+#include "engine/ResynthBank.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace tarvo {
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+
+// Cheap stand-in for exp(x) near 0, used for the shelf's pole and zero.
+double expApprox(double x) {
+    return (1.0 / (1.0 - 0.75 * x + 0.375 * x * x) - 1.0) * 1.25 + 1.0;
+}
+
+} // namespace
+
+void LowShelf::setup(double sampleRate, double cornerHz, double dcGain) {
+    state = 0.0f;
+    const double a = -pi * cornerHz / sampleRate;
+    const double q = std::sqrt(dcGain);
+    const double p = expApprox(a / q);
+    const double z = expApprox(a * q);
+    if (!(a < 0.0) || !(dcGain > 0.0) || !std::isfinite(p) || !std::isfinite(z) || !(1.0 - z > 0.0)) {
+        pole = zero = 0.0f;
+        gain = 1.0f;
+        return;
+    }
+    pole = static_cast<float>(p);
+    zero = static_cast<float>(z);
+    gain = static_cast<float>((1.0 - p) * dcGain / (1.0 - z));
+}
+
+ResynthBank::ResynthBank() : fft_(8, 1) {
+    const std::array<float, fftSize>& table = synthesisTable();
+    for (size_t i = 0; i < window_.size(); ++i) window_[i] = table[i] / static_cast<float>(fftSize);
+}
+
+void ResynthBank::prepare(const EngineTables& tables) noexcept {
+    bandCount_ = tables.bandCount;
+    firstExtraBin_ = tables.firstExtraBin;
+    extraCount_ = tables.extraCount;
+    bandBin_ = tables.bandBin;
+    weightLow_ = tables.weightLow;
+    weightHigh_ = tables.weightHigh;
+    shelf_ = LowShelf{};
+    shelfOn_ = false;
+    reset();
+}
+
+void ResynthBank::setShelf(double sampleRate, double cornerHz, double dcGain) noexcept {
+    shelf_.setup(sampleRate, cornerHz, dcGain);
+    shelfOn_ = true;
+}
+
+void ResynthBank::reset() noexcept {
+    spectrumRe_.fill(0.0f);
+    spectrumIm_.fill(0.0f);
+    ring_.fill(0.0f);
+    writePos_ = readPos_ = silentHops_ = 0;
+    dirty_ = false;
+}
+
+void ResynthBank::addBands(const Complex* values) noexcept {
+    for (int k = 0; k < bandCount_; ++k) {
+        const auto i = static_cast<size_t>(k);
+        const auto bin = static_cast<size_t>(bandBin_[i]);
+        const Complex v = values[k];
+        spectrumRe_[bin] += weightLow_[i] * v.real();
+        spectrumIm_[bin] += weightLow_[i] * v.imag();
+        spectrumRe_[bin + 1] += weightHigh_[i] * v.real();
+        spectrumIm_[bin + 1] += weightHigh_[i] * v.imag();
+    }
+    if (bandCount_ > 0) dirty_ = true;
+}
+
+void ResynthBank::addExtraBins(const Complex* values) noexcept {
+    for (int e = 0; e < extraCount_; ++e) {
+        const auto bin = static_cast<size_t>(firstExtraBin_ + e);
+        spectrumRe_[bin] += values[e].real();
+        spectrumIm_[bin] += values[e].imag();
+    }
+    if (extraCount_ > 0) dirty_ = true;
+}
+
+void ResynthBank::hop() noexcept {
+    if (dirty_) {
+        silentHops_ = 0;
+        // The inverse counts DC once and every other bin twice; double DC so all bins count
+        // alike. im[0] is read as the Nyquist bin, which is never synthesized.
+        spectrumRe_[0] *= 2.0f;
+        spectrumIm_[0] = 0.0f;
+        fft_.inverseSplit(spectrumRe_.data(), spectrumIm_.data(), timeBuffer_.data());
+        // Zero-phase synthesis: the frame's time origin goes to the middle of the window, so
+        // the frame is centred 128 samples after the write position.
+        constexpr int mask = fftSize - 1;
+        for (int s = 0; s < fftHalf; ++s) {
+            ring_[static_cast<size_t>((writePos_ + s) & mask)] +=
+                timeBuffer_[static_cast<size_t>(fftHalf + s)] * window_[static_cast<size_t>(s)];
+            ring_[static_cast<size_t>((writePos_ + fftHalf + s) & mask)] +=
+                timeBuffer_[static_cast<size_t>(s)] * window_[static_cast<size_t>(fftHalf + s)];
+        }
+        spectrumRe_.fill(0.0f);
+        spectrumIm_.fill(0.0f);
+        dirty_ = false;
+    } else {
+        silentHops_ = std::min(silentHops_ + 1, maxSilentHops);
+    }
+    writePos_ = (writePos_ + hopSize) % fftSize;
+}
+
+int ResynthBank::read(float* out, int maxCount, bool& silent) noexcept {
+    const int available = (writePos_ + fftSize - readPos_) % fftSize;
+    const int count = std::clamp(maxCount, 0, available);
+    const bool filtered =
+        shelfOn_ && (silentHops_ < shelfBypassHops || std::abs(shelf_.state) > shelfRestLevel);
+    for (int i = 0; i < count; ++i) {
+        float& slot = ring_[static_cast<size_t>((readPos_ + i) % fftSize)];
+        out[i] = filtered ? shelf_.process(slot) : slot;
+        slot = 0.0f;
+    }
+    readPos_ = (readPos_ + count) % fftSize;
+    silent = !dirty_ && silentHops_ > hopsUntilSilent && std::abs(shelf_.state) < shelfRestLevel;
+    return count;
+}
+
+} // namespace tarvo

@@ -1,0 +1,102 @@
+#pragma once
+// One track's resynthesis bank: the voices add complex values per FFT bin during a hop; once
+// per hop the bank turns them into 256 samples with one inverse FFT and overlap-adds them,
+// windowed, into a ring that the renderer reads sample by sample through a low shelf.
+//
+// Timing: a hop places its frame centred 128 samples after its write position, so a value
+// added before a hop is heard two hops later. A hop with nothing added costs no FFT.
+//
+// Threads: construction and `prepare` plan or size everything and may allocate; call them
+// while no block is processed. `reset` and every other method run on the audio thread and
+// neither allocate nor wait.
+
+#include <array>
+
+#include "engine/EngineSetup.h"
+#include "engine/Fft.h"
+
+namespace tarvo {
+
+// First-order low shelf: the set gain at DC, falling to about 1 at high frequencies. Its pole
+// sits near cornerHz / sqrt(dcGain) and its zero near cornerHz * sqrt(dcGain).
+struct LowShelf {
+    float pole = 0.0f;
+    float zero = 0.0f;
+    float gain = 1.0f;
+    float state = 0.0f;
+
+    // Any thread; clears the state. Without a usable corner the shelf passes its input.
+    void setup(double sampleRate, double cornerHz, double dcGain);
+    float process(float x) noexcept {
+        const float v = x + pole * state;
+        const float y = gain * (v - zero * state);
+        state = v;
+        return y;
+    }
+};
+
+class ResynthBank {
+public:
+    // A track's shelf: +20 dB at DC, back to unity above a few hundred hertz.
+    static constexpr double trackShelfHz = 140.0;
+    static constexpr double trackShelfGain = 10.0;
+
+    // Plans the inverse FFT; allocates.
+    ResynthBank();
+
+    // Takes the band-to-bin layout of tables, clears all state including the shelf and turns
+    // the shelf off.
+    void prepare(const EngineTables& tables) noexcept;
+    // Configures the output shelf and turns it on; clears its state.
+    void setShelf(double sampleRate, double cornerHz, double dcGain) noexcept;
+    // Clears spectrum, ring, positions and the silence count; the shelf keeps its state.
+    void reset() noexcept;
+
+    // Adds one value per resonator band, spread onto the band's two bins.
+    void addBands(const Complex* values) noexcept;
+    // Adds one value per extra bin, bins firstExtraBin onwards.
+    void addExtraBins(const Complex* values) noexcept;
+    // Synthesizes the added spectrum (if any) into the ring and advances by one hop.
+    void hop() noexcept;
+    // Moves up to maxCount synthesized samples into out and returns how many. silent becomes
+    // true when nothing has been added for more than six hops and the shelf has come to rest.
+    int read(float* out, int maxCount, bool& silent) noexcept;
+
+    int silentHops() const { return silentHops_; }
+    bool shelfOn() const { return shelfOn_; }
+    const LowShelf& shelf() const { return shelf_; }
+
+private:
+    // Saturation of the silence count.
+    static constexpr int maxSilentHops = 1 << 30;
+    // Hops without input after which the ring holds nothing more: a frame spans four hops,
+    // and the newest is read out within the next three.
+    static constexpr int hopsUntilSilent = 6;
+    // Below this the shelf state counts as at rest.
+    static constexpr float shelfRestLevel = 1e-6f;
+    // Silent hops after which the shelf is bypassed once at rest.
+    static constexpr int shelfBypassHops = 10;
+
+    Fft fft_;
+    int bandCount_ = 0;
+    int firstExtraBin_ = 0;
+    int extraCount_ = 0;
+    std::array<int32_t, plane::bandCount> bandBin_{};
+    std::array<float, plane::bandCount> weightLow_{};
+    std::array<float, plane::bandCount> weightHigh_{};
+
+    // Bins 0..128; the last one only catches spill-over from a band on bin 127.
+    std::array<float, fftHalf + 1> spectrumRe_{};
+    std::array<float, fftHalf + 1> spectrumIm_{};
+    bool dirty_ = false;
+    std::array<float, fftSize> window_{};
+    std::array<float, fftSize> timeBuffer_{};
+    std::array<float, fftSize> ring_{};
+    int writePos_ = 0;
+    int readPos_ = 0;
+    int silentHops_ = 0;
+    LowShelf shelf_;
+    bool shelfOn_ = false;
+};
+
+} // namespace tarvo
