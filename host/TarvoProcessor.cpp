@@ -174,9 +174,8 @@ void TarvoProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBu
     for (int c = channels; c < buffer.getNumChannels(); ++c) buffer.clear(c, 0, frames);
     if (frames <= 0) return;
 
-    const float targetGain = bypass_->get() ? 0.0f : 1.0f;
-    // Before the first activation, or once a bypass fade has ended, there is nothing to render.
-    if (ombrix_->sampleRate() <= 0.0f || (bypassGain_ == 0.0f && targetGain == 0.0f)) {
+    // Before the first activation there is nothing to render with.
+    if (ombrix_->sampleRate() <= 0.0f) {
         buffer.clear();
         return;
     }
@@ -201,9 +200,15 @@ void TarvoProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBu
             transport.playing = position->getIsPlaying();
         }
     }
+    // The engine keeps running while bypassed, so that the sequencer stays in time with the host
+    // and note offs and transport notes sent meanwhile are not lost.
     ombrix_->processBlock(buffer.getArrayOfWritePointers(), channels, frames, transport);
 
-    if (bypassGain_ == targetGain) return;
+    const float targetGain = bypass_->get() ? 0.0f : 1.0f;
+    if (bypassGain_ == targetGain) {
+        if (targetGain == 0.0f) buffer.clear();
+        return;
+    }
     // Fade linearly towards the target; the fade may end inside this block.
     const float distance = std::fabs(targetGain - bypassGain_);
     const bool fadeEnds = distance <= frames * bypassGainStep_;
