@@ -1,0 +1,178 @@
+// The processor driven directly: host parameters bound to the engine parameters, value texts,
+// activation and the bypass fade.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "host/TarvoProcessor.h"
+
+namespace tarvo {
+namespace {
+
+class TarvoProcessorTest : public ::testing::Test {
+protected:
+    juce::RangedAudioParameter& parameterNamed(TarvoProcessor& processor, const juce::String& name) {
+        for (int i = 0;; ++i) {
+            auto* parameter = processor.hostParameter(i);
+            if (parameter == nullptr) break;
+            if (parameter->getName(100) == name) return *parameter;
+        }
+        ADD_FAILURE() << "no host parameter " << name;
+        return *processor.hostParameter(0);
+    }
+
+    const Param& engineParam(TarvoProcessor& processor, const juce::RangedAudioParameter& parameter) {
+        for (int i = 0;; ++i)
+            if (processor.hostParameter(i) == &parameter)
+                return processor.plugin().engine.param(
+                    processor.plugin().engine.hostParams[static_cast<size_t>(i)]);
+    }
+};
+
+TEST_F(TarvoProcessorTest, HostRangesFollowTheEngineMappings) {
+    TarvoProcessor processor;
+    const auto& engine = processor.plugin().engine;
+    ASSERT_FALSE(engine.hostParams.empty());
+    for (size_t i = 0; i < engine.hostParams.size(); ++i) {
+        const Param& param = engine.param(engine.hostParams[i]);
+        const auto& range = processor.hostParameter(static_cast<int>(i))->getNormalisableRange();
+        const float tolerance = 1e-5f * std::fabs(param.max - param.min);
+        for (const float n : {0.0f, 0.1f, 0.25f, 0.5f, 0.9f, 1.0f}) {
+            EXPECT_NEAR(range.convertFrom0to1(n), param.fromNormalized(n), tolerance)
+                << param.name << " at " << n;
+            EXPECT_NEAR(range.convertTo0to1(param.fromNormalized(n)), n, 1e-5f) << param.name << " at " << n;
+        }
+    }
+}
+
+TEST_F(TarvoProcessorTest, HostChangesReachTheEngineParameters) {
+    TarvoProcessor processor;
+    struct Case {
+        const char* name;
+        float normalized;
+        float value;
+    };
+    const Case cases[] = {
+        {"Track 1 Amp", 0.5f, 1.0f},         {"Track 1 Amp", 1.0f, 4.0f},
+        {"Track 2 Timescale", 1.0f, 8.0f},   {"Track 2 Timescale", 0.0f, 0.125f},
+        {"Global Frequency", 0.75f, 400.0f}, {"Track 8 Pan", 0.0f, -100.0f},
+        {"Mod3 Amount", 0.25f, -0.5f},
+    };
+    for (const auto& c : cases) {
+        auto& parameter = parameterNamed(processor, c.name);
+        parameter.setValueNotifyingHost(c.normalized);
+        EXPECT_NEAR(engineParam(processor, parameter).value, c.value, 1e-4f) << c.name;
+    }
+}
+
+TEST_F(TarvoProcessorTest, ParameterIdentifiersAreStable) {
+    TarvoProcessor processor;
+    const std::pair<const char*, const char*> cases[] = {
+        {"Track 1 Amp", "track1Amp"},
+        {"Track 5 Send 2", "track5Send2"},
+        {"Global Density", "globalDensity"},
+        {"Mod3 Amount", "mod3Amount"},
+    };
+    for (const auto& [name, id] : cases)
+        EXPECT_EQ(parameterNamed(processor, name).getParameterID(), id) << name;
+}
+
+TEST_F(TarvoProcessorTest, TypedTextIsReadInTheParametersUnits) {
+    TarvoProcessor processor;
+    struct Case {
+        const char* name;
+        const char* text;
+        float value;
+    };
+    const Case cases[] = {
+        {"Track 1 Amp", "-6", 0.50119f},  // decibels
+        {"Track 1 Amp", "loud", 1.0f},    // not a number: the default
+        {"Track 1 Pan", "-30", -30.0f},   // plain value
+        {"Track 1 Width", "500", 100.0f}, // clamped to the range
+    };
+    for (const auto& c : cases) {
+        auto& parameter = parameterNamed(processor, c.name);
+        parameter.setValueNotifyingHost(parameter.getValueForText(c.text));
+        EXPECT_NEAR(engineParam(processor, parameter).value, c.value, 1e-3f)
+            << c.name << " '" << c.text << "'";
+    }
+}
+
+TEST_F(TarvoProcessorTest, AcceptsOnlyLeadingRunsOfStereoBuses) {
+    TarvoProcessor processor;
+    const auto stereo = juce::AudioChannelSet::stereo();
+    const auto mono = juce::AudioChannelSet::mono();
+    const auto off = juce::AudioChannelSet::disabled();
+    auto layoutOf = [&](std::vector<juce::AudioChannelSet> sets, bool withInput = false) {
+        juce::AudioProcessor::BusesLayout layout;
+        while (sets.size() < static_cast<size_t>(Ombrix::maxOutputBuses)) sets.push_back(off);
+        for (const auto& set : sets) layout.outputBuses.add(set);
+        if (withInput) layout.inputBuses.add(stereo);
+        return layout;
+    };
+    for (size_t enabled = 1; enabled <= static_cast<size_t>(Ombrix::maxOutputBuses); ++enabled)
+        EXPECT_TRUE(processor.checkBusesLayoutSupported(layoutOf(std::vector(enabled, stereo)))) << enabled;
+
+    struct Case {
+        const char* what;
+        juce::AudioProcessor::BusesLayout layout;
+    };
+    const Case refused[] = {
+        {"no bus at all", layoutOf({})},
+        {"mono main bus", layoutOf({mono})},
+        {"mono second bus", layoutOf({stereo, mono})},
+        {"gap before a bus", layoutOf({stereo, off, stereo})},
+        {"an audio input", layoutOf({stereo}, true)},
+    };
+    for (const auto& c : refused) EXPECT_FALSE(processor.checkBusesLayoutSupported(c.layout)) << c.what;
+}
+
+TEST_F(TarvoProcessorTest, UnpreparedProcessorOutputsSilence) {
+    TarvoProcessor processor;
+    juce::AudioBuffer<float> buffer(2, 128);
+    for (int c = 0; c < 2; ++c) juce::FloatVectorOperations::fill(buffer.getWritePointer(c), 1.0f, 128);
+    juce::MidiBuffer midi;
+    midi.addEvent(juce::MidiMessage::noteOn(1, 36, static_cast<juce::uint8>(100)), 0);
+    processor.processBlock(buffer, midi);
+    EXPECT_EQ(buffer.getMagnitude(0, 128), 0.0f);
+}
+
+// Renders blocks of 64 frames at 48 kHz, with a note on track 1 in the first block; returns
+// channel 0 of every block, one after the other.
+std::vector<float> renderNote(TarvoProcessor& processor, int blocks, int bypassFromBlock) {
+    constexpr int blockSize = 64;
+    processor.setRateAndBufferSizeDetails(48000.0, blockSize);
+    processor.prepareToPlay(48000.0, blockSize);
+    juce::AudioBuffer<float> buffer(2, blockSize);
+    juce::MidiBuffer midi;
+    std::vector<float> out;
+    for (int b = 0; b < blocks; ++b) {
+        midi.clear();
+        if (b == 0) midi.addEvent(juce::MidiMessage::noteOn(1, 36, static_cast<juce::uint8>(120)), 0);
+        if (b == bypassFromBlock) processor.getBypassParameter()->setValueNotifyingHost(1.0f);
+        processor.processBlock(buffer, midi);
+        out.insert(out.end(), buffer.getReadPointer(0), buffer.getReadPointer(0) + blockSize);
+    }
+    return out;
+}
+
+TEST_F(TarvoProcessorTest, BypassFadesOutWithinTenMilliseconds) {
+    constexpr size_t blockSize = 64, bypassBlock = 10, fadeFrames = 480;
+    TarvoProcessor processor;
+    const auto out = renderNote(processor, 40, bypassBlock);
+    const size_t start = bypassBlock * blockSize;
+    auto loudest = [&out](size_t from, size_t count) {
+        float peak = 0.0f;
+        for (size_t i = from; i < from + count; ++i) peak = std::max(peak, std::fabs(out[i]));
+        return peak;
+    };
+    if (loudest(start - blockSize, blockSize) == 0.0f) GTEST_SKIP() << "the engine renders no sound yet";
+
+    EXPECT_GT(loudest(start, blockSize), 0.0f) << "bypass must fade, not cut";
+    EXPECT_EQ(loudest(start + fadeFrames, out.size() - start - fadeFrames), 0.0f);
+}
+
+} // namespace
+} // namespace tarvo
