@@ -5,7 +5,8 @@
 // Without --preset it plays what a new instance opens with: the factory content is installed
 // below the base folder where it is missing, then the start preset is loaded.
 // Prints JSON: the preset's name, per-bus "peak" and "rms" lists, "seconds", "realtimeFactor"
-// (audio seconds per second of rendering) and the files written.
+// (audio seconds per second of rendering), the preset and sound folders (where the factory
+// content goes) and the files written.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <memory>
 
 #include "engine/Ombrix.h"
+#include "persistence/Folders.h"
 #include "persistence/Presets.h"
 #include "tools/Command.h"
 #include "tools/Json.h"
@@ -110,6 +112,8 @@ int runRender(const std::vector<std::string>& args) {
     json.endArray();
     json.key("seconds").value(result.seconds);
     json.key("realtimeFactor").value(result.wallSeconds > 0.0 ? result.seconds / result.wallSeconds : 0.0);
+    json.key("presetFolder").value(folderText(Folder::Presets));
+    json.key("soundFolder").value(folderText(Folder::Sounds));
     json.key("files").beginArray();
     for (size_t bus = 0; bus < result.buses.size(); ++bus) {
         const std::string file = busFile(out, static_cast<int>(bus));

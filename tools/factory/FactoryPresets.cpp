@@ -288,7 +288,7 @@ void deepHouse(PresetBuilder& b) {
     b.sound(t8, "Cymbal/Ride Ping").level(t8, 0.18f, -10).pattern(t8, "x...x...x...x...");
     b.fx(send1, "Plate Reverb", {{"Length", 55}, {"Brightness", 40}});
     b.fx(send2, "Tempo Delay", {{"Length", 3}, {"Feedback", 40}});
-    b.fx(main1, "L.A. Optical", {{"Gain", 0}, {"Speed", 45}});
+    b.fx(main1, "L.A. Optical", {{"Gain", 6}, {"Speed", 45}});
     b.fx(main2, "Limiter", {{"Gain", 0}, {"Speed", 60}});
     b.beatLfo(0, "1/1").mod(0, "LFO 1", "Track 3|Filter", -0.2f);
     b.mod(1, "Noise Pink", "Track 4|Pan", 0.15f);
