@@ -3,8 +3,8 @@
 // form) and the start preset a new instance loads.
 //
 // Threads: user-interface thread (the start preset: the idle tick after a preparation, see
-// Ombrix::firstStart; never the host's preparation call, which may be the audio thread). Everything here allocates and touches the disk. Every writer creates
-// the missing folders along its path.
+// Ombrix::firstStart; never the host's preparation call, which may be the audio thread). Everything here
+// allocates and touches the disk. Every writer creates the missing folders along its path.
 
 #include <filesystem>
 #include <string>
