@@ -82,7 +82,8 @@ bool FxSlot::swap(float rate, bool keepParamValues) {
         delete current;
         Param* unitParams = params_ + fxParam1;
         if (keepParamValues) {
-            const float first = unitParams[0].value, second = unitParams[1].value;
+            // The loaded values as stored: `value` was clamped to the old unit's ranges.
+            const float first = unitParams[0].requested, second = unitParams[1].requested;
             fresh->bindParams(unitParams);
             unitParams[0].set(first);
             unitParams[1].set(second);

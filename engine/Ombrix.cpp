@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "analysis/RandomKit.h"
+#include "persistence/FactoryInstall.h"
+#include "persistence/Presets.h"
 
 #if defined(__SSE__) || defined(_M_X64) || defined(_M_AMD64)
 #include <pmmintrin.h>
@@ -78,6 +80,8 @@ void Ombrix::reset(float hostSampleRate) {
         engine.reset(0);
     }
     engine.modSystem.bpm = static_cast<float>(engine.tempoBpm);
+    // File work is left to the user-interface thread: this may be the audio thread.
+    firstStartPending_.store(true, std::memory_order_release);
 }
 
 void Ombrix::midiIn(const MidiMessage& message) {
@@ -234,7 +238,20 @@ void Ombrix::setStatus(const std::string& text) {
     statusTime = std::chrono::system_clock::now();
 }
 
+bool Ombrix::firstStart() {
+    if (!firstStartPending_.exchange(false, std::memory_order_acquire) || loadCount != 0) return false;
+    if (shippedContent != nullptr) {
+        const FactoryInstallReport report = installFactoryContent(*shippedContent);
+        // A failed install still leaves whatever was written usable; the next start retries.
+        if (report.failed > 0) setStatus(report.error);
+    }
+    // No preset to start with: a random kit from the user's sounds is the next best start.
+    return startPreset(*this) || randomize(3);
+}
+
 void Ombrix::idleTick() {
+    // First, so a start preset's effect units and Blobs go out in this same tick.
+    firstStart();
     swapFxUnits(engine.fxSlots, engine.sampleRate(), engine.keepFxParamValues);
     for (Track& track : engine.tracks) track.blobs.publish();
     importIdleStep(*this);

@@ -3,8 +3,10 @@
 // queue, and offers the callbacks a host adapter turns host calls into.
 //
 // Threads: construction, `paramChanged` from the user-interface thread and the idle tick
-// run on the user-interface thread. `reset`, `midiIn` and `processBlock` run on the host's
-// audio thread, never concurrently with each other; they do not allocate and never wait.
+// run on the user-interface thread. `reset` runs on the host's preparation path, which some
+// hosts call on their audio thread: it never touches files (the start preset waits for the
+// idle tick). `midiIn` and `processBlock` run on the host's audio thread, never concurrently
+// with `reset` or each other; they do not allocate and never wait.
 // The editor reads and writes the transport flag `seqRunning` (an atomic word) and stops the
 // sequencer through `setPlaying`, which leaves the rewind of the play position to the next
 // block so that only the audio thread ever moves it.
@@ -21,6 +23,8 @@
 #include "persistence/Settings.h"
 
 namespace tarvo {
+
+struct FactoryContent;
 
 // One MIDI message of the current host block.
 struct MidiMessage {
@@ -60,7 +64,8 @@ public:
     // Frame count of the latest host block (shown in the product information).
     std::atomic<int32_t> lastBlockSize{0};
 
-    // Audio thread (host reset): prepares for a new rate or reseeds at an unchanged one.
+    // Host preparation path (possibly the audio thread): prepares for a new rate (allocates)
+    // or reseeds at an unchanged one, and asks the next idle tick for the first start.
     void reset(float hostSampleRate);
     // Audio thread: queues one host MIDI message of the next block; never allocates.
     void midiIn(const MidiMessage& message);
@@ -78,10 +83,24 @@ public:
     // unless a state load is handing effect parameter values over (`keepFxParamValues`).
     void paramChanged() override;
 
-    // User-interface thread, driven by a timer whether or not an editor is open: installs
-    // effect units whose "Type" changed, publishes edited Blobs to the audio thread, then
-    // analyses one file of a running import batch. May allocate and touch files.
+    // User-interface thread, driven by a timer whether or not an editor is open: runs the
+    // first start when a preparation asked for it, installs effect units whose "Type"
+    // changed, publishes edited Blobs to the audio thread, then analyses one file of a
+    // running import batch. May allocate and touch files.
     void idleTick();
+
+    // ---- First start -----------------------------------------------------------------------
+    // The factory sounds and presets shipped inside the front end (plug-in or tool), installed
+    // into the user's folders before the start preset is looked for; null installs nothing.
+    // The front end sets it once, before the first `reset`.
+    const FactoryContent* shippedContent = nullptr;
+    // User-interface thread (the idle tick calls it): after a preparation, while nothing has
+    // been loaded yet (`loadCount` 0, so a state the host restored first always wins),
+    // installs `shippedContent` and opens the start preset, or rolls a random kit when no
+    // preset loads. Otherwise does nothing. Returns whether anything was loaded. Allocates
+    // and does file I/O.
+    bool firstStart();
+    // ---- end of first start ----------------------------------------------------------------
 
     // ---- Presets, state and settings -----------------------------------------------------
     // Loading and saving live in persistence/StateChunk.h and persistence/Presets.h; these are
@@ -146,6 +165,8 @@ private:
     std::vector<MidiMessage> midiQueue_;
     // Raised by `setPlaying` when it stops; the next block rewinds the sequencer.
     std::atomic<bool> rewindPending_{false};
+    // Raised by `reset`, taken by `firstStart` on the user-interface thread.
+    std::atomic<bool> firstStartPending_{false};
     float sampleRate_ = 0.0f;
 };
 

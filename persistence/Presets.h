@@ -2,9 +2,9 @@
 // Preset files (".tarvo", the state chunk as it stands), Blob files (".blob", one Blob's byte
 // form) and the start preset a new instance loads.
 //
-// Threads: user-interface thread (the start preset: the host's preparation thread, never
-// the audio callback). Everything here allocates and touches the disk. Every writer creates
-// the missing folders along its path.
+// Threads: user-interface thread (the start preset: the idle tick after a preparation, see
+// Ombrix::firstStart; never the host's preparation call, which may be the audio thread). Everything here
+// allocates and touches the disk. Every writer creates the missing folders along its path.
 
 #include <filesystem>
 #include <string>

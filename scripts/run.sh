@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Set-up, build, install the plug-ins for this user, then render a demo with the tarvo tool.
+# Set-up, build, install the plug-ins for this user, then render four bars of the preset a new
+# instance opens with (installing the factory sounds and presets on first use).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -11,7 +12,12 @@ if [[ -d "$artefacts/VST3/Tarvo.vst3" ]]; then
   rm -rf ~/.vst3/Tarvo.vst3 ~/.lv2/Tarvo.lv2
   cp -rp "$artefacts/VST3/Tarvo.vst3" ~/.vst3/
   cp -rp "$artefacts/LV2/Tarvo.lv2" ~/.lv2/
-  echo "installed: ~/.vst3/Tarvo.vst3 ~/.lv2/Tarvo.lv2"
+  echo "plug-ins installed: ~/.vst3/Tarvo.vst3 ~/.lv2/Tarvo.lv2"
+else
+  echo "plug-ins not built (no JUCE host in this build)"
 fi
 mkdir -p "$root/out"
-"$build/tarvo" demo --out "$root/out/demo.wav"
+# The render's JSON names the preset and sound folders the factory content went to; the
+# plug-ins use the same folders (TARVO_HOME overrides them).
+"$build/tarvo" render --bars 4 --out "$root/out/demo.wav"
+echo "demo: $root/out/demo.wav"

@@ -313,24 +313,28 @@ TEST_F(FxSlotFixture, MetersRiseInstantlyAndFallWithFiftyMilliseconds) {
 
 TEST_F(FxSlotFixture, LoadedUnitParameterValuesSurviveTheSwapOnlyWhenKept) {
     struct Case {
+        int from, to;
         bool keep;
+        const char* unit;
         float amount, other;
     };
-    // Spy B's Amount tops out at 4, so a kept 8 is clamped; without keeping, B's defaults.
-    for (const Case& c : {Case{true, 4.0f, 0.5f}, Case{false, 1.0f, 0.0f}}) {
-        SCOPED_TRACE(c.keep);
+    // Spy A's Amount reaches 10, Spy B's 4. A kept 8 is clamped by B; without keeping, the new
+    // unit's defaults. Loaded while B (up to 4) is still installed, a kept 8 must reach A whole.
+    for (const Case& c : {Case{0, 1, true, "Spy B", 4.0f, 0.5f}, Case{0, 1, false, "Spy B", 1.0f, 0.0f},
+                          Case{1, 0, true, "Spy A", 8.0f, 0.5f}}) {
+        SCOPED_TRACE(testing::Message() << c.from << " to " << c.to << " keep " << c.keep);
         std::atomic<uint8_t> keep{0};
-        type(2).set(0);
+        type(2).set(static_cast<float>(c.from));
         swapFxUnits(slots, rate44, keep);
         settle();
         // A state load: new type and unit values, then the flag.
-        type(2).set(1);
+        type(2).set(static_cast<float>(c.to));
         slotParams(2)[fxParam1].set(8);
         slotParams(2)[fxParam2].set(0.5f);
         keep = c.keep ? 1 : 0;
         settle();
         swapFxUnits(slots, rate44, keep);
-        EXPECT_STREQ(slot(2).installedUnit()->name(), "Spy B");
+        EXPECT_STREQ(slot(2).installedUnit()->name(), c.unit);
         EXPECT_EQ(slotParams(2)[fxParam1].value, c.amount);
         EXPECT_EQ(slotParams(2)[fxParam2].value, c.other);
         EXPECT_EQ(keep.load(), 0);

@@ -4,7 +4,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <memory>
 #include <vector>
+
+#include "persistence/FactoryInstall.h"
+#include "persistence/Folders.h"
+#include "persistence/StateChunk.h"
+#include "support/ScopedHome.h"
 
 #if defined(__SSE__) || defined(_M_X64) || defined(_M_AMD64)
 #include <pmmintrin.h>
@@ -553,6 +560,67 @@ TEST(OmbrixIdle, InstallsEffectUnitsAndPublishesBlobs) {
     EXPECT_TRUE(slot.isPresent());
     plugin.idleTick();
     EXPECT_FALSE(slot.isPresent());
+}
+
+// The first start: a new instance's first preparation leads, on the next idle tick, to the
+// shipped content being installed and the start preset opened; the preparation itself does no
+// file work, and a state the host restored first is never replaced.
+class OmbrixFirstStart : public ::testing::Test {
+protected:
+    OmbrixFirstStart() {
+        auto shipped = std::make_unique<Ombrix>();
+        shipped->sequencer.param(StepSequencer::paramBpm).set(97.0f);
+        startChunk = saveState(*shipped);
+        files[0] = {Folder::Presets, "Factory/Start Here.tarvo", startChunk.data(), startChunk.size()};
+    }
+    float bpm() const { return plugin->sequencer.param(StepSequencer::paramBpm).value; }
+    static bool presetsExist() { return std::filesystem::exists(folderPath(Folder::Presets)); }
+
+    test::ScopedHome home;
+    std::vector<uint8_t> startChunk;
+    FactoryFile files[1];
+    FactoryContent content{"first-start-test", files};
+    std::unique_ptr<Ombrix> plugin = std::make_unique<Ombrix>();
+};
+
+TEST_F(OmbrixFirstStart, InstallsTheContentAndOpensTheStartPresetOnTheIdleTick) {
+    plugin->shippedContent = &content;
+    plugin->reset(rate);
+    EXPECT_FALSE(presetsExist()) << "the preparation may run on the audio thread";
+    plugin->idleTick();
+    EXPECT_EQ(plugin->presetName, "Start Here");
+    EXPECT_EQ(bpm(), 97.0f);
+    EXPECT_EQ(plugin->loadCount, 2); // the state load and the start step
+
+    // Once per instance: a later preparation keeps what the user changed.
+    plugin->sequencer.param(StepSequencer::paramBpm).set(90.0f);
+    plugin->reset(48000.0f);
+    plugin->idleTick();
+    EXPECT_EQ(bpm(), 90.0f);
+}
+
+TEST_F(OmbrixFirstStart, EmptyFoldersLeaveAPlayableDefaultInstance) {
+    plugin->reset(rate);
+    plugin->idleTick();
+    EXPECT_TRUE(plugin->presetName.empty());
+    EXPECT_EQ(plugin->loadCount, 1);
+    std::vector<float> left(512), right(512);
+    float* channels[2] = {left.data(), right.data()};
+    plugin->setPlaying(1);
+    plugin->processBlock(channels, 2, 512, HostTransport{});
+    for (float v : left) ASSERT_TRUE(std::isfinite(v));
+}
+
+TEST_F(OmbrixFirstStart, AStateRestoredBeforeTheIdleTickWins) {
+    plugin->shippedContent = &content;
+    plugin->reset(rate);
+    auto stored = std::make_unique<Ombrix>();
+    stored->sequencer.param(StepSequencer::paramBpm).set(77.0f);
+    const std::vector<uint8_t> chunk = saveState(*stored);
+    ASSERT_GT(readState(*plugin, chunk.data(), static_cast<int>(chunk.size())), 0);
+    plugin->idleTick();
+    EXPECT_EQ(bpm(), 77.0f);
+    EXPECT_FALSE(presetsExist());
 }
 
 } // namespace

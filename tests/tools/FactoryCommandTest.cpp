@@ -86,7 +86,11 @@ TEST(FactoryCommand, InstallsLoadableSoundsOnce) {
         EXPECT_TRUE(readBlobFile(entry.path(), blob, reason)) << entry.path() << ": " << reason;
         ++sounds;
     }
-    EXPECT_EQ(static_cast<double>(sounds), report["written"].number);
+    int presets = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(home / "Tarvo Presets"))
+        presets += entry.is_regular_file() && entry.path().extension() == ".tarvo" ? 1 : 0;
+    EXPECT_GE(presets, 8);
+    EXPECT_EQ(static_cast<double>(sounds + presets), report["written"].number);
 
     const ToolRun second = runTool(environment, "factory-install");
     ASSERT_EQ(second.exitCode, 0) << second.out;

@@ -62,7 +62,7 @@ TEST(HitCommand, RendersOneNoteAndReportsItsLevel) {
     EXPECT_LT(json["rms"].number, json["peak"].number);
     EXPECT_DOUBLE_EQ(json["seconds"].number, 0.5);
     // Header plus 24000 stereo float frames.
-    EXPECT_EQ(std::filesystem::file_size(wav), 44u + 24000u * 8u);
+    EXPECT_EQ(std::filesystem::file_size(wav), 58u + 24000u * 8u); // float header with its "fact" chunk
 
     // A velocity of 0 is no note at all.
     const ToolRun silent = runTool("hit --blob clear --velocity 0 --seconds 0.2 --out " + wav, false);

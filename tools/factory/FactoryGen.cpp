@@ -1,14 +1,18 @@
 // tarvo_factory_gen OUTPUT_FOLDER GENERATED_SOURCE
 //
 // Builds the factory content: renders and analyses the factory sounds, builds the presets,
-// writes every file below OUTPUT_FOLDER ("Sounds/..." and "Presets/...", for listening and
-// inspection) and writes GENERATED_SOURCE, a C++ file that embeds them as byte arrays with
-// their manifest and a content version (a hash of paths and bytes). Fails with a message
-// and a non-zero exit code when a sound does not analyse or a file cannot be written.
+// writes every file below OUTPUT_FOLDER, which serves as the base folder while the generator
+// runs ("Tarvo Sounds/..." and "Tarvo Presets/...", for listening and inspection: the presets
+// load their sounds from there as a user's instance would) and writes GENERATED_SOURCE, a C++ file that
+// embeds them as byte arrays with their manifest and a content version (a hash of paths and bytes). Fails
+// with a message and a non-zero exit code when a sound does not analyse or a file cannot be written.
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
+#include <system_error>
 
 #include "tools/factory/FactoryGen.h"
 
@@ -80,6 +84,11 @@ std::string generatedSource(const std::vector<GeneratedFile>& files) {
 }
 
 int run(const std::filesystem::path& outputFolder, const std::filesystem::path& sourceFile) {
+    // The output folder is the base folder of this run, emptied first so that nothing of an
+    // earlier run is embedded.
+    std::error_code ignored;
+    std::filesystem::remove_all(outputFolder, ignored);
+    setenv("TARVO_HOME", std::filesystem::absolute(outputFolder).c_str(), 1);
     std::vector<GeneratedFile> files;
     Blob even;
     even.clear();
@@ -94,10 +103,16 @@ int run(const std::filesystem::path& outputFolder, const std::filesystem::path& 
     }
     for (const GeneratedFile& file : files) {
         const std::string bytes(file.bytes.begin(), file.bytes.end());
-        if (!writeFile(outputFolder / folderName(file.folder) / file.path, bytes)) {
+        if (!writeFile(folderPath(file.folder) / file.path, bytes)) {
             std::fprintf(stderr, "tarvo_factory_gen: cannot write %s\n", file.path.c_str());
             return 1;
         }
+    }
+    try {
+        for (GeneratedFile& preset : buildFactoryPresets()) files.push_back(std::move(preset));
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "tarvo_factory_gen: %s\n", failure.what());
+        return 1;
     }
     // The source is written every time, so the build sees it as newer than the generator.
     if (!writeFile(sourceFile, generatedSource(files))) {

@@ -29,4 +29,10 @@ struct FactorySound {
 // Renders every factory recipe and analyses it into a Blob.
 std::vector<FactorySound> buildFactorySounds();
 
+// Builds the factory presets from the factory sounds, which must already be stored below the
+// sounds folder; each is stored below the presets folder, played once to check its level
+// (printed), and returned. Throws std::runtime_error when a preset cannot be built, stored or
+// loaded, or is silent or too loud.
+std::vector<GeneratedFile> buildFactoryPresets();
+
 } // namespace tarvo::factory
