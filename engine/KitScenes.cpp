@@ -62,7 +62,8 @@ constexpr KitTrack referenceTracks[] = {
     {4.5f, 0.85f, 0.7f, 0.0f, 0, 0, 0, 0, 200.0f, 90.0f, 0.03f, -30.0f, 0.2f, 0.0f, "x.o.x.o.x.o.x.ox"},
     {3.0f, 0.3f, 0.8f, -0.03f, 0, 0, 0, 0, -100.0f, -30.0f, 0.2f, 35.0f, 0.2f, 0.3f, "..........o..o.."},
     // Played by MIDI notes below: a morph between a low and a high Blob, ...
-    {2.0f, 0.2f, 0.8f, -0.05f, 4.0f, 0.7f, 0.6f, 0.05f, 0.0f, 0.0f, 0.3f, -50.0f, 0.4f, 0.2f, "................"},
+    {2.0f, 0.2f, 0.8f, -0.05f, 4.0f, 0.7f, 0.6f, 0.05f, 0.0f, 0.0f, 0.3f, -50.0f, 0.4f, 0.2f,
+     "................"},
     // ... a stretched hit through a velocity model, ...
     {2.5f, 0.5f, 0.5f, 0.0f, 0, 0, 0, 0, 120.0f, 20.0f, 0.5f, 50.0f, 0.1f, 0.4f, "................"},
     // ... a bright, noisy one with a short release and damping, ...
@@ -74,7 +75,8 @@ constexpr KitTrack referenceTracks[] = {
 constexpr KitEffects referenceEffects{{"Room Reverb", "Tempo Delay", "Sticky Compressor", "Tape Simulator"}};
 
 // The costliest unit of each list, by measurement (`tarvo bench` lists every unit's cost).
-constexpr KitEffects worstCaseEffects{{"Room Reverb", "Room Reverb", "Upward Compressor", "Upward Compressor"}};
+constexpr KitEffects worstCaseEffects{
+    {"Room Reverb", "Room Reverb", "Upward Compressor", "Upward Compressor"}};
 
 Param& trackParam(Ombrix& plugin, int track, int which) {
     BandSynth& e = plugin.engine;
@@ -87,8 +89,9 @@ void installEffects(Ombrix& plugin, const KitEffects& effects) {
     BandSynth& e = plugin.engine;
     for (int s = 0; s < FxSlot::slotCount; ++s) {
         const FxTypeList& list = s < FxSlot::firstMainSlot ? sendFxTypes() : mainFxTypes();
-        const auto found = std::find_if(list.names.begin(), list.names.end(),
-                                        [&](const char* name) { return std::strcmp(name, effects.units[s]) == 0; });
+        const auto found = std::find_if(list.names.begin(), list.names.end(), [&](const char* name) {
+            return std::strcmp(name, effects.units[s]) == 0;
+        });
         if (found == list.names.end()) throw std::logic_error("no effect unit of that name");
         const int base = e.layout.fxSlotBase[static_cast<size_t>(s)];
         e.param(base + fxType).set(static_cast<float>(found - list.names.begin()));
@@ -137,7 +140,8 @@ void applyKit(Ombrix& plugin, const KitTrack* tracks, int count, const KitEffect
         trackParam(plugin, t, trackSend2).set(k.send2);
         for (int step = 0; step < 16 && k.steps[step] != '\0'; ++step) {
             if (k.steps[step] == '.') continue;
-            seq.insertNote(t, step * stepTicks, patternNoteTicks, k.steps[step] == 'x' ? loudVelocity : softVelocity);
+            seq.insertNote(t, step * stepTicks, patternNoteTicks,
+                           k.steps[step] == 'x' ? loudVelocity : softVelocity);
         }
     }
     installEffects(plugin, effects);
@@ -310,9 +314,9 @@ std::vector<float> renderReferenceScene() {
         int frame, note, velocity;
     };
     constexpr SceneNote notes[] = {
-        {0, 40, 127},     {11025, 41, 40},  {15000, 40, 0},   {22050, 42, 90},  {22050, 43, 10},
-        {30000, 42, 0},   {33075, 40, 64},  {44100, 41, 127}, {50000, 52, 100}, {55125, 43, 127},
-        {60000, 43, 0},   {66150, 42, 30},  {70000, 40, 110}, {77175, 41, 1},   {80000, 42, 0},
+        {0, 40, 127},   {11025, 41, 40}, {15000, 40, 0},   {22050, 42, 90},  {22050, 43, 10},
+        {30000, 42, 0}, {33075, 40, 64}, {44100, 41, 127}, {50000, 52, 100}, {55125, 43, 127},
+        {60000, 43, 0}, {66150, 42, 30}, {70000, 40, 110}, {77175, 41, 1},   {80000, 42, 0},
     };
     static_assert(Ombrix::sequencerBaseNote == 36, "the scene's notes 40 to 43 (and 52) play tracks 5 to 8");
 

@@ -37,8 +37,7 @@ constexpr float costRate = 44100.0f;
 constexpr double nanoseconds = 1e9;
 
 // Best-of-repeat CPU seconds per call of work(), each run lasting at least costSeconds.
-template <class Work>
-double perCall(Work&& work, int repeat) {
+template <class Work> double perCall(Work&& work, int repeat) {
     double best = 1e30;
     for (int r = 0; r < repeat; ++r) {
         long calls = 0;
@@ -133,8 +132,9 @@ void addCosts(JsonWriter& json, int repeat) {
     Fft fft(8, 0);
     std::array<float, fftSize> re{}, time{};
     for (int i = 0; i < fftHalf; ++i) re[static_cast<size_t>(i)] = std::sin(0.1f * i);
-    json.key("inverseFft").value(perCall([&] { fft.inverseSplit(re.data(), re.data() + fftHalf, time.data()); }, repeat) *
-                                 nanoseconds);
+    json.key("inverseFft")
+        .value(perCall([&] { fft.inverseSplit(re.data(), re.data() + fftHalf, time.data()); }, repeat) *
+               nanoseconds);
 
     // One frame of the Blob reader in the plane part, morphing between two shaped Blobs
     // through a velocity model with contrast.
@@ -164,17 +164,22 @@ void addCosts(JsonWriter& json, int repeat) {
     uint32_t seed = 1;
     const HopWork work{amp.data(),  noiseFrac.data(), tonal.data(), coupling.data(),
                        freq.data(), phasor.data(),    power.data(), scratch.data()};
-    json.key("hopFeatures").value(
-        perCall([&] { computeHopFeatures(frames[0].data(), frames[1].data(), frames[2].data(), tables.freqPoly, features); },
-                repeat) *
-        nanoseconds);
-    json.key("hopKernel").value(perCall(
-                                    [&] {
-                                        synthesizeVoiceHop(tables, features, frames[1].data(), 0.2f, false,
-                                                           VoiceBins{binState.data(), noiseState.data(), &seed}, work);
-                                    },
-                                    repeat) *
-                                nanoseconds);
+    json.key("hopFeatures")
+        .value(perCall(
+                   [&] {
+                       computeHopFeatures(frames[0].data(), frames[1].data(), frames[2].data(),
+                                          tables.freqPoly, features);
+                   },
+                   repeat) *
+               nanoseconds);
+    json.key("hopKernel")
+        .value(perCall(
+                   [&] {
+                       synthesizeVoiceHop(tables, features, frames[1].data(), 0.2f, false,
+                                          VoiceBins{binState.data(), noiseState.data(), &seed}, work);
+                   },
+                   repeat) *
+               nanoseconds);
 
     // Every effect unit per stereo frame, in blocks of one hop, on noise.
     json.key("effectPerFrame").beginObject();
@@ -209,7 +214,8 @@ void addCosts(JsonWriter& json, int repeat) {
         const float t = static_cast<float>(i) / costRate;
         noise = lcgNext(noise);
         const float n = static_cast<float>(noise >> 8) / 16777216.0f - 0.5f;
-        hit[i] = std::exp(-8.0f * t) * (std::sin(6.2831853f * (60.0f + 100.0f * std::exp(-30.0f * t)) * t) + 0.3f * n);
+        hit[i] = std::exp(-8.0f * t) *
+                 (std::sin(6.2831853f * (60.0f + 100.0f * std::exp(-30.0f * t)) * t) + 0.3f * n);
     }
     Blob analysed;
     const double analysis = perCall([&] { analyzeAudio(analysed, hit, costRate); }, 1);

@@ -27,7 +27,8 @@ std::vector<float> readReference() {
     if (!file) return {};
     std::vector<float> samples(static_cast<size_t>(file.tellg()) / sizeof(float));
     file.seekg(0);
-    file.read(reinterpret_cast<char*>(samples.data()), static_cast<std::streamsize>(samples.size() * sizeof(float)));
+    file.read(reinterpret_cast<char*>(samples.data()),
+              static_cast<std::streamsize>(samples.size() * sizeof(float)));
     return samples;
 }
 
@@ -51,8 +52,8 @@ TEST(GoldenRender, ReferenceSceneMatchesStoredRenderUpToRounding) {
         }
     }
     EXPECT_LE(worst, relativeTolerance * peak)
-        << "largest difference at frame " << worstAt / 2 << (worstAt % 2 == 0 ? " left" : " right") << ": render "
-        << render[worstAt] << ", reference " << reference[worstAt];
+        << "largest difference at frame " << worstAt / 2 << (worstAt % 2 == 0 ? " left" : " right")
+        << ": render " << render[worstAt] << ", reference " << reference[worstAt];
 }
 
 } // namespace
