@@ -267,7 +267,7 @@ double realtimeFactor(Load load, float rate, int blockFrames, double seconds) {
 
 double referenceKernelSeconds() {
     constexpr int bins = 150;
-    constexpr int rounds = 6000;
+    constexpr int rounds = 50000;
     std::array<float, bins> re{}, im{}, rotRe{}, rotIm{};
     for (int j = 0; j < bins; ++j) {
         const double w = 0.37 * j;
