@@ -67,7 +67,8 @@ TEST(SpeedRegression, WorstCaseKeepsItsSpeedAgainstTheReferenceKernel) {
     RecordProperty("ratioToBaseline", std::to_string(attempt.ratio / baseline));
     if (attempt.ratio < floor && attempt.spread > quietSpread)
         GTEST_SKIP() << "machine too busy to judge: the reference kernel's runs differ by "
-                     << 100.0 * attempt.spread << " %; ratio " << attempt.ratio / baseline << " of the baseline";
+                     << 100.0 * attempt.spread << " %; ratio " << attempt.ratio / baseline
+                     << " of the baseline";
     EXPECT_GE(attempt.ratio, floor) << "worst case runs at " << 100.0 * attempt.ratio / baseline
                                     << " % of its baseline speed";
 }
