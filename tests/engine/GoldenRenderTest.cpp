@@ -14,12 +14,14 @@
 namespace tarvo {
 namespace {
 
-// Largest difference allowed per sample, relative to the reference's peak. Reordered float
-// arithmetic (fused multiply-adds, vectorised loops) changes single operations by an ulp; the
-// phase vocoder carries such differences from hop to hop and the effects spread them, which
-// measured up to 3e-6 of the peak over the bar. A real change of the sound (a coefficient, a
-// bin, a hop of timing, one effect parameter) moves samples by far more than 1e-3 of the peak.
-constexpr double relativeTolerance = 1e-4;
+// Differences allowed, relative to the reference's peak: per sample and as the RMS over the
+// bar. Reordered float arithmetic (fused multiply-adds, vectorised loops) changes single
+// operations by an ulp; the phase vocoder carries such differences from hop to hop and the
+// effects spread them. Building the core with fused multiply-adds moved samples by up to 8e-4
+// of the peak (RMS 3e-5). Changing one classifier constant by 0.2 % moved them by 7e-3 (RMS
+// 1.7e-4): real changes of the sound land well above both bounds.
+constexpr double sampleTolerance = 2e-3;
+constexpr double rmsTolerance = 6e-5;
 
 std::vector<float> readReference() {
     const char* path = TARVO_SOURCE_DIR "/tests/engine/golden/reference_scene.f32";
@@ -42,16 +44,18 @@ TEST(GoldenRender, ReferenceSceneMatchesStoredRenderUpToRounding) {
     for (const float v : reference) peak = std::max(peak, std::fabs(static_cast<double>(v)));
     ASSERT_GT(peak, 0.1) << "the reference scene should be clearly audible";
 
-    double worst = 0.0;
+    double worst = 0.0, energy = 0.0;
     size_t worstAt = 0;
     for (size_t i = 0; i < render.size(); ++i) {
         const double d = std::fabs(static_cast<double>(render[i]) - reference[i]);
+        energy += d * d;
         if (!(d <= worst)) {
             worst = d;
             worstAt = i;
         }
     }
-    EXPECT_LE(worst, relativeTolerance * peak)
+    EXPECT_LE(std::sqrt(energy / static_cast<double>(render.size())), rmsTolerance * peak);
+    EXPECT_LE(worst, sampleTolerance * peak)
         << "largest difference at frame " << worstAt / 2 << (worstAt % 2 == 0 ? " left" : " right")
         << ": render " << render[worstAt] << ", reference " << reference[worstAt];
 }
