@@ -12,7 +12,8 @@ constexpr int pairCount = frameBands - 1;
 // Keeps divisions finite on silent frames.
 constexpr float tiny = 1e-30f;
 
-// Frequency-shape bias per band: low bands lean tonal, high bands lean noisy.
+// Frequency-shape bias per band: low bands lean tonal, high bands lean noisy; 0 from band
+// 48 on. Every table covers all band pairs, so the feature loop runs without branches.
 constexpr float biasF[pairCount] = {
     0.6871f,  0.68092f, 0.67442f, 0.66758f, 0.66038f, 0.65282f, 0.64488f, 0.63653f, 0.62777f, 0.61858f,
     0.60893f, 0.59881f, 0.58821f, 0.57711f, 0.56549f, 0.55334f, 0.54064f, 0.52737f, 0.51352f, 0.49909f,
@@ -21,8 +22,9 @@ constexpr float biasF[pairCount] = {
     0.08516f, 0.06628f, 0.04889f, 0.03338f, 0.02019f, 0.00984f, 0.0029f,  0.00003f,
 };
 
-// Phase-step scale per band; 1 from band 44 on.
-constexpr float scaleP[44] = {
+// Phase-step scale per band, times the -1/4 turn of the step formula; 1 from band 44 on.
+constexpr int scalePCount = 44;
+constexpr float scalePValues[scalePCount] = {
     4.87602f, 4.77611f, 4.67275f, 4.56596f, 4.4558f,  4.34234f, 4.22566f, 4.10589f, 3.98319f,
     3.85773f, 3.72974f, 3.59948f, 3.46725f, 3.33338f, 3.19825f, 3.0623f,  2.926f,   2.78985f,
     2.65442f, 2.52031f, 2.38815f, 2.25861f, 2.13239f, 2.01019f, 1.89273f, 1.78072f, 1.67484f,
@@ -30,18 +32,89 @@ constexpr float scaleP[44] = {
     1.04973f, 1.03074f, 1.01748f, 1.0089f,  1.00388f, 1.00135f, 1.00032f, 1.00004f,
 };
 
-// Time-shape scale per band: 158.23584 * 0.8949808^k up to band 45, then 1.
-struct TimeScaleTable {
-    float value[pairCount];
-    TimeScaleTable() {
-        for (int k = 0; k < pairCount; ++k)
-            value[k] = k <= 45 ? static_cast<float>(158.23584 * std::pow(0.8949808, k)) : 1.0f;
+// The per-pair scales: time shape (158.23584 * 0.8949808^k up to band 45, then 1) and phase
+// step (the table above, then 1).
+struct PairScales {
+    float time[pairCount];
+    float phase[pairCount];
+    PairScales() {
+        for (int k = 0; k < pairCount; ++k) {
+            time[k] = k <= 45 ? static_cast<float>(158.23584 * std::pow(0.8949808, k)) : 1.0f;
+            phase[k] = k < scalePCount ? scalePValues[k] : 1.0f;
+        }
     }
 };
-const TimeScaleTable scaleT;
+const PairScales pairScales;
 
-float fraction(float x) noexcept {
-    return x - std::floor(x);
+// Largest float with a fractional part; every float of this size or more is an integer.
+constexpr float integralFrom = 8388608.0f;
+
+// x - floor(x), the same value as with std::floor (NaN and infinities give NaN), written
+// without the library call so that the per-bin loops vectorise.
+inline float fraction(float x) noexcept {
+    const bool small = std::fabs(x) < integralFrom;
+    // Only values that fit are converted, so the conversion can run unconditionally.
+    const float t = static_cast<float>(static_cast<int32_t>(small ? x : 0.0f));
+    return x - (small ? (t > x ? t - 1.0f : t) : x);
+}
+
+// Interleaved real and imaginary parts of a complex array (std::complex is laid out so).
+inline float* parts(Complex* z) noexcept {
+    return reinterpret_cast<float*>(z);
+}
+inline const float* parts(const Complex* z) noexcept {
+    return reinterpret_cast<const float*>(z);
+}
+
+// Per-bin targets of the resonator bands: amplitude, noise share, tonal and coupling weights,
+// frequency and phase-step phasor. The arrays never overlap (restrict lets the loop vectorise).
+void bandTargets(int n, const HopFeatures& __restrict f, const float* __restrict M, float denAbs,
+                 float denFloor, float* __restrict amp, float* __restrict noiseFrac,
+                 float* __restrict tonalWeight, float* __restrict couplingWeight, float* __restrict freqEst,
+                 float* __restrict stepPhasor) noexcept {
+    for (int b = 0; b < n; ++b) {
+        amp[b] = M[b + 1];
+        noiseFrac[b] = denAbs * f.tonal[b] + denFloor;
+        const float ta = std::max(f.toneF[b] + 0.3f, 0.2f);
+        const float te = std::max(f.toneT[b] + 0.4f, 0.2f);
+        tonalWeight[b] = ta * ta;
+        couplingWeight[b] = te * te;
+        freqEst[b] = f.freq[b];
+        const Complex p = turnPhasor(fraction(f.step[b]));
+        stepPhasor[2 * b] = p.real();
+        stepPhasor[2 * b + 1] = p.imag();
+    }
+}
+
+// Tonal prediction: advances each bin's state by the phasor of its estimated frequency. A bin
+// whose state has died carries no tonal weight; the state is kept off exact zero.
+void predictTonal(int n, const float* __restrict freqEst, const float* __restrict stepPhasor,
+                  float* __restrict state, float* __restrict tonalWeight,
+                  float* __restrict phasorPower) noexcept {
+    for (int j = 0; j < n; ++j) {
+        const Complex p = turnPhasor(fraction(freqEst[j]));
+        const float sr = state[2 * j], si = state[2 * j + 1];
+        const float re = sr * p.real() - si * p.imag();
+        const float im = sr * p.imag() + si * p.real();
+        tonalWeight[j] *= std::min((re * re + im * im) * 1e20f + 0.001f, 1.0f);
+        state[2 * j] = re + 1e-30f;
+        state[2 * j + 1] = im + 1e-10f;
+        phasorPower[j] =
+            stepPhasor[2 * j] * stepPhasor[2 * j] + stepPhasor[2 * j + 1] * stepPhasor[2 * j + 1];
+    }
+}
+
+// Scales each bin's solved state to its target amplitude and adds its noise share.
+void mixAmplitudeAndNoise(int n, const float* __restrict amp, const float* __restrict noiseFrac,
+                          const float* __restrict noiseState, float tonalShare,
+                          float* __restrict state) noexcept {
+    for (int j = 0; j < n; ++j) {
+        const float na = amp[j] * noiseFrac[j];
+        const float sr = state[2 * j], si = state[2 * j + 1];
+        const float gg = (na + amp[j]) * tonalShare / (std::sqrt(sr * sr + si * si) + na + tiny);
+        state[2 * j] = gg * sr + na * noiseState[2 * j];
+        state[2 * j + 1] = gg * si + na * noiseState[2 * j + 1];
+    }
 }
 
 } // namespace
@@ -51,9 +124,9 @@ void setFrameGuards(float* f) noexcept {
     f[81] = std::max(1.5f * f[80] - 0.5f * f[79], 0.8f * f[80]);
 }
 
-void computeHopFeatures(const float* O, const float* M, const float* N,
+void computeHopFeatures(const float* __restrict O, const float* __restrict M, const float* __restrict N,
                         const std::array<std::array<float, 3>, frameBands>& freqPoly,
-                        HopFeatures& out) noexcept {
+                        HopFeatures& __restrict out) noexcept {
     // Guarded frames: band k sits at index k + 1, the low guard stands in for band -1.
     for (int k = 0; k < pairCount; ++k) {
         const float lo = O[k] + M[k];
@@ -63,7 +136,7 @@ void computeHopFeatures(const float* O, const float* M, const float* N,
         float s = lo + c + hi + tiny;
         float pk = c / s;
         float as = std::fabs(lo - hi) / s;
-        const float bias = k < 48 ? biasF[k] : 0.0f;
+        const float bias = biasF[k];
         const float toneF = std::max(
             (pk * pk - 0.112f) * 3.0308092f + (pk - 0.333f) * 3.8979936f + as * as * 2.8152032f + bias, 0.0f);
 
@@ -75,15 +148,15 @@ void computeHopFeatures(const float* O, const float* M, const float* N,
         as = std::fabs(o - nn) / s;
         const float toneT =
             std::max(((pk * pk - 0.112f) * 1.8380917f + (pk - 0.333f) * 3.5223093f + as * as * 2.5911577f) *
-                         scaleT.value[k],
+                         pairScales.time[k],
                      0.0f);
 
         out.toneF[k] = toneF;
         out.toneT[k] = toneT;
         out.tonal[k] = std::min(toneF + toneT, 1.0f);
         out.freq[k] = freqPoly[k][0] + freqPoly[k][1] * delta + freqPoly[k][2] * delta * delta;
-        const float stepScale = k < 44 ? scaleP[k] : 1.0f;
-        out.step[k] = ((nn - o) / ((nn + o) * 0.51741993f + mm * 1.1453495f + tiny)) * stepScale * -0.25f;
+        out.step[k] =
+            ((nn - o) / ((nn + o) * 0.51741993f + mm * 1.1453495f + tiny)) * pairScales.phase[k] * -0.25f;
     }
     out.toneF[pairCount] = out.toneF[pairCount - 1];
     out.toneT[pairCount] = out.toneT[pairCount - 1];
@@ -92,60 +165,92 @@ void computeHopFeatures(const float* O, const float* M, const float* N,
     out.step[pairCount] = 0.0f;
 }
 
-void coherenceSolve(int n, const float* a, const float* e, const Complex* P, const float* c, Complex* y,
+// The arithmetic is written out on real and imaginary parts: std::complex's product checks
+// for NaN after every multiplication, which costs a branch and a possible library call per bin
+// and keeps the loops from vectorising. The formulas are the same products and sums.
+void coherenceSolve(int n, const float* a, const float* e, const Complex* phasor, const float* c, Complex* yc,
                     float* s) noexcept {
     if (n <= 0) return;
+    const float* P = parts(phasor);
+    float* y = parts(yc);
+    // Forward: s carries the accumulated weight, y the weighted sum rotated along the bins.
     s[0] = a[0];
-    y[0] = a[0] * y[0];
+    float prevRe = a[0] * y[0];
+    float prevIm = a[0] * y[1];
+    y[0] = prevRe;
+    y[1] = prevIm;
     for (int j = 1; j < n; ++j) {
         const float k = e[j - 1] / (e[j - 1] * c[j - 1] + s[j - 1] + tiny);
         s[j] = k * s[j - 1] + a[j];
-        y[j] = k * (P[j - 1] * y[j - 1]) + a[j] * y[j];
+        const float pr = P[2 * j - 2], pi = P[2 * j - 1];
+        const float rotRe = pr * prevRe - pi * prevIm;
+        const float rotIm = pr * prevIm + pi * prevRe;
+        prevRe = k * rotRe + a[j] * y[2 * j];
+        prevIm = k * rotIm + a[j] * y[2 * j + 1];
+        y[2 * j] = prevRe;
+        y[2 * j + 1] = prevIm;
     }
-    y[n - 1] = y[n - 1] / (s[n - 1] + tiny);
-    for (int j = n - 2; j >= 0; --j)
-        y[j] = (y[j] + e[j] * std::conj(P[j]) * y[j + 1]) / (e[j] * c[j] + s[j] + tiny);
+    // Backward: each bin takes its neighbour above, rotated back by the conjugate phasor.
+    const float last = s[n - 1] + tiny;
+    float nextRe = y[2 * n - 2] / last;
+    float nextIm = y[2 * n - 1] / last;
+    y[2 * n - 2] = nextRe;
+    y[2 * n - 1] = nextIm;
+    for (int j = n - 2; j >= 0; --j) {
+        const float wr = e[j] * P[2 * j], wi = e[j] * -P[2 * j + 1];
+        const float d = e[j] * c[j] + s[j] + tiny;
+        const float re = (y[2 * j] + (wr * nextRe - wi * nextIm)) / d;
+        const float im = (y[2 * j + 1] + (wr * nextIm + wi * nextRe)) / d;
+        nextRe = re;
+        nextIm = im;
+        y[2 * j] = nextRe;
+        y[2 * j + 1] = nextIm;
+    }
 }
 
 void synthesizeVoiceHop(const EngineTables& t, const HopFeatures& f, const float* M, float den, bool firstHop,
                         VoiceBins voice, HopWork w) noexcept {
     const int bandCount = t.bandCount;
     const int binCount = t.bandCount + t.extraCount;
+    float* state = parts(voice.binState);
+    float* noiseState = parts(voice.noiseState);
+    float* stepPhasor = parts(w.stepPhasor);
 
     // Noise generator: a fresh window into the shared table every hop.
     *voice.seed = *voice.seed * 1664525u + 1013904223u;
-    const Complex* noise = noiseTable.data() + *voice.seed % static_cast<uint32_t>(noiseTableSize - binCount);
+    const float* noise =
+        parts(noiseTable.data() + *voice.seed % static_cast<uint32_t>(noiseTableSize - binCount));
 
     // Noise resonators: damped rotations for the band bins, fresh noise for the extra bins.
     if (firstHop) {
         std::copy(t.initialSpectrum.begin(), t.initialSpectrum.begin() + binCount, voice.noiseState);
     } else {
-        for (int b = 0; b < bandCount; ++b)
-            voice.noiseState[b] = t.rot[b] * voice.noiseState[b] + t.drive[b] * noise[b];
-        for (int j = bandCount; j < binCount; ++j) voice.noiseState[j] = noise[j];
+        const float* rot = parts(t.rot.data());
+        for (int b = 0; b < bandCount; ++b) {
+            const float rr = rot[2 * b], ri = rot[2 * b + 1];
+            const float sr = noiseState[2 * b], si = noiseState[2 * b + 1];
+            noiseState[2 * b] = (rr * sr - ri * si) + t.drive[b] * noise[2 * b];
+            noiseState[2 * b + 1] = (rr * si + ri * sr) + t.drive[b] * noise[2 * b + 1];
+        }
+        std::copy(noise + 2 * bandCount, noise + 2 * binCount, noiseState + 2 * bandCount);
     }
 
     const float denFloor = std::min(den, 0.0f) + 1.0f;
     const float denAbs = std::fabs(den) - 1.0f;
-    for (int b = 0; b < bandCount; ++b) {
-        w.amp[b] = M[b + 1];
-        w.noiseFrac[b] = denAbs * f.tonal[b] + denFloor;
-        const float ta = std::max(f.toneF[b] + 0.3f, 0.2f);
-        const float te = std::max(f.toneT[b] + 0.4f, 0.2f);
-        w.tonalWeight[b] = ta * ta;
-        w.couplingWeight[b] = te * te;
-        w.freqEst[b] = f.freq[b];
-        w.stepPhasor[b] = turnPhasor(fraction(f.step[b]));
-    }
-    std::fill(w.amp + bandCount, w.amp + binCount, 0.0f);
+    bandTargets(bandCount, f, M, denAbs, denFloor, w.amp, w.noiseFrac, w.tonalWeight, w.couplingWeight,
+                w.freqEst, stepPhasor);
 
     // Extra bins interpolate their two bands; energy far from the bin's own frequency is
-    // relocated to the bins nearest the estimated frequency.
+    // relocated to the bins nearest the estimated frequency. The per-bin values are computed
+    // first; until the prediction below needs them, solverScratch holds each extra bin's own
+    // amplitude and phasorPower the share of it to relocate.
+    float* ownAmp = w.solverScratch;
+    float* moveShare = w.phasorPower;
     for (int e = 0; e < t.extraCount; ++e) {
         const int j = bandCount + e;
         const ExtraBin& link = t.extraBins[e];
         const int b0 = link.band, b1 = link.band + 1;
-        float amp = (link.w0 * M[b0 + 1] + link.w1 * M[b1 + 1]) * link.gain;
+        ownAmp[j] = (link.w0 * M[b0 + 1] + link.w1 * M[b1 + 1]) * link.gain;
         const float sF = link.w1 * f.toneF[b1] + link.w0 * f.toneF[b0];
         const float freq = link.w1 * f.freq[b1] + link.w0 * f.freq[b0];
         const float ta = std::max(sF + 0.3f, 0.2f);
@@ -154,45 +259,39 @@ void synthesizeVoiceHop(const EngineTables& t, const HopFeatures& f, const float
         w.couplingWeight[j] = te * te;
         w.freqEst[j] = freq;
         const float binTurns = static_cast<float>(t.firstExtraBin + e) * 0.25f;
-        const float moveShare =
+        moveShare[j] =
             std::min(std::max((std::fabs(freq - binTurns) - 0.4f) * 5.0f, 0.0f) * std::max(sF, 0.0f), 1.0f);
-        if (moveShare > 1e-9f) {
-            const float moved = moveShare * amp;
+        w.noiseFrac[j] = (link.w1 * f.tonal[b1] + link.w0 * f.tonal[b0]) * denAbs + denFloor;
+        const Complex p = turnPhasor(fraction(link.w1 * f.step[b1] + link.w0 * f.step[b0]));
+        stepPhasor[2 * j] = p.real();
+        stepPhasor[2 * j + 1] = p.imag();
+    }
+    // Relocation, in bin order, so that every amplitude sums its parts in the same order.
+    std::fill(w.amp + bandCount, w.amp + binCount, 0.0f);
+    const float extraTop = static_cast<float>(t.extraCount) - 1.001f;
+    const float firstTurns = static_cast<float>(t.firstExtraBin) * 0.25f;
+    for (int j = bandCount; j < binCount; ++j) {
+        float amp = ownAmp[j];
+        if (moveShare[j] > 1e-9f) {
+            const float moved = moveShare[j] * amp;
             amp -= moved;
-            const float q = std::min((freq - static_cast<float>(t.firstExtraBin) * 0.25f) * 4.0f,
-                                     static_cast<float>(t.extraCount) - 1.001f) +
-                            static_cast<float>(bandCount);
+            const float q =
+                std::min((w.freqEst[j] - firstTurns) * 4.0f, extraTop) + static_cast<float>(bandCount);
             const int i = std::max(static_cast<int>(q), 0);
             const float fr = q - static_cast<float>(i);
             w.amp[i] += (1.0f - fr) * moved;
             w.amp[i + 1] += fr * moved;
         }
         w.amp[j] += amp;
-        w.noiseFrac[j] = (link.w1 * f.tonal[b1] + link.w0 * f.tonal[b0]) * denAbs + denFloor;
-        w.stepPhasor[j] = turnPhasor(fraction(link.w1 * f.step[b1] + link.w0 * f.step[b0]));
     }
 
-    // Tonal prediction: advance each bin's phase by its estimated frequency.
-    for (int j = 0; j < binCount; ++j) {
-        Complex& state = voice.binState[j];
-        state *= turnPhasor(fraction(w.freqEst[j]));
-        w.tonalWeight[j] *= std::min(std::norm(state) * 1e20f + 0.001f, 1.0f);
-        state += Complex(1e-30f, 1e-10f);
-        w.phasorPower[j] = std::norm(w.stepPhasor[j]);
-    }
-
+    predictTonal(binCount, w.freqEst, stepPhasor, state, w.tonalWeight, w.phasorPower);
     coherenceSolve(binCount, w.tonalWeight, w.couplingWeight, w.stepPhasor, w.phasorPower, voice.binState,
                    w.solverScratch);
 
     const float dense = std::max(den, 0.0f);
     const float tonalShare = std::sqrt(1.0f - dense * dense);
-    for (int j = 0; j < binCount; ++j) {
-        const float na = w.amp[j] * w.noiseFrac[j];
-        Complex& state = voice.binState[j];
-        // The magnitude without hypot's overflow guard, which the audio range never needs.
-        const float gg = (na + w.amp[j]) * tonalShare / (std::sqrt(std::norm(state)) + na + tiny);
-        state = gg * state + na * voice.noiseState[j];
-    }
+    mixAmplitudeAndNoise(binCount, w.amp, w.noiseFrac, noiseState, tonalShare, state);
 }
 
 } // namespace tarvo

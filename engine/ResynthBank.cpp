@@ -116,11 +116,21 @@ int ResynthBank::read(float* out, int maxCount, bool& silent) noexcept {
     const int count = std::clamp(maxCount, 0, available);
     const bool filtered =
         shelfOn_ && (silentHops_ < shelfBypassHops || std::abs(shelf_.state) > shelfRestLevel);
-    for (int i = 0; i < count; ++i) {
-        float& slot = ring_[static_cast<size_t>((readPos_ + i) % fftSize)];
-        out[i] = filtered ? shelf_.process(slot) : slot;
-        slot = 0.0f;
+    // The ring wraps at most once within a read: take its contiguous pieces in turn. The shelf
+    // runs on a local copy, so its state stays in a register however out is placed.
+    LowShelf shelf = shelf_;
+    for (int done = 0; done < count;) {
+        const int at = (readPos_ + done) % fftSize;
+        const int piece = std::min(count - done, fftSize - at);
+        float* slot = ring_.data() + at;
+        if (filtered)
+            for (int i = 0; i < piece; ++i) out[done + i] = shelf.process(slot[i]);
+        else
+            std::copy(slot, slot + piece, out + done);
+        std::fill(slot, slot + piece, 0.0f);
+        done += piece;
     }
+    shelf_ = shelf;
     readPos_ = (readPos_ + count) % fftSize;
     silent = !dirty_ && silentHops_ > hopsUntilSilent && std::abs(shelf_.state) < shelfRestLevel;
     return count;
