@@ -40,23 +40,56 @@ struct ParamLayout {
 
 // Offsets within a track block.
 enum TrackParam : int {
-    trackAmp = 0, trackPan = 1, trackFilter = 2, trackClip = 3, trackSend1 = 4, trackSend2 = 5,
-    trackOutput = 6, trackWidth = 7, trackTimescale = 8, trackFrequency = 9, trackContrast = 10,
-    trackTransform = 11, trackModel = 12, trackDynamics = 13, trackDensity = 14, trackSeedMode = 15,
-    trackSeed = 16, trackPolyphony = 17, trackRelease = 18, trackDamping = 19,
+    trackAmp = 0,
+    trackPan = 1,
+    trackFilter = 2,
+    trackClip = 3,
+    trackSend1 = 4,
+    trackSend2 = 5,
+    trackOutput = 6,
+    trackWidth = 7,
+    trackTimescale = 8,
+    trackFrequency = 9,
+    trackContrast = 10,
+    trackTransform = 11,
+    trackModel = 12,
+    trackDynamics = 13,
+    trackDensity = 14,
+    trackSeedMode = 15,
+    trackSeed = 16,
+    trackPolyphony = 17,
+    trackRelease = 18,
+    trackDamping = 19,
 };
 // Offsets within the global block.
 enum GlobalParam : int {
-    globalAmp = 0, globalTimescale = 1, globalFrequency = 2, globalContrast = 3, globalTransform = 4,
+    globalAmp = 0,
+    globalTimescale = 1,
+    globalFrequency = 2,
+    globalContrast = 3,
+    globalTransform = 4,
     globalDensity = 5,
 };
 // Offsets within an envelope block.
 enum EnvParam : int {
-    envInitial = 0, envAttack = 1, envDecay = 2, envSustain = 3, envRelease = 4, envAttackShape = 5,
-    envDecayShape = 6, envReleaseShape = 7,
+    envInitial = 0,
+    envAttack = 1,
+    envDecay = 2,
+    envSustain = 3,
+    envRelease = 4,
+    envAttackShape = 5,
+    envDecayShape = 6,
+    envReleaseShape = 7,
 };
 // Offsets within an LFO block.
-enum LfoParam : int { lfoBeatsync = 0, lfoRate = 1, lfoBeatRate = 2, lfoLoop = 3, lfoRetrigger = 4, lfoPerVoice = 5 };
+enum LfoParam : int {
+    lfoBeatsync = 0,
+    lfoRate = 1,
+    lfoBeatRate = 2,
+    lfoLoop = 3,
+    lfoRetrigger = 4,
+    lfoPerVoice = 5
+};
 // Offsets within a modulation slot block.
 enum ModSlotParam : int { modSource = 0, modAmount = 1, modScaler = 2, modTarget = 3 };
 // Offsets within an effect slot block.

@@ -1,3 +1,6 @@
+// Engine preparation and reset, and the sub-block renderer that runs the hop grid: per step
+// it reads and mixes every track's bank, and on a new hop runs the modulation and
+// synthesizes every track's next hop.
 #include "engine/BandSynth.h"
 
 #include <algorithm>
@@ -5,21 +8,62 @@
 
 namespace tarvo {
 
+namespace {
+
+// Song position the engine starts from before any block told it one.
+constexpr double startPpqPosition = -100.0;
+// Tempo the engine starts with.
+constexpr double startTempoBpm = 120.0;
+// Seed the engine reset uses after a preparation.
+constexpr uint32_t preparationResetSeed = 2;
+
+} // namespace
+
 void BandSynth::prepare(float sampleRate) {
-    sampleRate_ = sampleRate;
-    reset(2);
+    tempoBpm = startTempoBpm;
+    modSystem.bpm = static_cast<float>(startTempoBpm);
+    ppqPosition = startPpqPosition;
+    transportRunning = false;
+    // An unusable rate leaves the engine unprepared: it renders silence.
+    const bool usable = tables.prepare(sampleRate);
+    if (!usable) tables.binCount = 0;
+    sampleRate_.store(0.0f, std::memory_order_release);
+    for (Track& track : tracks) {
+        track.resynth.prepare(tables);
+        track.resynth.setShelf(sampleRate, ResynthBank::trackShelfHz, ResynthBank::trackShelfGain);
+        for (Voice& voice : track.voices) {
+            voice.releaseProgress = 0.0f;
+            voice.damping = 0.0f;
+            for (EnvelopeState& env : voice.modState.envelopes) env.releaseLevel = 0.0f;
+            voice.clearBins();
+        }
+    }
+    mixer.prepare(sampleRate);
+    reset(preparationResetSeed);
+    // Published last, so the idle tick installs effect units only for a finished preparation.
+    sampleRate_.store(usable ? sampleRate : 0.0f, std::memory_order_release);
 }
 
-void BandSynth::reset(uint32_t) {
+void BandSynth::reset(uint32_t seed) {
+    uint32_t voiceSeedValue = seed;
+    for (Track& track : tracks) {
+        for (Voice& voice : track.voices) {
+            voice.state = Voice::stateFree;
+            voice.age = 0.0f;
+            voice.velocity = 0.0f;
+            voice.pressure = 0.0f;
+            voice.clearBins();
+            // Voice k gets the seed advanced k times, counted track by track.
+            voice.seed = voiceSeedValue;
+            voiceSeedValue = lcgNext(voiceSeedValue);
+        }
+        track.voicesInUse = 0;
+        track.activeVoices = 0;
+        track.resynth.reset();
+    }
+    // The Blob tail starts over too, so a state renders the same sound after every reset.
+    tailNoise.reset();
     pendingHopSamples = 0;
-}
-
-void BandSynth::noteEvent(int note, float velocity, int channel) {
-    if (eventTap != nullptr) eventTap->noteEvent(note, velocity, channel);
-}
-
-void BandSynth::polyPressure(float pressure, int note, int channel) {
-    if (eventTap != nullptr) eventTap->polyPressure(pressure, note, channel);
 }
 
 void BandSynth::controller(int code, float value, int channel) {
@@ -39,16 +83,56 @@ void BandSynth::renderSubBlock(float* const* outputs, int frames, int channelCou
     for (int c = 0; c < channelCount; ++c)
         if (outputs[c] != nullptr)
             std::memset(outputs[c] + offset, 0, sizeof(float) * static_cast<size_t>(frames));
+
+    const bool ready = prepared();
+    const float hopSeconds = ready ? static_cast<float>(hopSize) / sampleRate() : 0.0f;
+    const float hopBeats = hopSeconds * static_cast<float>(tempoBpm) / 60.0f;
+    const std::optional<double> position =
+        transportRunning ? std::optional<double>(ppqPosition) : std::nullopt;
+    float* const mono = trackScratch.data();
+
     // Hop grid: output the samples left of the current hop; when they do not cover the rest of
-    // the call, the next hop is made (silent until the voices render into it).
+    // the call, the next hop is synthesized after reading them.
     for (int done = 0; done < frames;) {
         const int pending = pendingHopSamples;
         const int needed = frames - done;
         const int m = std::min(pending, needed);
         const bool newHop = pending < needed;
+
+        for (auto& bus : sendBus) {
+            std::fill_n(bus.begin(), m, 0.0f);
+            std::fill_n(bus.begin() + TrackMixer::sendFrames, m, 0.0f);
+        }
+        // Every track's samples of this step are mixed before the new hop's modulation runs:
+        // they belong to the previous hop and are mixed with its parameter offsets whatever
+        // the host's block size.
+        for (int t = 0; t < trackCount && m > 0; ++t) {
+            bool silent = true;
+            const int got = tracks[static_cast<size_t>(t)].resynth.read(mono, m, silent);
+            std::fill(mono + got, mono + m, 0.0f);
+            mixer.mixTrack(t, mono, m, !silent, outputs, channelCount, offset + done);
+        }
+        if (newHop && ready) {
+            modSystem.globalPass(hopSeconds, hopBeats, position);
+            for (int t = 0; t < trackCount; ++t) synthesizeTrackHop(t, hopSeconds, hopBeats, position);
+        }
+
+        // Effects: the sends return into Main, then the main chain runs on Main in place.
+        float* const mainLeft = outputs[0];
+        float* const mainRight = outputs[1 % channelCount];
+        if (m > 0 && ready && mainLeft != nullptr && mainRight != nullptr) {
+            float* const send1[2] = {sendBus[0].data(), sendBus[0].data() + TrackMixer::sendFrames};
+            float* const send2[2] = {sendBus[1].data(), sendBus[1].data() + TrackMixer::sendFrames};
+            float* const mainBus[2] = {mainLeft + offset + done, mainRight + offset + done};
+            runFxPass(fxSlots, send1, send2, mainBus, m, static_cast<float>(tempoBpm), sampleRate());
+        }
+
         done += m;
         pendingHopSamples = newHop ? hopSize : pending - m;
     }
+
+    if (metersOn.load(std::memory_order_relaxed)) mixer.meterBuses(outputs, channelCount / 2, frames, offset);
+    modSystem.updateDisplay();
 }
 
 } // namespace tarvo

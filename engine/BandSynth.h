@@ -10,12 +10,17 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "control/ModSystem.h"
 #include "control/Param.h"
 #include "control/ParamLayout.h"
 #include "control/TrackMixer.h"
+#include "effects/FxSlot.h"
+#include "engine/EngineSetup.h"
+#include "engine/HopSynthesis.h"
+#include "engine/Track.h"
 
 namespace tarvo {
 
@@ -96,12 +101,58 @@ public:
         virtual void subBlock(int frames, int offset) = 0;
     };
     EventTap* eventTap = nullptr;
+    // ---- Effect slots ------------------------------------------------------------------
+    // Send 1, Send 2, Main 1, Main 2. Construction defines each slot's parameters with
+    // `defineFxSlot`; the idle tick runs `swapFxUnits`; the renderer runs `runFxPass` after
+    // the mixer. See effects/FxSlot.h for the hand-over between the two threads.
+    FxSlots fxSlots;
+    // Set by the state loader after it has restored parameter values, so the next swaps
+    // keep the loaded unit parameter values; cleared by the swap routine.
+    std::atomic<uint8_t> keepFxParamValues{0};
+    // ---- End of effect slots -----------------------------------------------------------
+
+    // ---- Tracks, voices and hop synthesis ------------------------------------------------
+    // The eight drum tracks with their Blob slots, banks and voices.
+    std::array<Track, trackCount> tracks;
+    // Band layout and per-band constants for the prepared rate; read-only between
+    // preparations.
+    EngineTables tables;
+    // The Blob tail's random generator, shared by every reader of this engine.
+    TailNoise tailNoise;
+    // The track of the latest note on (the editor follows it).
+    int32_t lastTriggeredTrack = 0;
+    // A track's mono signal of one step, then its left and right strip output.
+    std::array<float, 3 * hopSize> trackScratch{};
+
+    float sampleRate() const { return sampleRate_.load(std::memory_order_acquire); }
+    // Whether `prepare` has set the engine up for a usable rate; nothing sounds before.
+    bool prepared() const { return tables.binCount > 0; }
+    // Audio thread: the effective value of offset `which` in track t's parameter block.
+    float trackValue(int t, int which) const noexcept {
+        return params[static_cast<size_t>(layout.trackBase[static_cast<size_t>(t)] + which)].effective();
+    }
+    // ---- end of tracks, voices and hop synthesis -----------------------------------------
 
     Param& param(int index) { return params[static_cast<size_t>(index)]; }
     const Param& param(int index) const { return params[static_cast<size_t>(index)]; }
 
 private:
-    float sampleRate_ = 0.0f;
+    // One hop of track t: every sounding voice adds its spectrum, then the bank hops.
+    void synthesizeTrackHop(int t, float hopSeconds, float hopBeats, std::optional<double> position) noexcept;
+    // One hop of voice v of track t; returns false when the voice ended before sounding.
+    bool synthesizeVoice(int t, int v, float hopSeconds, float hopBeats, std::optional<double> position,
+                         bool& accumulating) noexcept;
+
+    // Written by `prepare`, read by the audio thread and by the idle tick (effect swaps).
+    std::atomic<float> sampleRate_{0.0f};
+    // Per-bin work arrays shared by the voices one after the other.
+    HopFeatures features_{};
+    std::array<float, maxBinCount> amp_{}, noiseFrac_{}, tonalWeight_{}, couplingWeight_{}, freqEst_{},
+        phasorPower_{}, solverScratch_{};
+    std::array<Complex, maxBinCount> stepPhasor_{};
+    // The current track's voices summed over this hop.
+    std::array<Complex, plane::bandCount> bandAccum_{};
+    std::array<Complex, maxTopBin> extraAccum_{};
 };
 
 } // namespace tarvo

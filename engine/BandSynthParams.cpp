@@ -119,55 +119,6 @@ const TargetTexts& targetTexts(const std::vector<Param>& params, const std::vect
     return texts;
 }
 
-// Effect slots: "Power", "Type" and the two parameters of the unit each slot starts with.
-// Both main slots start configured for the first main unit; the idle swap installs the
-// unit their "Type" names.
-void defineEffectSlotParams(std::vector<Param>& params, const ParamLayout& layout) {
-    static const char* const sendTypeNames[] = {"Chorus",      "Diffuser",      "Plate Reverb",
-                                                "Room Reverb", "Spring Reverb", "Tempo Delay",
-                                                "Compressor",  "Stereo Fuzz"};
-    static const char* const mainTypeNames[] = {"Sticky Compressor", "L.A. Optical",   "Upward Compressor",
-                                                "Limiter",           "Tape Simulator", "Transformer Amp"};
-    constexpr int sendTypeCount = static_cast<int>(std::size(sendTypeNames));
-    constexpr int mainTypeCount = static_cast<int>(std::size(mainTypeNames));
-
-    struct SlotStart {
-        float power;
-        float type;
-        const char* const* typeNames;
-        int typeCount;
-    };
-    const SlotStart starts[ParamLayout::fxSlotCount] = {
-        {1, 0, sendTypeNames, sendTypeCount},
-        {0, 1, sendTypeNames, sendTypeCount},
-        {1, 0, mainTypeNames, mainTypeCount},
-        {0, 1, mainTypeNames, mainTypeCount},
-    };
-    for (int s = 0; s < ParamLayout::fxSlotCount; ++s) {
-        Param* slot = &params[static_cast<size_t>(layout.fxSlotBase[static_cast<size_t>(s)])];
-        const SlotStart& start = starts[s];
-        slot[fxPower].init(Param::Stepped, 0, 1, 0, "off|on", "Power", start.power, false, nullptr);
-        slot[fxType].init(Param::Stepped, 0, static_cast<float>(start.typeCount - 1), 0, "%.0f", "Type",
-                          start.type, false, nullptr);
-        slot[fxType].setValueTexts(start.typeNames, start.typeCount);
-    }
-
-    auto unit = [&](int s) {
-        return &params[static_cast<size_t>(layout.fxSlotBase[static_cast<size_t>(s)])];
-    };
-    // Send 1: "Chorus".
-    unit(0)[fxParam1].init(Param::Exponential, 1, 100, 0, "%.1f cent", "Depth", 10, false, nullptr);
-    unit(0)[fxParam2].init(Param::PowerCurve, 0.5f, 10, 2, "%.2f Hz", "Rate", 2, false, nullptr);
-    // Send 2: "Diffuser".
-    unit(1)[fxParam1].init(Param::Linear, 0, 100, 0, "%.0f", "Length", 50, false, nullptr);
-    unit(1)[fxParam2].init(Param::PowerCurve, 0, 300, 2, "%.0f ms", "Pre-delay", 10, false, nullptr);
-    // Main 1 and Main 2: "Sticky Compressor".
-    for (int s = 2; s < ParamLayout::fxSlotCount; ++s) {
-        unit(s)[fxParam1].init(Param::Linear, 0, 48, 0, "%.0f dB", "Gain", 6, false, nullptr);
-        unit(s)[fxParam2].init(Param::Linear, 0, 100, 0, "%.0f", "Speed", 50, false, nullptr);
-    }
-}
-
 void defineGlobalParams(Param* p) {
     constexpr const char* group = "Global";
     p[globalAmp].init(Param::Linear, -100, 100, 0, "%.0f", "Amp", 1, true, group);
@@ -271,7 +222,8 @@ BandSynth::BandSynth() : params(static_cast<size_t>(layout.paramCount)) {
     const SharedTexts& texts = sharedTexts();
     auto block = [this](int base) { return &params[static_cast<size_t>(base)]; };
 
-    defineEffectSlotParams(params, layout);
+    for (int s = 0; s < ParamLayout::fxSlotCount; ++s)
+        defineFxSlot(fxSlots[static_cast<size_t>(s)], s, block(layout.fxSlotBase[static_cast<size_t>(s)]));
     defineGlobalParams(block(layout.globalBase));
     for (int t = 0; t < ParamLayout::trackCount; ++t) {
         Param* track = block(layout.trackBase[static_cast<size_t>(t)]);

@@ -46,14 +46,6 @@ float fraction(float x) noexcept {
 
 } // namespace
 
-Complex turnPhasor(float w) noexcept {
-    const float x = 4.0f * w * (1.0f - w);
-    const float x2 = x * x;
-    const float c = 1.0f - (0.5268947f * x2 + 1.4731053f) * x2;
-    const float s = ((1.2080399f * x + 1.7851804f) * x + 3.320247f) * (0.5f - w) * x;
-    return {c, s};
-}
-
 void setFrameGuards(float* f) noexcept {
     f[0] = std::max(1.5f * f[1] - 0.5f * f[2], 0.8f * f[1]);
     f[81] = std::max(1.5f * f[80] - 0.5f * f[79], 0.8f * f[80]);
@@ -197,7 +189,8 @@ void synthesizeVoiceHop(const EngineTables& t, const HopFeatures& f, const float
     for (int j = 0; j < binCount; ++j) {
         const float na = w.amp[j] * w.noiseFrac[j];
         Complex& state = voice.binState[j];
-        const float gg = (na + w.amp[j]) * tonalShare / (std::abs(state) + na + tiny);
+        // The magnitude without hypot's overflow guard, which the audio range never needs.
+        const float gg = (na + w.amp[j]) * tonalShare / (std::sqrt(std::norm(state)) + na + tiny);
         state = gg * state + na * voice.noiseState[j];
     }
 }

@@ -74,6 +74,7 @@ void Ombrix::reset(float hostSampleRate) {
     } else {
         engine.reset(0);
     }
+    engine.modSystem.bpm = static_cast<float>(engine.tempoBpm);
 }
 
 void Ombrix::midiIn(const MidiMessage& message) {
@@ -129,6 +130,7 @@ void Ombrix::processBlock(float* const* outputs, int channelCount, int frames,
         engine.transportRunning = seqRunning.load(std::memory_order_relaxed) != 0;
     }
     engine.tempoBpm = bpm.effective();
+    engine.modSystem.bpm = static_cast<float>(engine.tempoBpm);
 
     // Sub-blocks end on the engine's hop grid.
     size_t consumed = 0;
@@ -220,5 +222,10 @@ std::string Ombrix::busName(bool isInput, int bus) {
 }
 
 void Ombrix::paramChanged() {}
+
+void Ombrix::idleTick() {
+    swapFxUnits(engine.fxSlots, engine.sampleRate(), engine.keepFxParamValues);
+    for (Track& track : engine.tracks) track.blobs.publish();
+}
 
 } // namespace tarvo

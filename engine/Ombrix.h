@@ -74,6 +74,11 @@ public:
     // Param::Listener: any thread that sets a parameter.
     void paramChanged() override;
 
+    // User-interface thread, driven by a timer whether or not an editor is open: installs
+    // effect units whose "Type" changed, then publishes edited Blobs to the audio thread.
+    // May allocate (new effect units).
+    void idleTick();
+
     float sampleRate() const { return sampleRate_; }
     // Audio thread (or tests between blocks): messages waiting for a later block.
     int queuedMidiCount() const { return static_cast<int>(midiQueue_.size()); }

@@ -533,5 +533,27 @@ TEST_F(OmbrixTest, TempoAndPositionFollowTheHostOnlyWhereTheyShould) {
     }
 }
 
+// The idle tick installs the slots' effect units once the engine knows its rate, and hands
+// edited Blobs to the audio thread.
+TEST(OmbrixIdle, InstallsEffectUnitsAndPublishesBlobs) {
+    Ombrix plugin;
+    plugin.idleTick();
+    EXPECT_EQ(plugin.engine.fxSlots[0].installedUnit(), nullptr);
+
+    plugin.reset(44100.0f);
+    plugin.idleTick();
+    EXPECT_STREQ(plugin.engine.fxSlots[0].installedUnit()->name(), "Chorus");
+    EXPECT_STREQ(plugin.engine.fxSlots[1].installedUnit()->name(), "Diffuser");
+    EXPECT_STREQ(plugin.engine.fxSlots[2].installedUnit()->name(), "Sticky Compressor");
+    EXPECT_STREQ(plugin.engine.fxSlots[3].installedUnit()->name(), "L.A. Optical");
+
+    BlobSlot& slot = plugin.engine.tracks[2].blobs.slotB;
+    slot.working.present = 0;
+    ++slot.working.version;
+    EXPECT_TRUE(slot.isPresent());
+    plugin.idleTick();
+    EXPECT_FALSE(slot.isPresent());
+}
+
 } // namespace
 } // namespace tarvo

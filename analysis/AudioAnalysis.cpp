@@ -1,0 +1,617 @@
+#include "analysis/AudioAnalysis.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <numbers>
+
+#include "engine/Blob.h"
+#include "engine/CanonicalPlane.h"
+#include "engine/Fft.h"
+
+namespace tarvo {
+
+namespace {
+
+using analysis::analysisBandCount;
+using analysis::BandFrame;
+using analysis::binCount;
+using analysis::frameLength;
+using analysis::hopLength;
+using Complex = std::complex<float>;
+
+// Time points of the analysis grid: the canonical plane's warped frames.
+constexpr int timePointCount = plane::frameCount;
+// Knot counts of the Blob's mesh.
+constexpr int timeNodeCount = Blob::timeKnotCount;
+constexpr int bandNodeCount = Blob::freqKnotCount;
+// A sum of magnitudes below this counts as digital silence.
+constexpr double silenceSum = 1e-20;
+// Samples quieter than this fraction of the reference level are trimmed from both ends.
+constexpr double trimLevel = 0.0001;
+// Shortest working buffer in seconds, so that even a click yields a full grid.
+constexpr double minimumBufferSeconds = 0.1;
+// Rates within this distance of 44100 Hz are taken as 44100 Hz.
+constexpr double rateTolerance = 0.1;
+// The low shelf before analysis: its turnover as a fraction of the rate, and its gain at 0 Hz.
+constexpr double shelfFrequency = 1.0 / 315.0;
+constexpr double shelfGain = 0.1;
+// Smoothing coefficients of the spectral cleaning: the local and the broad envelope.
+constexpr float localSmoothing = 0.73f;
+constexpr float broadSmoothing = 0.95f;
+// What the cleaning subtracts: these fractions of the broad and of the local envelope.
+constexpr float broadFloor = 5e-8f;
+constexpr float localFloor = 0.002f;
+// Weight of smoothness against fit when splitting the grid into its two factors.
+constexpr double separationSmoothness = 0.005;
+constexpr int maxSeparationRounds = 20;
+// Each factor gets this fraction of its mean added, so no region is entirely empty.
+constexpr double factorFloor = 0.7;
+// Strength of the final push applied to interior cuts (see equalShareCuts).
+constexpr double cutShaping = 20.78 * 0.04;
+// Ridge of the knot-curve refinement: the diagonal is multiplied by 1 + this.
+constexpr double curveRidge = 0.33;
+// Knot curves have one knot per this many mesh nodes.
+constexpr int knotSpacing = Blob::knotsPerLine;
+// Fraction of the smallest node gap every fitted curve keeps between successive knots.
+constexpr double minimumGapShare = 0.9;
+// The first frame at which time points start to stretch, and their growth per point.
+constexpr double linearFrames = 25.0;
+constexpr double frameGrowth = 1.04;
+
+// Linear frame of time point p, and the time point of linear frame f.
+double pointFrame(double p) {
+    return p < linearFrames ? p : linearFrames * std::pow(frameGrowth, p - linearFrames);
+}
+double framePoint(double f) {
+    return f < linearFrames ? f : linearFrames + std::log(f / linearFrames) / std::log(frameGrowth);
+}
+
+// Frames the band grid can use at most: those of the last time point plus the reach of the
+// longest band kernel. Frames beyond this do not change the result.
+int framesNeeded() {
+    int longestKernel = 0;
+    for (int length : analysis::analysisTables().kernelLength)
+        longestKernel = std::max(longestKernel, length);
+    return static_cast<int>(pointFrame(timePointCount) + 1.0) + longestKernel + 1;
+}
+
+// Zero-phase one-pole smoothing across an array: a forward then a backward pass.
+void smoothBothWays(const float* in, float* out, int n, float c) {
+    float s = in[0];
+    for (int i = 0; i < n; ++i) out[i] = s = s + (1.0f - c) * (in[i] - s);
+    s = out[n - 1];
+    for (int i = n - 1; i >= 0; --i) out[i] = s = s + (1.0f - c) * (out[i] - s);
+}
+
+// Removes the floor of noise and leakage under a power spectrum. Returns per-entry gains
+// (already applied to power as gain squared); callers apply them to complex values.
+void cleanPowers(float* power, int n, float* gains, std::vector<float>& local, std::vector<float>& broad) {
+    local.resize(static_cast<size_t>(n));
+    broad.resize(static_cast<size_t>(n));
+    smoothBothWays(power, local.data(), n, localSmoothing);
+    smoothBothWays(power, broad.data(), n, broadSmoothing);
+    for (int i = 0; i < n; ++i) {
+        const float p = power[i];
+        const float r = std::max(0.0f, p - (broadFloor * broad[i] + localFloor * local[i]));
+        const float gain = r * r / (p * p + 1e-35f);
+        gains[i] = gain;
+        power[i] = p * gain * gain;
+    }
+}
+
+// Solves a tridiagonal system (sub-, main and super-diagonal, right side) in place; the
+// answer replaces rhs.
+void solveTridiagonal(std::vector<double>& lower, std::vector<double>& diag, std::vector<double>& upper,
+                      std::vector<double>& rhs) {
+    const size_t n = rhs.size();
+    for (size_t i = 1; i < n; ++i) {
+        const double f = diag[i - 1] != 0.0 ? lower[i] / diag[i - 1] : 0.0;
+        diag[i] -= f * upper[i - 1];
+        rhs[i] -= f * rhs[i - 1];
+    }
+    for (size_t i = n; i-- > 0;) {
+        const double next = i + 1 < n ? upper[i] * rhs[i + 1] : 0.0;
+        rhs[i] = diag[i] != 0.0 ? (rhs[i] - next) / diag[i] : 0.0;
+    }
+}
+
+using Grid = std::vector<std::array<double, analysisBandCount>>; // [time point][band]
+
+// Minimises sum (g - a*x)^2 + lambda * sum (x[k] - x[k-1])^2 over x along one line of the
+// grid; a and g are read through the accessors, x is written through set.
+template <typename GetG, typename GetA, typename Set> void smoothFit(int n, GetG g, GetA a, Set set) {
+    std::vector<double> lower(static_cast<size_t>(n)), diag(static_cast<size_t>(n)),
+        upper(static_cast<size_t>(n)), rhs(static_cast<size_t>(n));
+    for (int k = 0; k < n; ++k) {
+        const int neighbours = (k > 0 ? 1 : 0) + (k + 1 < n ? 1 : 0);
+        diag[k] = a(k) * a(k) + separationSmoothness * neighbours;
+        lower[k] = k > 0 ? -separationSmoothness : 0.0;
+        upper[k] = k + 1 < n ? -separationSmoothness : 0.0;
+        rhs[k] = g(k) * a(k);
+    }
+    solveTridiagonal(lower, diag, upper, rhs);
+    for (int k = 0; k < n; ++k) set(k, rhs[k]);
+}
+
+// Splits the grid G into a factor T smooth along time and a factor F smooth along bands,
+// with G close to their element-wise product.
+void separate(Grid& g, Grid& t, Grid& f) {
+    const double lambda = separationSmoothness;
+    std::array<double, analysisBandCount> columnSums{};
+    std::vector<double> rowSums(timePointCount, 0.0);
+    double total = 0.0;
+    for (int p = 0; p < timePointCount; ++p)
+        for (int b = 0; b < analysisBandCount; ++b) {
+            columnSums[b] += g[p][b];
+            rowSums[p] += g[p][b];
+            total += g[p][b];
+        }
+    const double scale = timePointCount * analysisBandCount * lambda / total;
+    const double root = std::sqrt(total);
+    for (int p = 0; p < timePointCount; ++p)
+        for (int b = 0; b < analysisBandCount; ++b) {
+            g[p][b] *= scale;
+            t[p][b] = scale * rowSums[p] / root;
+            f[p][b] = scale * columnSums[b] / root;
+        }
+
+    std::vector<double> objectives;
+    for (int round = 0; round < maxSeparationRounds; ++round) {
+        for (int b = 0; b < analysisBandCount; ++b)
+            smoothFit(
+                timePointCount, [&](int p) { return g[p][b]; }, [&](int p) { return f[p][b]; },
+                [&](int p, double v) { t[p][b] = v; });
+        // Keep the bands' time factors near a common level: the level belongs in F.
+        std::array<double, analysisBandCount> bandTotals{};
+        double meanBandTotal = 0.0;
+        for (int b = 0; b < analysisBandCount; ++b) {
+            for (int p = 0; p < timePointCount; ++p) bandTotals[b] += t[p][b];
+            meanBandTotal += bandTotals[b] / analysisBandCount;
+        }
+        for (int b = 0; b < analysisBandCount; ++b) {
+            // An empty band has nothing to rebalance (and would divide by zero).
+            if (!(bandTotals[b] > 1e-30)) continue;
+            const double k = (0.1 * bandTotals[b] + meanBandTotal) / (1.1 * bandTotals[b]);
+            for (int p = 0; p < timePointCount; ++p) t[p][b] *= k;
+        }
+        for (int p = 0; p < timePointCount; ++p)
+            smoothFit(
+                analysisBandCount, [&](int b) { return g[p][b]; }, [&](int b) { return t[p][b]; },
+                [&](int b, double v) { f[p][b] = v; });
+        std::vector<double> pointTotals(timePointCount, 0.0);
+        double meanPointTotal = 0.0;
+        for (int p = 0; p < timePointCount; ++p) {
+            for (int b = 0; b < analysisBandCount; ++b) pointTotals[p] += f[p][b];
+            meanPointTotal += pointTotals[p] / timePointCount;
+        }
+        for (int p = 0; p < timePointCount; ++p) {
+            // Time points past the end of the sound are empty; leave them so.
+            if (!(pointTotals[p] > 1e-30)) continue;
+            const double k = (0.1 * pointTotals[p] + meanPointTotal) / (1.1 * pointTotals[p]);
+            for (int b = 0; b < analysisBandCount; ++b) f[p][b] *= k;
+        }
+        // Balance the two smoothness terms by trading scale between T and F.
+        double roughT = 0.0, roughF = 0.0, misfit = 0.0;
+        for (int p = 0; p < timePointCount; ++p)
+            for (int b = 0; b < analysisBandCount; ++b) {
+                if (p > 0) roughT += (t[p][b] - t[p - 1][b]) * (t[p][b] - t[p - 1][b]);
+                if (b > 0) roughF += (f[p][b] - f[p][b - 1]) * (f[p][b] - f[p][b - 1]);
+                const double e = g[p][b] - t[p][b] * f[p][b];
+                misfit += e * e;
+            }
+        roughT *= lambda;
+        roughF *= lambda;
+        const double tau = std::sqrt((roughF + 1e-30) / (roughT + 1e-30));
+        const double rootTau = std::sqrt(tau);
+        for (int p = 0; p < timePointCount; ++p)
+            for (int b = 0; b < analysisBandCount; ++b) {
+                t[p][b] *= rootTau;
+                f[p][b] /= rootTau;
+            }
+        objectives.push_back(tau * roughT + misfit + roughF / tau);
+        if (round > 3 && objectives[round] > 0.9999 * objectives[round - 2]) break;
+    }
+
+    const double unscale = std::sqrt(1.0 / scale);
+    double meanT = 0.0, meanF = 0.0;
+    for (int p = 0; p < timePointCount; ++p)
+        for (int b = 0; b < analysisBandCount; ++b) {
+            g[p][b] /= scale;
+            t[p][b] *= unscale;
+            f[p][b] *= unscale;
+            meanT += t[p][b];
+            meanF += f[p][b];
+        }
+    meanT /= timePointCount * analysisBandCount;
+    meanF /= timePointCount * analysisBandCount;
+    for (int p = 0; p < timePointCount; ++p)
+        for (int b = 0; b < analysisBandCount; ++b) {
+            t[p][b] += factorFloor * meanT;
+            f[p][b] += factorFloor * meanF;
+        }
+}
+
+// Cuts n density cells into count - 1 parts of equal mass; returns the count cut positions
+// (0 and n at the ends). Inside each cell the density is a quadratic that keeps the cell's
+// mass, leans towards the heavier neighbour and never goes negative, so the running mass
+// rises smoothly instead of in steps. The interior cuts then get a small cubic push that
+// depends on where they sit between their neighbours.
+std::vector<double> equalShareCuts(const std::vector<double>& v, int count) {
+    const int n = static_cast<int>(v.size());
+    struct Cell {
+        double mean, slope, curve;
+        double massAt(double x) const {
+            const double c = x - 0.5;
+            return mean * x + slope * (x * x - x) / 2 + curve * ((c * c * c + 0.125) / 3 - x / 12);
+        }
+    };
+    std::vector<Cell> cells(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        const double left = v[std::max(i - 1, 0)];
+        const double right = v[std::min(i + 1, n - 1)];
+        const double mean = std::max(v[i], 0.0);
+        double slope = 0.6 * (right - left);
+        double curve = 0.1 * 6.0 * (left - 2.0 * v[i] + right);
+        // The edges may not exceed twice the smaller neighbour's step, nor dip below 0.
+        const double limit = 2.0 * std::max(std::min(left, right), 0.0);
+        slope = std::clamp(slope, -limit, limit);
+        const double dip = std::abs(slope) / 2 + std::max(curve / 12, -curve / 6);
+        if (dip > mean && dip > 0.0) {
+            slope *= mean / dip;
+            curve *= mean / dip;
+        }
+        cells[i] = {mean, slope, curve};
+    }
+    double total = 0.0;
+    for (const Cell& cell : cells) total += cell.mean;
+    std::vector<double> cuts(static_cast<size_t>(count), 0.0);
+    cuts[count - 1] = n;
+    const double step = total / (count - 1);
+    int cell = 0;
+    double before = 0.0; // mass of the cells left of `cell`
+    for (int k = 1; k < count - 1; ++k) {
+        const double target = step * k;
+        while (cell < n - 1 && before + cells[cell].mean < target) before += cells[cell++].mean;
+        // The running mass inside the cell is monotone: bisect for the target.
+        double lo = 0.0, hi = 1.0;
+        for (int it = 0; it < 40; ++it) {
+            const double mid = 0.5 * (lo + hi);
+            (before + cells[cell].massAt(mid) < target ? lo : hi) = mid;
+        }
+        cuts[k] = std::clamp(cell + 0.5 * (lo + hi), 0.0, static_cast<double>(n));
+    }
+    if (!(total > 0.0))
+        for (int k = 0; k < count; ++k) cuts[k] = static_cast<double>(n) * k / (count - 1);
+    const std::vector<double> placed = cuts;
+    for (int k = 1; k < count - 1; ++k) {
+        const double l = placed[k - 1], r = placed[k + 1];
+        if (!(r > l)) continue;
+        const double u = (placed[k] - l) / (r - l);
+        cuts[k] = placed[k] - u * cutShaping * (u - 0.5) * (u - 1.0) * (r - l);
+    }
+    return cuts;
+}
+
+// Piecewise-linear curve with a knot every knotSpacing samples, fitted to y with weights w:
+// tent-weighted averages as a start, then one ridged least-squares refinement.
+std::vector<double> fitKnotCurve(const std::vector<double>& y, const std::vector<double>& w) {
+    const int n = static_cast<int>(y.size());
+    const int knots = (n + knotSpacing - 1) / knotSpacing;
+    const auto tent = [](int knot, int i) {
+        return std::max(0.0, 1.0 - std::abs(knot - static_cast<double>(i) / knotSpacing));
+    };
+    std::vector<double> start(static_cast<size_t>(knots), 0.0);
+    for (int k = 0; k < knots; ++k) {
+        double sum = 0.0, weight = 0.0;
+        for (int i = std::max(0, (k - 1) * knotSpacing); i < std::min(n, (k + 1) * knotSpacing + 1); ++i) {
+            const double u = tent(k, i) * w[i];
+            sum += u * y[i];
+            weight += u;
+        }
+        start[k] = weight > 0.0 ? sum / weight : y[std::min(k * knotSpacing, n - 1)];
+    }
+    // Normal equations of the tent basis for the correction of the start values.
+    std::vector<double> lower(static_cast<size_t>(knots), 0.0), diag(static_cast<size_t>(knots), 0.0),
+        upper(static_cast<size_t>(knots), 0.0), rhs(static_cast<size_t>(knots), 0.0);
+    for (int i = 0; i < n; ++i) {
+        const int k = std::min(i / knotSpacing, knots - 1);
+        const double a = tent(k, i);
+        const double b = k + 1 < knots ? tent(k + 1, i) : 0.0;
+        const double residual = y[i] - (a * start[k] + (k + 1 < knots ? b * start[k + 1] : 0.0));
+        diag[k] += w[i] * a * a;
+        rhs[k] += w[i] * a * residual;
+        if (k + 1 < knots) {
+            diag[k + 1] += w[i] * b * b;
+            upper[k] += w[i] * a * b;
+            lower[k + 1] += w[i] * a * b;
+            rhs[k + 1] += w[i] * b * residual;
+        }
+    }
+    for (double& d : diag) d *= 1.0 + curveRidge;
+    solveTridiagonal(lower, diag, upper, rhs);
+    for (int k = 0; k < knots; ++k) start[k] += rhs[k];
+    return start;
+}
+
+// Makes x rise by at least gap per step: the mean of an upward and a downward pass.
+void enforceRise(float* x, int n, double gap) {
+    std::vector<double> up(x, x + n), down(x, x + n);
+    for (int i = 1; i < n; ++i) up[i] = std::max(up[i], up[i - 1] + gap);
+    for (int i = n - 2; i >= 0; --i) down[i] = std::min(down[i], down[i + 1] - gap);
+    for (int i = 0; i < n; ++i) x[i] = static_cast<float>(0.5 * (up[i] + down[i]));
+}
+
+// Linear interpolation in a table at a clamped fractional index.
+template <typename Lookup> double interpolate(Lookup at, double x, double highest) {
+    x = std::clamp(x, 0.0, highest);
+    const int i = static_cast<int>(x);
+    const double frac = x - i;
+    return at(i) + frac * (at(i + 1) - at(i));
+}
+
+} // namespace
+
+namespace analysis {
+
+std::vector<BandFrame> bandEnergies(const std::vector<float>& signal, int maxFrames) {
+    const AnalysisTables& tables = analysisTables();
+    const int length = static_cast<int>(signal.size());
+    const int frameTotal = (length + frameLength) / hopLength;
+    const int frames = std::clamp(frameTotal, 0, maxFrames);
+
+    // Windowed spectra; the window's centre goes to position 0 so that every bin's phase
+    // refers to the frame's centre.
+    std::vector<std::array<Complex, binCount>> spectra(static_cast<size_t>(frames));
+    std::vector<std::array<float, binCount>> powers(static_cast<size_t>(frames));
+    Fft fft(8, 1);
+    std::array<float, frameLength> buffer{};
+    std::array<float, binCount> gains{};
+    std::vector<float> local, broad;
+    for (int m = 0; m < frames; ++m) {
+        for (int j = 0; j < frameLength; ++j) {
+            const int index = hopLength * m - (frameLength - hopLength) + j;
+            const float x = index >= 0 && index < length ? signal[index] : 0.0f;
+            buffer[(j + frameLength / 2) % frameLength] = x * tables.analysisWindow[j];
+        }
+        fft.forward(buffer.data(), buffer.data());
+        auto& spectrum = spectra[m];
+        spectrum[0] = Complex(buffer[0], 0.0f);
+        spectrum[binCount - 1] = Complex(buffer[1], 0.0f);
+        for (int k = 1; k < binCount - 1; ++k) spectrum[k] = Complex(buffer[2 * k], buffer[2 * k + 1]);
+        auto& power = powers[m];
+        for (int k = 0; k < binCount; ++k) power[k] = std::norm(spectrum[k]);
+        cleanPowers(power.data(), binCount, gains.data(), local, broad);
+        for (int k = 0; k < binCount; ++k) spectrum[k] *= gains[k];
+    }
+
+    std::vector<BandFrame> energies(static_cast<size_t>(frames));
+    std::vector<Complex> bandSignal(static_cast<size_t>(frames));
+    for (int b = 0; b < analysisBandCount; ++b) {
+        const float* bins = tables.bandBinWeights.data() + tables.binWeightOffset[b];
+        const int start = static_cast<int>(bins[0]);
+        const int weightCount = tables.binWeightCount[b] - 1;
+        for (int m = 0; m < frames; ++m) {
+            Complex z{};
+            for (int i = 0; i < weightCount; ++i) z += bins[1 + i] * spectra[m][start + i];
+            bandSignal[m] = z;
+        }
+        const Complex* kernel =
+            reinterpret_cast<const Complex*>(tables.bandKernels.data()) + tables.kernelOffset[b];
+        const int taps = tables.kernelLength[b];
+        const bool hasPower = tables.powerWeightCount[b] > 0;
+        const float* power = tables.bandPowerWeights.data() + tables.powerWeightOffset[b];
+        for (int m = 0; m < frames; ++m) {
+            // Tap n looks n frames back, its conjugate n frames ahead.
+            Complex y = kernel[0] * bandSignal[m];
+            for (int n = 1; n < taps; ++n) {
+                if (m - n >= 0) y += kernel[n] * bandSignal[m - n];
+                if (m + n < frames) y += std::conj(kernel[n]) * bandSignal[m + n];
+            }
+            float energy = std::norm(y);
+            if (hasPower) {
+                const int powerStart = static_cast<int>(power[0]);
+                energy *= power[1];
+                for (int i = 0; i < tables.powerWeightCount[b] - 2; ++i)
+                    energy += power[2 + i] * powers[m][powerStart + i];
+            }
+            energies[m][b] = energy;
+        }
+    }
+    std::array<float, analysisBandCount> bandGains{};
+    for (BandFrame& frame : energies)
+        cleanPowers(frame.data(), analysisBandCount, bandGains.data(), local, broad);
+    return energies;
+}
+
+} // namespace analysis
+
+float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleRate) {
+    if (!(sampleRate >= minAnalysisRate && sampleRate <= maxAnalysisRate)) return 1.0f;
+
+    // Reference level: the loudest sample up to the point where any sound has begun.
+    double sum = 0.0, reference = 0.0;
+    for (float s : samples) {
+        const double magnitude = std::abs(static_cast<double>(s));
+        if (!std::isfinite(magnitude)) continue;
+        sum += magnitude;
+        reference = std::max(reference, magnitude);
+        if (sum >= silenceSum) break;
+    }
+    if (!(sum >= silenceSum)) return 1.0f;
+
+    // Trim what is quieter than the threshold at both ends.
+    const double threshold = reference * trimLevel;
+    const auto audible = [&](float s) { return std::abs(static_cast<double>(s)) >= threshold; };
+    const size_t first =
+        static_cast<size_t>(std::find_if(samples.begin(), samples.end(), audible) - samples.begin());
+    size_t last = samples.size();
+    while (last > first && !audible(samples[last - 1])) --last;
+    if (last <= first) return 1.0f;
+
+    // Pad with silence: at least 0.1 s in all, and about 256 samples at 44.1 kHz after the sound.
+    const size_t trimmed = last - first;
+    const size_t padded =
+        std::max(static_cast<size_t>(minimumBufferSeconds * sampleRate),
+                 trimmed + static_cast<size_t>(sampleRate * frameLength / analysis::analysisRate));
+    const bool resample = std::abs(sampleRate - analysis::analysisRate) > rateTolerance;
+    const double ratio = resample ? sampleRate / analysis::analysisRate : 1.0;
+    const size_t length = resample ? static_cast<size_t>(static_cast<double>(padded) / ratio) : padded;
+    const int frameTotal = static_cast<int>(std::min<size_t>((length + frameLength) / hopLength, 1u << 30));
+
+    // Only the first frames shape the Blob; later samples are neither copied nor filtered.
+    const int frames = std::min(frameTotal, framesNeeded());
+    const size_t used = std::min(length, static_cast<size_t>(frames) * hopLength + frameLength);
+    const size_t inputUsed = std::min(padded, static_cast<size_t>(static_cast<double>(used) * ratio) + 4);
+    std::vector<float> input(inputUsed, 0.0f);
+    for (size_t i = 0; i < std::min(trimmed, inputUsed); ++i)
+        input[i] = std::isfinite(samples[first + i]) ? samples[first + i] : 0.0f;
+
+    std::vector<float> signal;
+    if (resample) {
+        // Four-point cubic interpolation; taps outside the buffer are silence.
+        signal.assign(used, 0.0f);
+        const auto tap = [&](long long k) {
+            return k >= 0 && k < static_cast<long long>(padded) && k < static_cast<long long>(inputUsed)
+                       ? static_cast<double>(input[static_cast<size_t>(k)])
+                       : 0.0;
+        };
+        for (size_t i = 0; i < used; ++i) {
+            const double x = static_cast<double>(i) * ratio;
+            const long long k = static_cast<long long>(x);
+            const double d = x - static_cast<double>(k);
+            const double c0 = ((1.0 - d / 2) * d - 0.5) * d;
+            const double c1 = (1.5 * d - 2.5) * d * d + 1.0;
+            const double c2 = ((2.0 - 1.5 * d) * d + 0.5) * d;
+            const double c3 = (0.5 * d - 0.5) * d * d;
+            signal[i] = static_cast<float>(c0 * tap(k - 1) + c1 * tap(k) + c2 * tap(k + 1) + c3 * tap(k + 2));
+        }
+    } else {
+        signal = std::move(input);
+        signal.resize(used, 0.0f);
+    }
+
+    // A first-order low shelf (gain 0.1 at 0 Hz, 1 at high frequencies) so that the deep end
+    // does not dominate the picture.
+    {
+        const double a = -std::numbers::pi * shelfFrequency / std::sqrt(shelfGain);
+        const auto pole = [](double x) {
+            return 1.25 * (1.0 / (1.0 - 0.75 * x + 0.375 * x * x) - 1.0) + 1.0;
+        };
+        const double p = pole(a);
+        const double e = pole(a * shelfGain);
+        const double b0 = (1.0 - p) * shelfGain / (1.0 - e);
+        const double b1 = -e * b0;
+        double previous = 0.0;
+        for (float& x : signal) {
+            const double w = x + p * previous;
+            x = static_cast<float>(b0 * w + b1 * previous);
+            previous = w;
+        }
+    }
+
+    const std::vector<BandFrame> energies = analysis::bandEnergies(signal, frames);
+
+    // The band grid on the warped time points; each point averages its neighbourhood of
+    // frames with smooth weights. The fourth root compresses the dynamic range.
+    Grid g(timePointCount), t(timePointCount), f(timePointCount);
+    for (auto& row : g) row.fill(0.0);
+    for (int p = 0; p < timePointCount; ++p) {
+        const int lo = static_cast<int>(pointFrame(p - 1) + 1.0);
+        const int hi = std::min(static_cast<int>(pointFrame(p + 1) + 1.0), frameTotal);
+        if (lo * 1.02 > hi) break;
+        std::array<double, analysisBandCount> acc{};
+        double weightSum = 0.0;
+        for (int frame = lo; frame < hi; ++frame) {
+            const double a = std::abs(framePoint(frame) - p);
+            const double u = 1.0 - (3.0 - 2.0 * a) * a * a;
+            weightSum += u;
+            if (frame >= frames) continue;
+            for (int b = 0; b < analysisBandCount; ++b) acc[b] += u * energies[frame][b];
+        }
+        for (int b = 0; b < analysisBandCount; ++b) g[p][b] = std::pow(acc[b] / (1e-30 + weightSum), 0.25);
+    }
+    double gridTotal = 0.0;
+    for (const auto& row : g)
+        for (double v : row) gridTotal += v;
+    if (!(gridTotal > 0.0) || !std::isfinite(gridTotal)) return 1.0f;
+
+    separate(g, t, f);
+
+    // Equal-share cuts: along time for every band, along the bands for every time point.
+    std::vector<std::vector<double>> timeCuts(analysisBandCount), bandCuts(timePointCount);
+    std::vector<double> line;
+    for (int b = 0; b < analysisBandCount; ++b) {
+        line.resize(timePointCount);
+        for (int p = 0; p < timePointCount; ++p) line[p] = t[p][b];
+        timeCuts[b] = equalShareCuts(line, timeNodeCount);
+    }
+    for (int p = 0; p < timePointCount; ++p) {
+        line.assign(f[p].begin(), f[p].end());
+        bandCuts[p] = equalShareCuts(line, bandNodeCount);
+    }
+
+    // Grid nodes where time cut i crosses band cut j.
+    std::vector<std::array<double, bandNodeCount>> nodeTime(timeNodeCount), nodeBand(timeNodeCount);
+    for (int i = 0; i < timeNodeCount; ++i) {
+        for (int j = 0; j < bandNodeCount; ++j) {
+            double band = j == 0 ? 0.0 : analysisBandCount / (bandNodeCount + 0.5) + nodeBand[i][j - 1];
+            double time = 0.0;
+            for (int it = 0; it < 10; ++it) {
+                time = interpolate([&](int b) { return timeCuts[b][i]; }, band, analysisBandCount - 1.0001);
+                const double next =
+                    interpolate([&](int p) { return bandCuts[p][j]; }, time, timePointCount - 1.0001);
+                const bool settled = std::abs(next - band) < 0.001;
+                band = next;
+                if (settled) break;
+            }
+            nodeTime[i][j] = time;
+            nodeBand[i][j] = band;
+        }
+    }
+
+    // Node densities: mesh cells per unit of plane area around each node.
+    std::vector<std::array<double, bandNodeCount>> density(timeNodeCount);
+    for (int i = 0; i < timeNodeCount; ++i)
+        for (int j = 0; j < bandNodeCount; ++j) {
+            const int iLo = std::max(i - 1, 0), iHi = std::min(i + 1, timeNodeCount - 1);
+            const int jLo = std::max(j - 1, 0), jHi = std::min(j + 1, bandNodeCount - 1);
+            const double bandSpan = std::max(nodeBand[i][jHi] - nodeBand[i][jLo], 1e-9);
+            const double timeSpan = std::max(nodeTime[iHi][j] - nodeTime[iLo][j], 1e-9);
+            density[i][j] = (iHi - iLo) * (jHi - jLo) / (bandSpan * timeSpan);
+        }
+
+    // Knot curves through the nodes, weighted by density.
+    std::vector<double> y, w;
+    for (int i = 0; i < timeNodeCount; ++i) {
+        y.assign(nodeTime[i].begin(), nodeTime[i].end());
+        w.assign(density[i].begin(), density[i].end());
+        const std::vector<double> knots = fitKnotCurve(y, w);
+        for (int r = 0; r < Blob::timeRowCount; ++r) blob.timeWarps[r][i] = static_cast<float>(knots[r]);
+    }
+    for (int j = 0; j < bandNodeCount; ++j) {
+        y.resize(timeNodeCount);
+        w.resize(timeNodeCount);
+        for (int i = 0; i < timeNodeCount; ++i) {
+            y[i] = nodeBand[i][j];
+            w[i] = density[i][j];
+        }
+        const std::vector<double> knots = fitKnotCurve(y, w);
+        for (int c = 0; c < Blob::freqColumnCount; ++c) blob.freqWarps[c][j] = static_cast<float>(knots[c]);
+    }
+
+    // Keep successive knots apart by most of the smallest gap seen between nodes.
+    double timeGap = 1e30, bandGap = 1e30;
+    for (int i = 0; i + 1 < timeNodeCount; ++i)
+        for (int j = 0; j < bandNodeCount; ++j)
+            timeGap = std::min(timeGap, nodeTime[i + 1][j] - nodeTime[i][j]);
+    for (int i = 0; i < timeNodeCount; ++i)
+        for (int j = 0; j + 1 < bandNodeCount; ++j)
+            bandGap = std::min(bandGap, nodeBand[i][j + 1] - nodeBand[i][j]);
+    for (auto& row : blob.timeWarps) enforceRise(row.data(), timeNodeCount, minimumGapShare * timeGap);
+    for (auto& column : blob.freqWarps) enforceRise(column.data(), bandNodeCount, minimumGapShare * bandGap);
+
+    return blob.normalise();
+}
+
+} // namespace tarvo

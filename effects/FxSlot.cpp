@@ -1,0 +1,195 @@
+#include "effects/FxSlot.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "control/ParamLayout.h"
+
+namespace tarvo {
+
+namespace {
+
+// Per slot (Send 1, Send 2, Main 1, Main 2): "Power" and "Type" defaults, and the list
+// entry whose unit parameters the slot starts with.
+constexpr float defaultPower[FxSlot::slotCount] = {1, 0, 1, 0};
+constexpr float defaultType[FxSlot::slotCount] = {0, 1, 0, 1};
+constexpr int initialParamsEntry[FxSlot::slotCount] = {0, 1, 0, 0};
+
+// Fade speed: the gain moves at most this much per second, a full fade in about 3.3 ms.
+constexpr float fadePerSecond = 300.0f;
+// A fade this close to its target has arrived.
+constexpr float fadeArrived = 0.0001f;
+// Meters fall with this time constant, in seconds.
+constexpr float meterFallSeconds = 0.05f;
+// Meter levels at or below this are shown as silence.
+constexpr float meterFloor = 1e-9f;
+
+} // namespace
+
+FxSlot::~FxSlot() {
+    delete unit.load(std::memory_order_acquire);
+}
+
+void FxSlot::define(int slotIndex, Param* slotParams, const FxTypeList& typeList) {
+    types_ = &typeList;
+    params_ = slotParams;
+    isSend_ = slotIndex < firstMainSlot;
+    const size_t slot = static_cast<size_t>(std::clamp(slotIndex, 0, slotCount - 1));
+    slotParams[fxPower].init(Param::Stepped, 0, 1, 0, "off|on", "Power", defaultPower[slot], false, nullptr);
+    slotParams[fxType].init(Param::Stepped, 0, static_cast<float>(typeList.size() - 1), 0, "", "Type",
+                            defaultType[slot], false, nullptr);
+    slotParams[fxType].setValueTexts(typeList.names.data(), typeList.size());
+    // The prototypes are shared by every instance, so a throw-away unit defines the
+    // parameters rather than the prototype itself.
+    const int entry = std::min(initialParamsEntry[slot], typeList.size() - 1);
+    const std::unique_ptr<FxBase> definer(typeList.prototypes[static_cast<size_t>(entry)]->create());
+    definer->bindParams(slotParams + fxParam1);
+}
+
+int FxSlot::requestedType() const {
+    if (params_ == nullptr || types_ == nullptr) return noUnit;
+    const float value = std::trunc(params_[fxType].value);
+    return static_cast<int>(std::clamp(value, 0.0f, static_cast<float>(types_->size() - 1)));
+}
+
+bool FxSlot::swap(float rate, bool keepParamValues) {
+    if (params_ == nullptr || types_ == nullptr || types_->size() == 0) return false;
+    const int wanted = requestedType();
+    const int installed = typeIndex.load();
+    FxBase* current = unit.load(std::memory_order_relaxed);
+    const bool rateStale = current != nullptr && sampleRate.load(std::memory_order_relaxed) != rate;
+    if (wanted == installed && !rateStale) return true;
+    if (gain.load(std::memory_order_relaxed) != 0.0f || target.load(std::memory_order_relaxed) != 0.0f ||
+        !(rate > 0.0f))
+        return false;
+
+    // Claim the slot, then make sure the audio thread neither is inside the pass nor has
+    // brought the unit back since the check above ("Type" set back); else try next tick.
+    typeIndex.store(swapInProgress);
+    if (audioBusy.load() || gain.load(std::memory_order_relaxed) != 0.0f ||
+        target.load(std::memory_order_relaxed) != 0.0f) {
+        typeIndex.store(installed);
+        return false;
+    }
+
+    if (wanted == installed) {
+        // Same unit, new rate: it sizes its delay lines again.
+        current->setSampleRate(rate);
+    } else {
+        FxBase* fresh = types_->prototypes[static_cast<size_t>(wanted)]->create();
+        unit.store(fresh, std::memory_order_relaxed);
+        delete current;
+        Param* unitParams = params_ + fxParam1;
+        if (keepParamValues) {
+            const float first = unitParams[0].value, second = unitParams[1].value;
+            fresh->bindParams(unitParams);
+            unitParams[0].set(first);
+            unitParams[1].set(second);
+        } else {
+            fresh->bindParams(unitParams);
+        }
+        fresh->setSampleRate(rate);
+    }
+    sampleRate.store(rate, std::memory_order_relaxed);
+    // Publishes the configured unit to the audio thread.
+    typeIndex.store(wanted);
+    return true;
+}
+
+void FxSlot::updateMeters(std::array<std::atomic<float>, 2>& levels, float* const* bus, int frames,
+                          float rate) noexcept {
+    const float dt = static_cast<float>(frames) / rate;
+    const float fall = dt / (dt + meterFallSeconds);
+    for (size_t c = 0; c < 2; ++c) {
+        float peak = 0.0f;
+        for (int i = 0; i < frames; ++i) peak = std::max(peak, std::fabs(bus[c][i]));
+        float level = levels[c].load(std::memory_order_relaxed);
+        level += fall * (peak - level);
+        level = std::max(level, peak);
+        levels[c].store(level <= meterFloor ? 0.0f : level, std::memory_order_relaxed);
+    }
+}
+
+bool FxSlot::process(float* const* bus, int frames, float engineRate, float tempo) noexcept {
+    if (params_ == nullptr || frames <= 0) return false;
+    // Announce the pass before reading `typeIndex`; the swap routine does the converse.
+    audioBusy.store(true);
+    if (!isSend_) passDry = 1;
+    const int installed = typeIndex.load();
+    const float rate = sampleRate.load(std::memory_order_relaxed);
+    // A unit sized for another rate is never run; the swap routine re-rates it.
+    const bool rated = rate > 0.0f && rate == engineRate;
+    float g = rated ? gain.load(std::memory_order_relaxed) : 0.0f;
+    float goal = 0.0f;
+    if (rated && requestedType() == installed) goal = params_[fxPower].effective() > 0.5f ? 1.0f : 0.0f;
+    target.store(goal, std::memory_order_relaxed);
+
+    bool produced = false;
+    const bool skip = (isSend_ && g == 0.0f && goal == 0.0f) || !(rate > 0.0f);
+    if (!skip) {
+        FxBase* u = (g > 0.0f || goal > 0.0f) ? unit.load(std::memory_order_acquire) : nullptr;
+        if (isSend_ && u != nullptr) u->setTempo(tempo);
+        updateMeters(inLevel, bus, frames, rate);
+        if (u != nullptr) {
+            // A unit always starts from silence.
+            if (g == 0.0f) u->reset();
+            const float maxStep = fadePerSecond / (rate + 1.0f);
+            const float dry = static_cast<float>(passDry);
+            for (int start = 0; start < frames; start += chunkFrames) {
+                const int n = std::min(chunkFrames, frames - start);
+                float* chunk[2] = {bus[0] + start, bus[1] + start};
+                if (g == 1.0f && goal == 1.0f) {
+                    u->process(chunk, chunk, n);
+                    continue;
+                }
+                float* processed[2] = {scratch_[0], scratch_[1]};
+                u->process(chunk, processed, n);
+                const float step = std::clamp((goal - g) / static_cast<float>(n), -maxStep, maxStep);
+                for (int i = 0; i < n; ++i) {
+                    for (size_t c = 0; c < 2; ++c)
+                        chunk[c][i] =
+                            dry * (1.0f - g) * chunk[c][i] + g * processed[c][static_cast<size_t>(i)];
+                    g += step;
+                }
+                g = std::clamp(g, 0.0f, 1.0f);
+            }
+            if (std::fabs(g - goal) < fadeArrived) g = goal;
+            updateMeters(outLevel, bus, frames, rate);
+            produced = true;
+        } else {
+            // Off: a main slot passes the dry mix unchanged, a send slot returns nothing.
+            for (size_t c = 0; c < 2; ++c)
+                outLevel[c].store(isSend_ ? 0.0f : inLevel[c].load(std::memory_order_relaxed),
+                                  std::memory_order_relaxed);
+        }
+    }
+    gain.store(g, std::memory_order_relaxed);
+    audioBusy.store(false, std::memory_order_release);
+    return produced;
+}
+
+void defineFxSlot(FxSlot& slot, int slotIndex, Param* slotParams) {
+    slot.define(slotIndex, slotParams, slotIndex < FxSlot::firstMainSlot ? sendFxTypes() : mainFxTypes());
+}
+
+void swapFxUnits(FxSlots& slots, float sampleRate, std::atomic<uint8_t>& keepFxParamValues) {
+    const bool keep = keepFxParamValues.load() != 0;
+    bool allInstalled = true;
+    for (FxSlot& slot : slots) allInstalled = slot.swap(sampleRate, keep) && allInstalled;
+    if (keep && allInstalled) keepFxParamValues.store(0);
+}
+
+void runFxPass(FxSlots& slots, float* const* send1, float* const* send2, float* const* mainBus, int frames,
+               float tempo, float sampleRate) noexcept {
+    float* const* sends[2] = {send1, send2};
+    for (size_t s = 0; s < 2; ++s) {
+        if (!slots[s].process(sends[s], frames, sampleRate, tempo)) continue;
+        for (size_t c = 0; c < 2; ++c)
+            for (int i = 0; i < frames; ++i) mainBus[c][i] += sends[s][c][i];
+    }
+    for (size_t m = FxSlot::firstMainSlot; m < FxSlot::slotCount; ++m)
+        slots[m].process(mainBus, frames, sampleRate, tempo);
+}
+
+} // namespace tarvo

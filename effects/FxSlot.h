@@ -1,0 +1,113 @@
+#pragma once
+// The four effect slots of the engine: "Send 1" and "Send 2" each process a send bus and
+// add their output to the main mix; the two main slots process the main mix in place. A
+// slot holds at most one effect unit and cross-fades whenever it is switched or its unit
+// changes, so nothing ever clicks.
+//
+// Threads. Units are created, configured and destroyed only by the swap routine on the
+// user-interface thread (idle tick); the audio thread only runs them in the effect pass.
+// They meet through the fade state and `typeIndex`:
+// - the audio thread fades a slot out whenever its "Type" differs from `typeIndex` or its
+//   unit was rated for another sample rate, and touches a unit only while fading or on;
+// - the swap routine replaces or re-rates a unit only after claiming the slot: it stores
+//   `swapInProgress` into `typeIndex`, then checks that the audio thread is not inside the
+//   pass (`audioBusy`) and that the fade is fully out. Both sides store their flag before
+//   reading the other's (sequentially consistent), so either the audio thread sees the
+//   claim and keeps off the unit, or the swap routine sees it busy and backs off until the
+//   next tick. "Type" set back during a swap therefore can never revive a unit that is
+//   being destroyed;
+// - the new unit is published by storing its list position into `typeIndex` after it is
+//   fully configured, so no audio ever passes through a half-configured unit.
+// The editor reads the meters without synchronization; they are relaxed atomics.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+#include "control/Param.h"
+#include "effects/FxBase.h"
+#include "effects/FxTypes.h"
+
+namespace tarvo {
+
+class FxSlot {
+public:
+    static constexpr int slotCount = 4;
+    // Slots 0 and 1 are the sends; 2 and 3 the main chain in processing order.
+    static constexpr int firstMainSlot = 2;
+    // `typeIndex` before the first unit is installed.
+    static constexpr int noUnit = -1;
+    // `typeIndex` while the swap routine owns the slot.
+    static constexpr int swapInProgress = -111;
+    // Largest block the unit interface takes at once; longer passes run in chunks.
+    static constexpr int chunkFrames = 64;
+
+    FxSlot() = default;
+    FxSlot(const FxSlot&) = delete;
+    FxSlot& operator=(const FxSlot&) = delete;
+    // Whichever thread destroys the engine; the audio thread must have stopped.
+    ~FxSlot();
+
+    // User-interface thread, during engine construction: binds the slot to its four
+    // parameters (Power, Type, unit parameter 1 and 2) and its type list, and defines them
+    // with the slot's defaults. Creates no unit.
+    void define(int slotIndex, Param* slotParams, const FxTypeList& typeList);
+
+    // User-interface thread (idle tick): installs the unit "Type" asks for, or re-rates the
+    // installed one after a sample-rate change, once the slot has faded out. With
+    // keepParamValues the unit parameters keep their values (clamped to the new ranges)
+    // instead of taking the new unit's defaults. Allocates. Returns true when the slot holds
+    // the unit its "Type" names, rated for sampleRate.
+    bool swap(float sampleRate, bool keepParamValues);
+
+    // Audio thread: runs the slot over one bus of frames (any count) in place. engineRate is
+    // the engine's current sample rate; a unit rated for another is not run. Never
+    // allocates. Returns true when the bus holds the slot's processed output (for a send
+    // slot: the return to add into the main mix).
+    bool process(float* const* bus, int frames, float engineRate, float tempo) noexcept;
+
+    // The unit "Type" currently asks for, clamped into the list.
+    int requestedType() const;
+    bool isSend() const { return isSend_; }
+    // Main thread: the installed unit (null before the first swap).
+    FxBase* installedUnit() const { return unit.load(std::memory_order_acquire); }
+
+    std::atomic<FxBase*> unit{nullptr};
+    std::array<std::atomic<float>, 2> inLevel{};
+    std::array<std::atomic<float>, 2> outLevel{};
+    std::atomic<float> sampleRate{0.0f};
+    std::atomic<float> target{0.0f};
+    std::atomic<float> gain{0.0f};
+    uint8_t passDry = 0;
+    std::atomic<int> typeIndex{noUnit};
+    // Set by the audio thread for the duration of `process`.
+    std::atomic<bool> audioBusy{false};
+
+private:
+    void updateMeters(std::array<std::atomic<float>, 2>& levels, float* const* bus, int frames,
+                      float rate) noexcept;
+
+    const FxTypeList* types_ = nullptr;
+    Param* params_ = nullptr;
+    bool isSend_ = false;
+    float scratch_[2][chunkFrames] = {};
+};
+
+using FxSlots = std::array<FxSlot, FxSlot::slotCount>;
+
+// User-interface thread, engine construction: defines the four parameters of slot
+// slotIndex (0..3) at slotParams with the engine's type lists.
+void defineFxSlot(FxSlot& slot, int slotIndex, Param* slotParams);
+
+// User-interface thread, once per idle tick, before the audio import step: the swap
+// routine over all four slots. Clears keepFxParamValues once every slot holds the type
+// its "Type" asks for. Allocates.
+void swapFxUnits(FxSlots& slots, float sampleRate, std::atomic<uint8_t>& keepFxParamValues);
+
+// Audio thread, once per render sub-block after the mixer: runs both send slots on their
+// buses and adds their returns into the main bus, then the two main slots on the main bus.
+// Every bus is a left/right pair of frames samples. Never allocates.
+void runFxPass(FxSlots& slots, float* const* send1, float* const* send2, float* const* mainBus, int frames,
+               float tempo, float sampleRate) noexcept;
+
+} // namespace tarvo

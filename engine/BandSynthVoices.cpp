@@ -1,0 +1,258 @@
+// Note handling (voice allocation, stealing, release, pressure) and the per-hop synthesis
+// of a track's voices: frames from the Blob reader, shaped by release, damping and the DJ
+// filter, turned into bin values by the hop kernel and summed into the track's bank.
+#include <algorithm>
+#include <cmath>
+
+#include "engine/BandSynth.h"
+
+namespace tarvo {
+
+namespace {
+
+// Tracks are chosen by note class; classes 8 to 11 play no track.
+constexpr int notesPerOctave = 12;
+// Velocity models from this "Model" value on are table models (the reader's model 0 ...).
+constexpr int firstTableModel = 4;
+// MIDI velocity that plays at unity whatever "Dynamics" says.
+constexpr float unityVelocity = 100.0f / 127.0f;
+// A Blob shorter than this (warped frames) ends when the reader has passed its length; longer
+// ones run into their tail.
+constexpr float shortBlobFrames = 95.0f;
+// Lowest length a Blob that sounds at all has.
+constexpr float minBlobFrames = 1.0f;
+// Below this level (release gain times tail level) a voice is inaudible and ends.
+constexpr float endLevel = 1e-5f;
+// Keeps the release division finite for a release of zero.
+constexpr float minRelease = 1e-5f;
+// Frames the hop kernel reads: the oldest, the one that sounds and one of look-ahead.
+constexpr int framesPerHop = 3;
+
+int trackOfNote(int note) {
+    const int key = note % notesPerOctave;
+    return key >= 0 && key < BandSynth::trackCount ? key : -1;
+}
+
+bool bothSlotsAbsent(const Track& track) {
+    return !track.blobs.slotA.isPresent() && !track.blobs.slotB.isPresent();
+}
+
+} // namespace
+
+void BandSynth::noteEvent(int note, float velocity, int channel) {
+    if (eventTap != nullptr) eventTap->noteEvent(note, velocity, channel);
+    const int t = trackOfNote(note);
+    if (t < 0) return;
+    Track& track = tracks[static_cast<size_t>(t)];
+
+    if (!(velocity > 0.0f)) {
+        // Note off reaches all four voices, whatever the polyphony.
+        for (Voice& voice : track.voices) {
+            if (voice.state != Voice::stateHeld || voice.note != note) continue;
+            if (channel >= 0 && channel != voice.channel) continue;
+            voice.state = Voice::stateReleased;
+            ModSystem::noteOffRelease(voice.modState);
+        }
+        return;
+    }
+
+    if (bothSlotsAbsent(track)) return;
+    const int polyphony =
+        std::clamp(static_cast<int>(std::trunc(trackValue(t, trackPolyphony))), 1, Track::voiceCount);
+    // Voices above a lowered polyphony are cut now, at the track's next note.
+    for (int v = polyphony; v < track.voicesInUse; ++v) {
+        Voice& voice = track.voices[static_cast<size_t>(v)];
+        voice.state = Voice::stateFree;
+        voice.age = 0.0f;
+        voice.velocity = 0.0f;
+        voice.pressure = 0.0f;
+        voice.clearBins();
+    }
+
+    // The first free voice, else the oldest (the lower index on a tie).
+    int chosen = -1;
+    for (int v = 0; v < polyphony && chosen < 0; ++v)
+        if (track.voices[static_cast<size_t>(v)].state == Voice::stateFree) chosen = v;
+    if (chosen < 0) {
+        chosen = 0;
+        for (int v = 1; v < polyphony; ++v)
+            if (track.voices[static_cast<size_t>(v)].age > track.voices[static_cast<size_t>(chosen)].age)
+                chosen = v;
+    }
+    track.voicesInUse = std::max(track.voicesInUse, chosen + 1);
+
+    Voice& voice = track.voices[static_cast<size_t>(chosen)];
+    voice.age = 0.0f;
+    voice.releaseProgress = 0.0f;
+    voice.damping = 0.0f;
+    voice.framesFilled = 0;
+    voice.clearBins();
+    voice.channel = channel;
+    voice.velocity = velocity;
+    voice.note = note;
+    voice.track = t;
+    voice.state = Voice::stateHeld;
+    voice.newNote = 1;
+
+    lastTriggeredTrack = t;
+    track.lastVelocity = velocity;
+    modSystem.noteOnReset(voice.modState);
+}
+
+void BandSynth::polyPressure(float pressure, int note, int channel) {
+    if (eventTap != nullptr) eventTap->polyPressure(pressure, note, channel);
+    const int t = trackOfNote(note);
+    if (t < 0) return;
+    Track& track = tracks[static_cast<size_t>(t)];
+    for (int v = 0; v < track.voicesInUse; ++v) {
+        Voice& voice = track.voices[static_cast<size_t>(v)];
+        if (voice.state == Voice::stateFree || voice.note != note) continue;
+        if (channel >= 0 && channel != voice.channel) continue;
+        voice.pressure = pressure;
+    }
+}
+
+void BandSynth::synthesizeTrackHop(int t, float hopSeconds, float hopBeats,
+                                   std::optional<double> position) noexcept {
+    Track& track = tracks[static_cast<size_t>(t)];
+    // With both slots emptied every voice of the track is dropped. The dropped voices are
+    // freed too: left held, they would come back to life when a later note raised
+    // `voicesInUse` over them again.
+    if (track.voicesInUse > 0 && bothSlotsAbsent(track)) {
+        for (int v = 0; v < track.voicesInUse; ++v)
+            track.voices[static_cast<size_t>(v)].state = Voice::stateFree;
+        track.voicesInUse = 0;
+    }
+
+    int active = 0;
+    bool accumulating = false;
+    for (int v = 0; v < track.voicesInUse; ++v) {
+        if (track.voices[static_cast<size_t>(v)].state == Voice::stateFree) continue;
+        ++active;
+        synthesizeVoice(t, v, hopSeconds, hopBeats, position, accumulating);
+    }
+    if (active > 0) {
+        track.resynth.addBands(bandAccum_.data());
+        track.resynth.addExtraBins(extraAccum_.data());
+    }
+    // The bank hops every time: an idle track still moves its overlap-add ring on.
+    track.resynth.hop();
+    while (track.voicesInUse > 0 &&
+           track.voices[static_cast<size_t>(track.voicesInUse - 1)].state == Voice::stateFree)
+        --track.voicesInUse;
+    track.activeVoices = active;
+}
+
+bool BandSynth::synthesizeVoice(int t, int v, float hopSeconds, float hopBeats,
+                                std::optional<double> position, bool& accumulating) noexcept {
+    Track& track = tracks[static_cast<size_t>(t)];
+    Voice& voice = track.voices[static_cast<size_t>(v)];
+
+    // Modulation of this voice into its track's parameters; every value below includes it.
+    const ModVoice modVoice{t, voice.note, voice.channel, voice.velocity, voice.pressure, voice.newNote != 0};
+    modSystem.voicePass(voice.modState, modVoice, hopSeconds, hopBeats, position);
+
+    if (!accumulating) {
+        std::fill_n(bandAccum_.begin(), tables.bandCount, Complex{});
+        std::fill_n(extraAccum_.begin(), tables.extraCount, Complex{});
+        accumulating = true;
+    }
+
+    // Release: the level falls as (1 - progress)^2 while damping builds up.
+    if (voice.state == Voice::stateReleased) {
+        const float k = hopSeconds / (trackValue(t, trackRelease) + minRelease);
+        voice.releaseProgress += k;
+        const float damping = trackValue(t, trackDamping) * 0.01f;
+        voice.damping += damping * damping * k;
+    }
+
+    // Morph: 0 reads A alone, 1 reads B alone; a missing slot forces the other.
+    const float presentA = track.blobs.slotA.isPresent() ? 1.0f : 0.0f;
+    const float presentB = track.blobs.slotB.isPresent() ? 1.0f : 0.0f;
+    float transform = std::clamp(trackValue(t, trackTransform) * 0.01f, 0.0f, 1.0f);
+    transform = (1.0f - std::fabs(transform - 1.0f) * presentA) * presentB;
+    float contrast = std::clamp(trackValue(t, trackContrast) * 0.01f, -1.0f, 1.0f);
+    const float releaseLeft = 1.0f - voice.releaseProgress;
+    const float relGain = releaseLeft * releaseLeft;
+    const int model = static_cast<int>(std::trunc(trackValue(t, trackModel)));
+
+    const Blob& blobA = track.blobs.slotA.acquire();
+    const Blob& blobB = track.blobs.slotB.acquire();
+    const bool firstHop = voice.newNote != 0;
+    if (!firstHop) {
+        // Edits reach sounding notes.
+        voice.reader.setBlobs(&blobA, &blobB);
+    } else {
+        voice.curvedVelocity = track.velocityCurve.evaluate(std::clamp(voice.velocity, 0.0f, 1.0f));
+        voice.dynGain = std::pow(voice.velocity / unityVelocity, trackValue(t, trackDynamics) / 100.0f);
+        voice.reader.start(&blobA, &blobB, transform, model - firstTableModel, voice.velocity, voice.dynGain);
+        voice.newNote = 0;
+        if (trackValue(t, trackSeedMode) > 0.0f)
+            voice.seed = static_cast<uint32_t>(std::max(std::trunc(trackValue(t, trackSeed)), 0.0f));
+    }
+
+    // The sound has run past its Blob's length.
+    const float length = std::max(blobB.length, std::max(blobA.length, -999.0f));
+    if ((length < shortBlobFrames && length + 1.0f < voice.reader.lastPos()) || length < minBlobFrames) {
+        voice.state = Voice::stateFree;
+        return false;
+    }
+
+    // Velocity models that bend one control.
+    float timescale = std::max(trackValue(t, trackTimescale), 0.01f);
+    const float cv = voice.curvedVelocity;
+    if (model == 1) transform = std::clamp(2.0f * cv - 1.0f + transform, 0.0f, 1.0f);
+    if (model == 2) timescale *= 2.0f * cv;
+    if (model == 3) contrast = std::clamp(2.0f * cv - 1.0f + contrast, -1.0f, 1.0f);
+    const float shift = std::clamp(trackValue(t, trackFrequency) / 40.0f, -64.0f, 64.0f);
+    const float density = std::clamp(trackValue(t, trackDensity) * 0.01f, -1.0f, 1.0f);
+    const float filter = trackValue(t, trackFilter);
+    const FrameControls controls{transform, shift, contrast};
+
+    // New frames: three on the first hop, one on every later one.
+    do {
+        float* frame = voice.frames[static_cast<size_t>(voice.frameIndex)].data();
+        float* bands = frame + 1;
+        const float rate = playbackRate(voice.reader.lastPos(), timescale, sampleRate());
+        voice.reader.renderFrame(rate, controls, tailNoise, bands);
+        if (relGain != 1.0f || voice.damping > 0.0f) {
+            // Damping dulls high bands faster than low ones.
+            for (int k = 0; k < frameBands; ++k) {
+                const float d = 2.0f * static_cast<float>(k) * voice.damping;
+                bands[k] *= relGain / (d * d * d + 1.0f);
+            }
+        }
+        djFilterBands(bands, filter);
+        setFrameGuards(frame);
+        voice.framesFilled = std::min(voice.framesFilled + 1, Voice::frameRingSize);
+        voice.frameIndex = (voice.frameIndex + 1) % Voice::frameRingSize;
+    } while (voice.framesFilled < framesPerHop);
+
+    const auto frameAt = [&voice](int back) {
+        return voice
+            .frames[static_cast<size_t>((voice.frameIndex - back + Voice::frameRingSize) %
+                                        Voice::frameRingSize)]
+            .data();
+    };
+    const float* oldest = frameAt(3);
+    const float* middle = frameAt(2);
+    const float* newest = frameAt(1);
+    computeHopFeatures(oldest, middle, newest, tables.freqPoly, features_);
+
+    const HopWork work{amp_.data(),     noiseFrac_.data(),  tonalWeight_.data(), couplingWeight_.data(),
+                       freqEst_.data(), stepPhasor_.data(), phasorPower_.data(), solverScratch_.data()};
+    synthesizeVoiceHop(tables, features_, middle, density, firstHop,
+                       VoiceBins{voice.binState.data(), voice.noiseState.data(), &voice.seed}, work);
+
+    for (int b = 0; b < tables.bandCount; ++b)
+        bandAccum_[static_cast<size_t>(b)] += voice.binState[static_cast<size_t>(b)];
+    for (int e = 0; e < tables.extraCount; ++e)
+        extraAccum_[static_cast<size_t>(e)] += voice.binState[static_cast<size_t>(tables.bandCount + e)];
+
+    voice.age += hopSeconds;
+    if (voice.releaseProgress > 1.0f || relGain * voice.reader.tailLevel() < endLevel)
+        voice.state = Voice::stateFree;
+    return true;
+}
+
+} // namespace tarvo

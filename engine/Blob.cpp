@@ -1,0 +1,308 @@
+#include "engine/Blob.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/CanonicalPlane.h"
+
+namespace tarvo {
+
+namespace {
+
+// Steps of an even mesh are 2.4 frames and 1.67 bands; the normalisation keeps every step
+// between 7.5 / n and 1.15 R / n, both scaled by this factor.
+constexpr float stepScale = 0.41176468f;
+// Quantisation unit of the byte form (frames or bands per integer step) and its reciprocal.
+constexpr double quantStep = 0.0009765774;
+constexpr double quantScale = 1023.9844;
+// Centre of the energy's frequency weighting, as a fraction of the band range: regions away
+// from it count less towards the loudness measure.
+constexpr double energyWeightCentre = 0.63;
+
+// floor(x) clamped to lo..hi; non-finite x gives lo.
+int clampedFloor(float x, int lo, int hi) {
+    if (!(x >= static_cast<float>(lo))) return lo;
+    if (x >= static_cast<float>(hi)) return hi;
+    return static_cast<int>(std::floor(x));
+}
+
+// Linear interpolation across lists (a) and along each list (b), extrapolating linearly.
+template <size_t Lists, size_t Knots>
+float bilinear(const std::array<std::array<float, Knots>, Lists>& lists, float a, float b) {
+    const int ia = clampedFloor(a, 0, static_cast<int>(Lists) - 2);
+    const int ib = clampedFloor(b, 0, static_cast<int>(Knots) - 2);
+    const float fa = a - static_cast<float>(ia);
+    const float fb = b - static_cast<float>(ib);
+    const auto along = [&](int l) {
+        const auto& v = lists[static_cast<size_t>(l)];
+        return v[ib] + fb * (v[ib + 1] - v[ib]);
+    };
+    const float first = along(ia);
+    return first + fa * (along(ia + 1) - first);
+}
+
+// Knot k of an even list of n knots over 0..range.
+float evenKnot(int k, int n, float range) {
+    return static_cast<float>(k) * range / static_cast<float>(n - 1);
+}
+
+// Mirrors the first a knots of v inside their own end points.
+void reflect(float* v, int a) {
+    if (a < 3) return;
+    const float d = v[0] + v[a - 1];
+    for (int j = 1, k = a - 2; j < k; ++j, --k) {
+        const float low = v[j];
+        v[j] = d - v[k];
+        v[k] = d - low;
+    }
+    if (a % 2 == 1) v[a / 2] = d - v[a / 2];
+}
+
+// Little-endian unsigned 16-bit integers of the byte form.
+void putU16(uint8_t* p, uint32_t value) {
+    p[0] = static_cast<uint8_t>(value & 0xff);
+    p[1] = static_cast<uint8_t>((value >> 8) & 0xff);
+}
+uint32_t getU16(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8);
+}
+
+// Writes the increments of knots 1..n-1 so that rounding errors never add up: each integer
+// is taken against the sum of those already written. Knots below their predecessor or beyond
+// the 16-bit range are written at the nearest value the format can hold.
+uint8_t* writeList(uint8_t* p, const float* v, int n) {
+    int64_t sum = 0;
+    for (int j = 1; j < n; ++j) {
+        const double g =
+            std::trunc((static_cast<double>(v[j]) - static_cast<double>(sum) * quantStep) * quantScale + 0.5);
+        const int64_t step = std::isfinite(g) ? static_cast<int64_t>(std::clamp(g, 0.0, 65535.0)) : 0;
+        putU16(p, static_cast<uint32_t>(step));
+        sum += step;
+        p += 2;
+    }
+    return p;
+}
+
+const uint8_t* readList(const uint8_t* p, float* v, int n) {
+    int64_t sum = 0;
+    v[0] = 0.0f;
+    for (int j = 1; j < n; ++j) {
+        sum += getU16(p);
+        v[j] = static_cast<float>(static_cast<double>(sum) * quantStep);
+        p += 2;
+    }
+    return p;
+}
+
+} // namespace
+
+Blob::Blob() {
+    for (auto& row : timeWarps)
+        for (int k = 0; k < timeKnotCount; ++k) row[k] = evenKnot(k, timeKnotCount, plane::frameCount);
+    for (auto& column : freqWarps)
+        for (int k = 0; k < freqKnotCount; ++k) column[k] = evenKnot(k, freqKnotCount, plane::bandCount);
+}
+
+void Blob::clear() {
+    for (auto& row : timeWarps)
+        for (int k = 0; k < timeKnotCount; ++k) row[k] = evenKnot(k, timeKnotCount, plane::frameCount);
+    for (auto& column : freqWarps)
+        for (int k = 0; k < freqKnotCount; ++k) column[k] = evenKnot(k, freqKnotCount, plane::bandCount);
+    normalise();
+}
+
+float Blob::normalise() {
+    float movement = 0.0f;
+    for (auto& row : timeWarps) movement += evenOut(row.data(), timeKnotCount, plane::frameCount);
+    for (auto& column : freqWarps) movement += evenOut(column.data(), freqKnotCount, plane::bandCount);
+    deriveTimeValues();
+    deriveEnergy();
+    ++version;
+    return movement;
+}
+
+// Holds the steps of one list between minStep and maxStep: a forward pass pushes knots up,
+// a backward pass pulls them down, and each knot lands halfway between the two. The end
+// knots stay. Returns how far the knots moved in total.
+float Blob::evenOut(float* v, int n, float range) {
+    const float count = static_cast<float>(n);
+    const float minStep = 7.5f / count * stepScale;
+    const float maxStep = range * 1.15f / count / stepScale;
+    float* lo = lowScratch_.data();
+    float* hi = highScratch_.data();
+    lo[0] = v[0];
+    for (int k = 1; k <= n - 2; ++k) {
+        lo[k] = std::clamp(v[k], lo[k - 1] + minStep, lo[k - 1] + maxStep);
+        lo[k] = std::min(lo[k], v[n - 1] - static_cast<float>(n - 1 - k) * minStep);
+    }
+    hi[n - 1] = v[n - 1];
+    float movement = 0.0f;
+    for (int k = n - 2; k >= 1; --k) {
+        hi[k] = std::clamp(lo[k], hi[k + 1] - maxStep, hi[k + 1] - minStep);
+        hi[k] = std::max(hi[k], static_cast<float>(k) * minStep);
+        const float next = (hi[k] + lo[k]) * 0.5f;
+        movement += std::abs(v[k] - next);
+        v[k] = next;
+    }
+    return movement;
+}
+
+// Length, audible knots and tail times from the time rows.
+void Blob::deriveTimeValues() {
+    length = 0.0f;
+    audibleKnots = 0;
+    for (int r = 0; r < timeRowCount; ++r) {
+        const TimeRow& v = timeWarps[r];
+        int lastAudible = timeKnotCount;
+        for (int k = timeKnotCount - 1; k >= 1; --k) {
+            if (v[k] - v[k - 1] < audibleSegmentFrames) {
+                length = std::max(length, v[k] + 1.0f);
+                audibleKnots = std::max(audibleKnots, k + 1);
+                lastAudible = k;
+                break;
+            }
+        }
+        // A row that still sounds near the plane's end decays with the slope of its last
+        // two knot pairs; a row that fell silent earlier has no tail.
+        if (lastAudible < timeKnotCount - 2) {
+            tailTime[r] = 0.0f;
+            continue;
+        }
+        float seconds[2];
+        float amplitude[2];
+        for (int s = 0; s < 2; ++s) {
+            const float early = v[timeKnotCount - 1 - 4 * s - 2];
+            const float late = v[timeKnotCount - 1 - 4 * s];
+            const double middle = (static_cast<double>(early) + late) * 0.5;
+            seconds[s] = static_cast<float>(plane::unwarpTime(middle) / plane::framesPerSecond);
+            amplitude[s] = std::max(2.0f / (late - early) - timeDensityThreshold, s * 0.001f + 1e-9f);
+        }
+        const float ratio = std::max(amplitude[1] / amplitude[0], 1.01f);
+        tailTime[r] = (seconds[0] - seconds[1]) / std::log(ratio);
+        if (!std::isfinite(tailTime[r])) tailTime[r] = 0.0f;
+    }
+}
+
+// Loudness measure of the mesh: per time row, the time density (to the fourth power) times
+// the frequency density of the columns the row crosses.
+void Blob::deriveEnergy() {
+    double columnSums[freqColumnCount][timeRowCount] = {};
+    for (int c = 0; c < freqColumnCount; ++c) {
+        const FreqColumn& v = freqWarps[c];
+        for (int i = 1; i <= freqKnotCount - 2; ++i) {
+            const double half = (static_cast<double>(v[i + 1]) - v[i - 1]) * 0.5;
+            // Knots that touch or cross carry no density (the limit of the formula below).
+            if (!(half > 0.0)) continue;
+            const double density = std::max(1.0 / half - freqDensityThreshold, 0.0);
+            const double weight = std::pow(energyWeightCentre - v[i] / 80.0, 2) * 8.0 + 1.0;
+            const double value = std::pow(density, 4) * half / (weight * weight);
+            const double p = (i - 0.5) * 0.125;
+            const int row = static_cast<int>(p);
+            const double frac = p - row;
+            columnSums[c][row] += (1.0 - frac) * value;
+            columnSums[c][row + 1] += frac * value;
+        }
+    }
+    double total = 0.0;
+    for (int r = 0; r < timeRowCount; ++r) {
+        const TimeRow& v = timeWarps[r];
+        double rowSum = 0.0;
+        for (int j = 1; j <= timeKnotCount - 2; ++j) {
+            const double half = (static_cast<double>(v[j + 1]) - v[j - 1]) * 0.5;
+            if (!(half > 0.0)) continue;
+            const double density = std::max(1.0 / half - timeDensityThreshold, 0.0);
+            const double q = (j - 0.5) * 0.125;
+            const int column = static_cast<int>(q);
+            const double frac = q - column;
+            rowSum += std::pow(density, 4) * half *
+                      ((1.0 - frac) * columnSums[column][r] + frac * columnSums[column + 1][r]);
+        }
+        total += std::sqrt(rowSum);
+    }
+    energy = std::isfinite(total) ? static_cast<float>(total) : unnormalisedEnergy;
+}
+
+void Blob::mirrorFrequency() {
+    std::reverse(timeWarps.begin(), timeWarps.end());
+    for (auto& column : freqWarps) reflect(column.data(), freqKnotCount);
+    normalise();
+}
+
+void Blob::mirrorTime() {
+    std::reverse(freqWarps.begin(), freqWarps.end());
+    const int audible =
+        std::min(static_cast<int>(std::floor(static_cast<float>(audibleKnots) + 0.999f)), timeKnotCount);
+    for (auto& row : timeWarps) reflect(row.data(), audible);
+    normalise();
+}
+
+void Blob::copyFrom(const Blob& other, bool withIdentity) {
+    timeWarps = other.timeWarps;
+    freqWarps = other.freqWarps;
+    energy = other.energy;
+    length = other.length;
+    audibleKnots = other.audibleKnots;
+    tailTime = other.tailTime;
+    if (withIdentity) {
+        name = other.name;
+        present = other.present;
+        editCount = other.editCount;
+    }
+    ++version;
+}
+
+size_t Blob::serialize(std::span<uint8_t> out) const {
+    if (out.size() < byteSize) return 0;
+    uint8_t* p = out.data();
+    *p++ = static_cast<uint8_t>(formatVersion);
+    for (const auto& row : timeWarps) p = writeList(p, row.data(), timeKnotCount);
+    for (const auto& column : freqWarps) p = writeList(p, column.data(), freqKnotCount);
+    return byteSize;
+}
+
+size_t Blob::deserialize(std::span<const uint8_t> in, std::string* reason) {
+    if (in.empty()) {
+        if (reason != nullptr) *reason = "the Blob data is empty";
+        return 0;
+    }
+    const int format = static_cast<int8_t>(in[0]);
+    if (format != 0 && format != 1) {
+        if (reason != nullptr)
+            *reason = "unsupported Blob format " + std::to_string(format) + " (formats 0 and 1 are read)";
+        return 0;
+    }
+    if (in.size() < byteSize) {
+        if (reason != nullptr)
+            *reason = "a Blob needs " + std::to_string(byteSize) + " bytes but only " +
+                      std::to_string(in.size()) + " are there";
+        return 1;
+    }
+    const uint8_t* p = in.data() + 1;
+    for (auto& row : timeWarps) p = readList(p, row.data(), timeKnotCount);
+    for (auto& column : freqWarps) p = readList(p, column.data(), freqKnotCount);
+    normalise();
+    return byteSize;
+}
+
+Blob::PlanePoint Blob::planePosition(float g, float h) const {
+    return {bilinear(freqWarps, h / knotsPerLine, g), bilinear(timeWarps, g / knotsPerLine, h)};
+}
+
+Blob::MeshPoint Blob::locate(float band, float frame, int iterations) const {
+    // Knots per band and per frame of the even mesh: the step that an even mesh would need.
+    constexpr float knotsPerBand = 49.0f / plane::bandCount;
+    constexpr float knotsPerFrame = 41.0f / plane::frameCount;
+    float g = knotsPerBand * band;
+    float h = knotsPerFrame * frame;
+    for (int i = 0; i < iterations; ++i) {
+        const PlanePoint at = planePosition(g, h);
+        const float stepG = knotsPerBand * (band - at.band);
+        const float stepH = knotsPerFrame * (frame - at.frame);
+        g += stepG;
+        h += stepH;
+        if (std::abs(stepG) + std::abs(stepH) < 0.001f) break;
+    }
+    return {g, h};
+}
+
+} // namespace tarvo

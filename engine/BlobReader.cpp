@@ -1,0 +1,340 @@
+#include "engine/BlobReader.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/VelocityModels.h"
+
+namespace tarvo {
+
+namespace {
+
+// The even mesh's knot densities that count as silence (knots per frame, knots per band).
+constexpr float timeThreshold = Blob::timeDensityThreshold;
+constexpr float freqThreshold = Blob::freqDensityThreshold;
+// Row speeds are knots passed per frame above the threshold, limited to this.
+constexpr float maxRowSpeed = 20.0f;
+// Rows sit every 8 frequency knots; columns every 8 time knots.
+constexpr float perLine = 1.0f / Blob::knotsPerLine;
+// Highest column position read, just below the last column.
+constexpr float lastColumn = 4.999f;
+// Sentinel knots above the plane, so that shifted bands always find a segment.
+constexpr float sentinelLow = 160.0f;
+constexpr float sentinelHigh = 240.0f;
+// Knot 48 during the amplitude search, just above the last band so the search always ends.
+constexpr float searchTop = 80.001f;
+// Band positions to the 20-point axis of the model's frequency offsets, and knot index to
+// the row axis of the offsets' spline.
+constexpr float bandsToOffsetPoints = 0.23749876f;
+constexpr float knotsToOffsetRows = 0.124875f;
+// Band index to the 12-point axis of the model's band gain curve.
+constexpr float bandsToGainPoints = 0.13923874f;
+
+float warp(float t) {
+    return static_cast<float>(plane::warpTime(t));
+}
+float unwarp(float w) {
+    return static_cast<float>(plane::unwarpTime(w));
+}
+
+int floorIndex(float x, int lo, int hi) {
+    if (!(x >= static_cast<float>(lo))) return lo;
+    if (x >= static_cast<float>(hi)) return hi;
+    return static_cast<int>(std::floor(x));
+}
+
+// Velocity layer index and the weight of the next layer: the layers sit at MIDI velocities
+// 0, 33 1/3, 66 2/3, 100 and 127.
+void layerPosition(float velocity, int& layer, float& frac) {
+    constexpr float v100 = 100.0f / 127.0f;
+    constexpr float v27 = 27.0f / 127.0f;
+    float p = velocity < v100 ? 3.0f * velocity / v100 : 3.0f + (velocity - v100) / v27;
+    p = std::isfinite(p) ? std::clamp(p, 0.0f, 3.999f) : 0.0f;
+    layer = static_cast<int>(p);
+    frac = p - static_cast<float>(layer);
+}
+
+} // namespace
+
+void WarpInverse::reset(const float* a, const float* b, int n, float x) noexcept {
+    n_ = std::clamp(n, 2, maxKnots);
+    single_ = false;
+    first_ = a[0];
+    for (int k = 0; k < n_ - 1; ++k) widths_[k] = (1.0f - x) * (a[k + 1] - a[k]) + x * (b[k + 1] - b[k]);
+    start();
+}
+
+void WarpInverse::resetSingle(const float* v, int n) noexcept {
+    n_ = std::clamp(n, 2, maxKnots);
+    single_ = true;
+    first_ = v[0];
+    for (int k = 0; k < n_ - 1; ++k) widths_[k] = std::max(v[k + 1] - v[k], 1e-9f);
+    start();
+}
+
+void WarpInverse::start() noexcept {
+    const float h = widths_[0];
+    i_ = -1;
+    w_ = h;
+    wNext_ = h;
+    segmentStart_ = -h;
+    indexBase_ = 0.0f;
+    p_ = 0.0f;
+    q_ = 1.0f / h;
+    r_ = 0.0f;
+    d_ = 0.0f;
+}
+
+float WarpInverse::evaluate(float s) noexcept {
+    if (s < first_) return 0.0f;
+    while (i_ < n_ - 1 && s >= segmentStart_ + w_) {
+        segmentStart_ += w_;
+        indexBase_ += (w_ * r_ + p_) * w_;
+        wPrev_ = w_;
+        w_ = wNext_;
+        p_ = q_;
+        wNext_ = widths_[std::min(i_ + 2, n_ - 2)];
+        ++i_;
+        // Slope of the inverse at the segment's far knot, matched to both neighbours.
+        q_ = (w_ * w_ + wNext_ * wNext_) / (w_ * wNext_ * (w_ + wNext_));
+        const float t = (0.5f / wNext_ + 0.5f / wPrev_) * w_;
+        d_ = (t * t - 1.0f) * 0.2f;
+        r_ = (q_ - (d_ + 1.0f) * p_) / ((d_ + 2.0f) * w_);
+    }
+    const float x = s - segmentStart_;
+    const float num = (x * r_ + p_) * w_ * w_ * x;
+    const float den = x * d_ * (w_ - x) + w_ * w_;
+    if (single_) return indexBase_ + num / den;
+    const float numFloored = std::max(num, 1e-30f);
+    return indexBase_ + numFloored / std::max(den, numFloored * 0.5f);
+}
+
+void BlobReader::start(const Blob* a, const Blob* b, float transform, int model, float velocity,
+                       float dynGain) noexcept {
+    setBlobs(a, b);
+    if (blobA_ != nullptr)
+        for (int l = 0; l < rowCount; ++l)
+            rowReaders_[l].reset(blobA_->timeWarps[l].data(), blobB_->timeWarps[l].data(),
+                                 Blob::timeKnotCount, transform);
+    rowKnot_.fill(0.0f);
+    rowColumn_.fill(0.0f);
+    rowSpeed_.fill(0.0f);
+    lastPos_ = 0.0f;
+    timePos_ = 0.0f;
+    tailLevel_ = 1.0f;
+    model_ = model >= 0 && model < velocityModelCount ? model : -1;
+    velocity_ = velocity;
+    dynGain_ = dynGain;
+    if (model_ >= 0) {
+        int layer = 0;
+        float frac = 0.0f;
+        layerPosition(velocity_, layer, frac);
+        const VelocityModel& m = velocityModel(model_);
+        for (int i = 0; i < VelocityModel::bandGainPoints; ++i)
+            modelBandGain_[i] = (1.0f - frac) * m.layers[layer][i] + frac * m.layers[layer + 1][i];
+    }
+}
+
+void BlobReader::setBlobs(const Blob* a, const Blob* b) noexcept {
+    blobA_ = a;
+    blobB_ = b != nullptr ? b : a;
+}
+
+// Rows outside 0..6 (bands below knot 0 or above the plane) read as silent.
+float BlobReader::speedAt(int row) const noexcept {
+    return row >= 0 && row < rowCount ? rowSpeed_[row] : 0.0f;
+}
+
+// Moves the frequency knots by the velocity model's per-row offsets, spread over the knots
+// with a quadratic B-spline.
+void BlobReader::applyModelOffsets(int layer, float layerFrac) noexcept {
+    const VelocityModel& m = velocityModel(model_);
+    const auto offsetAt = [&](int lay, int ri, float rf, int qi, float qf) {
+        const auto& v = m.layers[lay];
+        const auto at = [&](int row, int point) {
+            return v[VelocityModel::freqOffsetStart + VelocityModel::freqOffsetPoints * row + point];
+        };
+        return (1.0f - rf) * ((1.0f - qf) * at(ri, qi) + qf * at(ri, qi + 1)) +
+               rf * ((1.0f - qf) * at(ri + 1, qi) + qf * at(ri + 1, qi + 1));
+    };
+    for (int l = 0; l < rowCount; ++l) {
+        const float q = knotBands_[Blob::knotsPerLine * l] * bandsToOffsetPoints;
+        const int qi = floorIndex(q, 0, VelocityModel::freqOffsetPoints - 2);
+        const float qf = q - static_cast<float>(qi);
+        const float r = rowColumn_[l];
+        const int ri = floorIndex(r, 0, VelocityModel::freqOffsetColumns - 2);
+        const float rf = r - static_cast<float>(ri);
+        rowOffsets_[l + 1] = (1.0f - layerFrac) * offsetAt(layer, ri, rf, qi, qf) +
+                             layerFrac * offsetAt(layer + 1, ri, rf, qi, qf);
+    }
+    rowOffsets_[0] = (2.0f * rowOffsets_[1] - rowOffsets_[2]) * 0.1f;
+    rowOffsets_[rowCount + 1] = (2.0f * rowOffsets_[rowCount] - rowOffsets_[rowCount - 1]) * 0.1f;
+    for (int k = 0; k < Blob::freqKnotCount; ++k) {
+        const float p = static_cast<float>(k) * knotsToOffsetRows;
+        const int pi = static_cast<int>(p);
+        const float pf = p - static_cast<float>(pi);
+        knotBands_[k] += 0.5f * ((1.0f - pf) * (1.0f - pf) * rowOffsets_[pi] +
+                                 (1.0f + 2.0f * pf - 2.0f * pf * pf) * rowOffsets_[pi + 1] +
+                                 pf * pf * rowOffsets_[pi + 2]);
+    }
+}
+
+void BlobReader::renderFrame(float rate, const FrameControls& controls, TailNoise& noise,
+                             float* out) noexcept {
+    constexpr int bands = plane::bandCount;
+    if (blobA_ == nullptr) {
+        std::fill(out, out + bands, 0.0f);
+        tailLevel_ = 0.0f;
+        return;
+    }
+    const Blob& a = *blobA_;
+    const Blob& b = *blobB_;
+    const float x = controls.transform;
+
+    timePos_ += rate;
+    const float pos = warp(timePos_);
+    const float delta = pos - lastPos_;
+
+    // Loudness normalisation by the morphed square root of the energy; negative contrast
+    // fades it towards a fixed divisor.
+    const float z = (1.0f - x) * std::sqrt(a.energy) + (x > 0.0f ? x * std::sqrt(b.energy) : 0.0f);
+    const float divisor = (2.2f - z) * std::clamp(-controls.contrast, 0.0f, 1.0f) + z;
+    const float gain = divisor > 0.0f ? std::sqrt(loudness) * dynGain_ / divisor : 0.0f;
+
+    int layer = 0;
+    float layerFrac = 0.0f;
+    if (model_ >= 0) layerPosition(velocity_, layer, layerFrac);
+
+    if (pos < plane::frameCount) {
+        // Plane: each row's speed is the number of time knots passed since the last frame.
+        for (int l = 0; l < rowCount; ++l) {
+            float s = pos;
+            if (model_ >= 0) {
+                const float g = pos * VelocityModel::timeRemapPoints / plane::frameCount;
+                const int j = floorIndex(g, 0, VelocityModel::timeRemapPoints - 2);
+                const float gf = g - static_cast<float>(j);
+                const int at = VelocityModel::timeRemapStart + VelocityModel::timeRemapPoints * l + j;
+                const auto remap = [&](int lay) {
+                    const auto& v = velocityModel(model_).layers[lay];
+                    return (1.0f - gf) * v[at] + gf * v[at + 1];
+                };
+                s = (1.0f - layerFrac) * remap(layer) + layerFrac * remap(layer + 1);
+            }
+            const float h = rowReaders_[l].evaluate(s);
+            if (delta > 0.0f)
+                rowSpeed_[l] = std::clamp((h - rowKnot_[l]) / delta - timeThreshold, 0.0f, maxRowSpeed);
+            rowKnot_[l] = h;
+            rowColumn_[l] = std::clamp(h * perLine, 0.0f, lastColumn);
+        }
+    } else {
+        // Tail: row speeds decay with the Blob's tail times; the frequency layout stays near
+        // the last column and wanders slightly.
+        const float dt =
+            std::max((unwarp(pos) - unwarp(pos - delta)) / static_cast<float>(plane::framesPerSecond), 0.0f);
+        float loudest = 0.0f;
+        for (int l = 0; l < rowCount; ++l) {
+            const float tau = std::max((1.0f - x) * a.tailTime[l] + x * b.tailTime[l], 0.001f);
+            rowSpeed_[l] *= tau / (tau + dt);
+            const float u = noise.next();
+            rowColumn_[l] = std::clamp(rowColumn_[l] + 0.01f * (u - 0.5f), lastColumn - 1.0f, lastColumn);
+            loudest = std::max(loudest, rowSpeed_[l]);
+        }
+        tailLevel_ = loudest * loudest;
+    }
+
+    // Frequency knots of this frame: each row's column position, interpolated between rows
+    // and morphed between A and B.
+    knotBands_[Blob::freqKnotCount - 1] = plane::bandCount;
+    for (int l = 0; l < Blob::freqColumnCount; ++l) {
+        for (int j = 0; j < Blob::knotsPerLine; ++j) {
+            const int k = Blob::knotsPerLine * l + j;
+            const float jf = static_cast<float>(j) * perLine;
+            const float col = (1.0f - jf) * rowColumn_[l] + jf * rowColumn_[l + 1];
+            const int c = floorIndex(col, 0, Blob::freqColumnCount - 2);
+            const float cf = col - static_cast<float>(c);
+            knotBands_[k] = (1.0f - cf) * (x * b.freqWarps[c][k] + (1.0f - x) * a.freqWarps[c][k]) +
+                            cf * (x * b.freqWarps[c + 1][k] + (1.0f - x) * a.freqWarps[c + 1][k]);
+        }
+    }
+    knotBands_[Blob::freqKnotCount] = sentinelLow;
+    knotBands_[Blob::freqKnotCount + 1] = sentinelHigh;
+    if (model_ >= 0) applyModelOffsets(layer, layerFrac);
+
+    // Bands shifted in from outside the plane stay silent.
+    const float shift =
+        std::isfinite(controls.freqShift)
+            ? std::clamp(controls.freqShift, static_cast<float>(-bands), static_cast<float>(bands))
+            : 0.0f;
+    const int low = std::clamp(static_cast<int>(shift), 0, bands);
+    const int top = bands - std::max(static_cast<int>(-shift), 0);
+
+    // Frequency density: knots per band, read through the inverse of the knot positions.
+    WarpInverse bandInverse;
+    bandInverse.resetSingle(knotBands_.data(), WarpInverse::maxKnots);
+    float previous = bandInverse.evaluate(static_cast<float>(low) - shift);
+    for (int band = low; band < top; ++band) {
+        const float next = bandInverse.evaluate(static_cast<float>(band + 1) - shift);
+        density_[band] = next - previous;
+        previous = next;
+    }
+
+    // Amplitude: frequency density above its threshold times the time speed of the rows
+    // around the band.
+    knotBands_[Blob::freqKnotCount - 1] = searchTop;
+    int segment = 0;
+    for (int band = low; band < top; ++band) {
+        const float y = static_cast<float>(band) - shift;
+        while (segment < Blob::freqKnotCount && y >= knotBands_[segment + 1]) ++segment;
+        const float width = knotBands_[segment + 1] - knotBands_[segment];
+        const float within = width > 0.0f ? (y - knotBands_[segment]) / width : 0.0f;
+        const float rowPos =
+            std::clamp((within + static_cast<float>(segment)) * perLine, -1.0f, static_cast<float>(rowCount));
+        const int m = static_cast<int>(std::floor(rowPos));
+        const float mf = rowPos - static_cast<float>(m);
+        out[band] =
+            std::max(density_[band] - freqThreshold, 0.0f) * ((1.0f - mf) * speedAt(m) + mf * speedAt(m + 1));
+    }
+
+    const float c = controls.contrast;
+    if (c > 0.0f) {
+        // Pushes weak components towards 0 and keeps strong ones.
+        for (int band = low; band < top; ++band) {
+            const float v = out[band];
+            const float d = std::max(v - 0.1f * c, 0.0f);
+            out[band] = v + c * ((0.1f * d + 1.0f) * d * d / ((0.4f * d + 0.4f) * d + 0.15f) - v);
+        }
+    } else if (c < 0.0f) {
+        // Lifts weak components.
+        const float keep = 1.0f + c;
+        const float lift = -0.2f * c;
+        const float knee = (0.1f + 0.08f * c) * (0.1f + 0.08f * c);
+        for (int band = low; band < top; ++band) {
+            const float v = out[band];
+            out[band] = (v * lift / (v * v + knee) + keep) * v;
+        }
+    }
+
+    for (int band = low; band < top; ++band) {
+        out[band] *= gain;
+        if (model_ >= 0) {
+            const float g = static_cast<float>(band) * bandsToGainPoints;
+            const int gi = static_cast<int>(g);
+            const float gf = g - static_cast<float>(gi);
+            out[band] *= (1.0f - gf) * modelBandGain_[gi] + gf * modelBandGain_[gi + 1];
+        }
+    }
+    for (int band = 0; band < bands; ++band) {
+        if (band < low || band >= top) out[band] = 0.0f;
+        out[band] *= out[band];
+    }
+    lastPos_ = pos;
+}
+
+float playbackRate(float lastPos, float timescale, float sampleRate) noexcept {
+    const float ts = std::max(timescale, 0.01f);
+    const float fade = std::clamp((lastPos - 5.0f) * 0.1f, 0.0f, 1.0f);
+    const float rate = ((1.0f / ts - 1.0f) * fade + 1.0f) * (lastPos >= 0.9f ? 44100.0f / sampleRate : 1.0f);
+    return std::max(rate, 0.001f);
+}
+
+} // namespace tarvo

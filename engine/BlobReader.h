@@ -1,0 +1,147 @@
+#pragma once
+// Reads a voice's pair of Blobs (slots A and B) as a sequence of 80-band power frames, one
+// per hop: morph between A and B, playback rate, frequency shift, contrast, loudness
+// normalisation and the velocity model's corrections. After the plane's end (warped frame 96)
+// a decaying tail follows.
+//
+// Audio thread only. Nothing here allocates or waits; every list has a fixed size.
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+
+#include "engine/Blob.h"
+#include "engine/CanonicalPlane.h"
+
+namespace tarvo {
+
+// Incremental inverse of a monotone knot list: the fractional knot index at which the list
+// reaches a value S, for S that never decreases. Between knots it interpolates with a
+// rational curve whose slopes match at the knots, so uneven spacing reads smoothly; for
+// even spacing it is exactly linear. The knot widths are taken at reset, so the source lists
+// may change afterwards.
+class WarpInverse {
+public:
+    // Largest list handled: the 49 frequency knots and two sentinels above them.
+    static constexpr int maxKnots = Blob::freqKnotCount + 2;
+
+    // Starts on the list morphed between a and b (n knots each) with weight x of b.
+    void reset(const float* a, const float* b, int n, float x) noexcept;
+    // Starts on a single list; widths are floored just above zero, so knots may touch.
+    void resetSingle(const float* v, int n) noexcept;
+    // The fractional index at which the list reaches s; s must not decrease between calls.
+    float evaluate(float s) noexcept;
+
+private:
+    void start() noexcept;
+
+    std::array<float, maxKnots - 1> widths_{};
+    float first_ = 0.0f;
+    int n_ = 0;
+    bool single_ = false;
+    int i_ = -1;
+    float segmentStart_ = 0.0f; // T
+    float indexBase_ = 0.0f;    // U
+    float wPrev_ = 0.0f;
+    float w_ = 1.0f;
+    float wNext_ = 1.0f;
+    float p_ = 0.0f;
+    float q_ = 0.0f;
+    float r_ = 0.0f;
+    float d_ = 0.0f;
+};
+
+// The random generator of the Blob tail: an xorshift shared by all readers of one engine, so
+// a state renders the same tail every time. Audio thread only.
+struct TailNoise {
+    static constexpr uint32_t seed = 123;
+    uint32_t state = seed;
+
+    void reset() noexcept { state = seed; }
+    // Next value in 0..1.
+    float next() noexcept {
+        state ^= state << 5;
+        state ^= state >> 7;
+        return static_cast<float>(state) * 2.3283e-10f;
+    }
+};
+
+// Controls a voice sets before every frame.
+struct FrameControls {
+    float transform = 0.0f; // morph position 0 (A) .. 1 (B)
+    float freqShift = 0.0f; // bands, positive is up
+    float contrast = 0.0f;  // -1 .. 1
+};
+
+class BlobReader {
+public:
+    // Time rows read per frame (one per row of the Blob's time warps).
+    static constexpr int rowCount = Blob::timeRowCount;
+
+    // Sets up a note: b may be null (A is then read alone); model is a velocity model index,
+    // negative for none; dynGain is the velocity amplitude factor.
+    void start(const Blob* a, const Blob* b, float transform, int model, float velocity,
+               float dynGain) noexcept;
+
+    // Replaces the Blobs read between frames (newer published copies). The time rows keep the
+    // shape they were started with.
+    void setBlobs(const Blob* a, const Blob* b) noexcept;
+
+    // Advances by `rate` linear frames (greater than 0) and writes the frame's band powers
+    // to out[0 .. bandCount).
+    void renderFrame(float rate, const FrameControls& controls, TailNoise& noise, float* out) noexcept;
+
+    // 1.0 for voices.
+    float loudness = 1.0f;
+
+    // Warped frame position of the latest frame.
+    float lastPos() const noexcept { return lastPos_; }
+    // Linear frame position (sum of all rates).
+    float timePos() const noexcept { return timePos_; }
+    // Square of the largest row speed in the tail; 1 before it. The voice ends when this,
+    // times its release gain, is negligible.
+    float tailLevel() const noexcept { return tailLevel_; }
+
+private:
+    float speedAt(int row) const noexcept;
+    void applyModelOffsets(int layer, float layerFrac) noexcept;
+
+    const Blob* blobA_ = nullptr;
+    const Blob* blobB_ = nullptr;
+    std::array<WarpInverse, rowCount> rowReaders_{};
+    float lastPos_ = 0.0f;
+    float timePos_ = 0.0f;
+    float tailLevel_ = 1.0f;
+    int model_ = -1;
+    float velocity_ = 0.0f;
+    float dynGain_ = 1.0f;
+    std::array<float, 12> modelBandGain_{};
+    // Band positions of the 49 frequency knots of the current frame and two sentinels above.
+    std::array<float, WarpInverse::maxKnots> knotBands_{};
+    // The model's frequency offset per row, with one extrapolated entry at each end.
+    std::array<float, rowCount + 2> rowOffsets_{};
+    std::array<float, rowCount> rowKnot_{};
+    std::array<float, rowCount> rowSpeed_{};
+    std::array<float, rowCount> rowColumn_{};
+    std::array<float, plane::bandCount> density_{};
+};
+
+// Linear frames to advance per hop at warped position lastPos: the first 5 frames of a sound
+// play at the Blob's own speed, "Timescale" fades in over frames 5 to 15, and from the first
+// frame on the rate follows the sample rate so that a frame keeps its length in seconds.
+float playbackRate(float lastPos, float timescale, float sampleRate) noexcept;
+
+// "Density" (-1..1) against the tonal weight of a band: the fraction of the band's amplitude
+// that drives the noise resonator. -1 gives none, +1 all.
+inline float densityNoiseFraction(float density, float tonal) noexcept {
+    return (std::abs(density) - 1.0f) * tonal + (std::min(density, 0.0f) + 1.0f);
+}
+
+// "Density" (-1..1): the scale of the tonal part; 0 at +1, where only noise remains.
+inline float densityTonalScale(float density) noexcept {
+    const float up = std::max(density, 0.0f);
+    return std::sqrt(1.0f - up * up);
+}
+
+} // namespace tarvo

@@ -1,0 +1,206 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "analysis/AudioAnalysis.h"
+#include "engine/Blob.h"
+#include "engine/CanonicalPlane.h"
+
+namespace tarvo {
+namespace {
+
+constexpr double twoPi = 6.283185307179586;
+
+// A drum-like hit: a decaying tone plus a decaying burst of deterministic noise.
+std::vector<float> hit(double rate, double seconds, double toneHz = 180.0, double decay = 0.08) {
+    std::vector<float> out(static_cast<size_t>(rate * seconds));
+    uint32_t noise = 12345;
+    for (size_t i = 0; i < out.size(); ++i) {
+        const double t = static_cast<double>(i) / rate;
+        noise = noise * 1664525u + 1013904223u;
+        const double white = static_cast<double>(noise) / 4294967296.0 * 2.0 - 1.0;
+        out[i] =
+            static_cast<float>(std::exp(-t / decay) * (0.7 * std::sin(twoPi * toneHz * t) + 0.3 * white));
+    }
+    return out;
+}
+
+bool sameKnots(const Blob& a, const Blob& b) {
+    return a.timeWarps == b.timeWarps && a.freqWarps == b.freqWarps;
+}
+
+// Mean absolute knot difference in frames and bands.
+double knotDistance(const Blob& a, const Blob& b) {
+    double sum = 0.0;
+    int count = 0;
+    for (int r = 0; r < Blob::timeRowCount; ++r)
+        for (int k = 0; k < Blob::timeKnotCount; ++k, ++count)
+            sum += std::abs(a.timeWarps[r][k] - b.timeWarps[r][k]);
+    for (int c = 0; c < Blob::freqColumnCount; ++c)
+        for (int k = 0; k < Blob::freqKnotCount; ++k, ++count)
+            sum += std::abs(a.freqWarps[c][k] - b.freqWarps[c][k]);
+    return sum / count;
+}
+
+Blob analysed(const std::vector<float>& samples, double rate) {
+    Blob blob;
+    analyzeAudio(blob, samples, rate);
+    return blob;
+}
+
+TEST(AudioAnalysis, NothingToAnalyseLeavesTheBlobAlone) {
+    struct Case {
+        const char* name;
+        std::vector<float> samples;
+        double rate;
+    };
+    const Case cases[] = {
+        {"empty", {}, 44100.0},
+        {"digital silence", std::vector<float>(44100, 0.0f), 44100.0},
+        {"below the silence sum", std::vector<float>(1000, 1e-24f), 44100.0},
+        {"zero rate", hit(44100, 0.2), 0.0},
+        {"negative rate", hit(44100, 0.2), -1.0},
+        {"no rate", hit(44100, 0.2), std::numeric_limits<double>::quiet_NaN()},
+    };
+    for (const Case& c : cases) {
+        Blob blob;
+        const Blob before = blob;
+        EXPECT_EQ(analyzeAudio(blob, c.samples, c.rate), 1.0f) << c.name;
+        EXPECT_TRUE(sameKnots(blob, before)) << c.name;
+        EXPECT_EQ(blob.version, before.version) << c.name;
+    }
+}
+
+// Every analysed Blob must be a valid, audible mesh.
+void expectPlayableBlob(const Blob& blob, const char* what) {
+    for (const auto& row : blob.timeWarps) {
+        EXPECT_NEAR(row.front(), 0.0f, 1e-3f) << what;
+        EXPECT_NEAR(row.back(), 96.0f, 1e-3f) << what;
+        for (int k = 1; k < Blob::timeKnotCount; ++k) {
+            ASSERT_TRUE(std::isfinite(row[k])) << what;
+            ASSERT_GT(row[k], row[k - 1]) << what;
+        }
+    }
+    for (const auto& column : blob.freqWarps) {
+        EXPECT_NEAR(column.front(), 0.0f, 1e-3f) << what;
+        EXPECT_NEAR(column.back(), 80.0f, 1e-3f) << what;
+        for (int k = 1; k < Blob::freqKnotCount; ++k) {
+            ASSERT_TRUE(std::isfinite(column[k])) << what;
+            ASSERT_GT(column[k], column[k - 1]) << what;
+        }
+    }
+    EXPECT_TRUE(std::isfinite(blob.energy) && blob.energy > 0.0f && blob.energy < 1e29f) << what;
+    EXPECT_GT(blob.length, 0.0f) << what;
+    std::vector<uint8_t> bytes(Blob::byteSize);
+    EXPECT_EQ(blob.serialize(bytes), Blob::byteSize) << what;
+}
+
+TEST(AudioAnalysis, ShortLongAndOddInputsGiveFullBlobs) {
+    std::vector<float> click(static_cast<size_t>(0.005 * 44100), 0.0f);
+    for (size_t i = 0; i < click.size(); ++i) click[i] = (i % 2 == 0 ? 0.9f : -0.9f) * (1.0f - i / 220.0f);
+    std::vector<float> single(1, 0.5f);
+    std::vector<float> withNan = hit(44100, 0.3);
+    withNan[500] = std::numeric_limits<float>::quiet_NaN();
+    withNan[700] = std::numeric_limits<float>::infinity();
+    struct Case {
+        const char* name;
+        std::vector<float> samples;
+        double rate;
+    };
+    const Case cases[] = {
+        {"5 ms click", click, 44100.0},
+        {"one sample", single, 44100.0},
+        {"one second hit", hit(44100, 1.0), 44100.0},
+        {"8 kHz", hit(8000, 0.5), 8000.0},
+        {"192 kHz", hit(192000, 0.3), 192000.0},
+        {"damaged samples", withNan, 44100.0},
+        {"full-scale square", std::vector<float>(20000, 1.0f), 44100.0},
+    };
+    for (const Case& c : cases) {
+        Blob blob;
+        const float movement = analyzeAudio(blob, c.samples, c.rate);
+        EXPECT_TRUE(std::isfinite(movement)) << c.name;
+        expectPlayableBlob(blob, c.name);
+    }
+}
+
+TEST(AudioAnalysis, SameInputSameBlob) {
+    const std::vector<float> sound = hit(44100, 0.4);
+    Blob first, second;
+    EXPECT_EQ(analyzeAudio(first, sound, 44100.0), analyzeAudio(second, sound, 44100.0));
+    EXPECT_TRUE(sameKnots(first, second));
+    EXPECT_EQ(first.energy, second.energy);
+}
+
+TEST(AudioAnalysis, LeadingSilenceIsCutButAQuietStartIsKept) {
+    const std::vector<float> sound = hit(44100, 0.4);
+    std::vector<float> delayed(3000, 0.0f);
+    delayed.insert(delayed.end(), sound.begin(), sound.end());
+    EXPECT_TRUE(sameKnots(analysed(delayed, 44100.0), analysed(sound, 44100.0)));
+
+    // The trim level follows the first sound, not the loudest: a faint lead-in whose first
+    // sample is 1e-6 keeps 1e-9 samples (far below 1e-4 of the peak).
+    std::vector<float> faint = {1e-6f};
+    faint.insert(faint.end(), 2000, 1e-9f);
+    faint.insert(faint.end(), sound.begin(), sound.end());
+    std::vector<float> delayedFaint(500, 0.0f);
+    delayedFaint.insert(delayedFaint.end(), faint.begin(), faint.end());
+    const Blob withLeadIn = analysed(faint, 44100.0);
+    EXPECT_TRUE(sameKnots(analysed(delayedFaint, 44100.0), withLeadIn));
+    EXPECT_FALSE(sameKnots(withLeadIn, analysed(sound, 44100.0)));
+}
+
+TEST(AudioAnalysis, RatesAreConvertedTo44100) {
+    const Blob at44 = analysed(hit(44100, 0.4), 44100.0);
+    EXPECT_TRUE(sameKnots(analysed(hit(44100, 0.4), 44100.05), at44)) << "44100.05 Hz counts as 44100 Hz";
+    EXPECT_FALSE(sameKnots(analysed(hit(44100, 0.4), 44100.2), at44));
+    // The same sound recorded at 48 kHz gives nearly the same Blob.
+    const Blob at48 = analysed(hit(48000, 0.4), 48000.0);
+    EXPECT_LT(knotDistance(at48, at44), 1.0);
+    // While the same samples played as if at 48 kHz (a different sound) differ more.
+    EXPECT_GT(knotDistance(analysed(hit(44100, 0.4), 48000.0), at44), knotDistance(at48, at44));
+}
+
+TEST(AudioAnalysis, OnlyTheFirstSixtenthsOfASecondCount) {
+    std::vector<float> sound = hit(44100, 2.0, 180.0, 0.5);
+    std::vector<float> changedTail = sound;
+    for (size_t i = static_cast<size_t>(0.7 * 44100); i < changedTail.size(); ++i) changedTail[i] *= -3.0f;
+    EXPECT_TRUE(sameKnots(analysed(sound, 44100.0), analysed(changedTail, 44100.0)));
+    // A change inside the first half second does show.
+    std::vector<float> changedBody = sound;
+    for (size_t i = static_cast<size_t>(0.2 * 44100); i < changedBody.size(); ++i) changedBody[i] *= 0.01f;
+    EXPECT_FALSE(sameKnots(analysed(sound, 44100.0), analysed(changedBody, 44100.0)));
+    // A long recording costs no more than its first second.
+    std::vector<float> minute = hit(44100, 60.0, 180.0, 0.5);
+    expectPlayableBlob(analysed(minute, 44100.0), "one minute");
+}
+
+// Share of the interior frequency knots of the columns that lie in the sound's body (time
+// knots 8 to 32) within four bands of a given band. An even mesh puts about 10 % there.
+double knotShareNear(const Blob& blob, double band) {
+    int near = 0, all = 0;
+    for (int c = 1; c <= 4; ++c)
+        for (int k = 1; k + 1 < Blob::freqKnotCount; ++k, ++all)
+            if (std::abs(blob.freqWarps[c][k] - band) <= 4.0) ++near;
+    return static_cast<double>(near) / all;
+}
+
+TEST(AudioAnalysis, ToneEnergyGathersTheKnotsAtItsBand) {
+    for (int band : {15, 30, 45, 70}) {
+        std::vector<float> tone(static_cast<size_t>(0.4 * 44100));
+        for (size_t i = 0; i < tone.size(); ++i) {
+            const double t = static_cast<double>(i) / 44100.0;
+            tone[i] =
+                static_cast<float>(std::exp(-t / 0.1) * std::sin(twoPi * plane::bandCentreHz(band) * t));
+        }
+        const Blob blob = analysed(tone, 44100.0);
+        EXPECT_GT(knotShareNear(blob, band), 0.3) << "tone at band " << band;
+        EXPECT_LT(knotShareNear(blob, band > 40 ? band - 30 : band + 30), 0.15) << "tone at band " << band;
+    }
+}
+
+} // namespace
+} // namespace tarvo
