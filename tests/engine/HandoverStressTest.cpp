@@ -44,6 +44,7 @@ TEST(HandoverStress, AudioThreadAgainstEditorAndHostThreads) {
     plugin->reset(44100.0f);
     {
         TestRandom random(3);
+        testsupport::loadKit(*plugin, random);
         testsupport::fillPatterns(plugin->sequencer, random);
     }
     plugin->seqRunning.store(1);

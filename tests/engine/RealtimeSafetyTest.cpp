@@ -154,6 +154,7 @@ protected:
     RealtimeSafety() {
         TestRandom random(7);
         plugin.reset(sampleRate); // a new rate prepares the engine: allowed to allocate
+        testsupport::loadKit(plugin, random);
         testsupport::fillPatterns(plugin.sequencer, random);
         plugin.seqRunning.store(1);
         RealtimeGuard::clear();
@@ -196,7 +197,7 @@ TEST_F(RealtimeSafety, EveryBlockSizeWithMidiAndTheSequencerRunning) {
         for (int frames = 1; frames <= 64; ++frames)
             plugin.processBlock(out.channels(), OutputBuffers::channelCount, frames, driver.transport);
     }
-    const float peak = render(driver, 400);
+    const float peak = render(driver, 200);
     EXPECT_EQ(RealtimeGuard::total(), 0) << guardReport();
     EXPECT_TRUE(std::isfinite(peak));
 }
@@ -205,7 +206,7 @@ TEST_F(RealtimeSafety, HostSyncWithTransportChanges) {
     plugin.sequencer.param(StepSequencer::paramHostSync).set(1.0f);
     AudioDriver driver(2);
     driver.transport.playing = true;
-    const float peak = render(driver, 400);
+    const float peak = render(driver, 200);
     EXPECT_EQ(RealtimeGuard::total(), 0) << guardReport();
     EXPECT_TRUE(std::isfinite(peak));
 }
@@ -217,7 +218,7 @@ TEST_F(RealtimeSafety, ParameterChangesOnTheAudioThread) {
     TestRandom random(5);
     {
         AudioThreadScope scope;
-        for (int b = 0; b < 300; ++b) {
+        for (int b = 0; b < 150; ++b) {
             for (int i = 0; i < 20; ++i) {
                 Param& p = plugin.engine.param(random.below(static_cast<int>(plugin.engine.params.size())));
                 p.setNormalized(random.uniform());
@@ -230,7 +231,7 @@ TEST_F(RealtimeSafety, ParameterChangesOnTheAudioThread) {
 
 TEST_F(RealtimeSafety, WhileTheEditorAndHostChangeThingsOnAnotherThread) {
     AudioDriver driver(4);
-    const float peak = render(driver, 600, [this](TestRandom& random) {
+    const float peak = render(driver, 300, [this](TestRandom& random) {
         testsupport::editorStep(plugin, random, ValueRange::valid);
     });
     EXPECT_EQ(RealtimeGuard::total(), 0) << guardReport();

@@ -54,6 +54,7 @@ TEST(Soak, OutputStaysFiniteAndBoundedUnderRandomAutomationMidiBlocksAndRates) {
     TestRandom random(seed ^ 0x9e3779b9u);
     float rate = 44100.0f;
     plugin->reset(rate);
+    testsupport::loadKit(*plugin, random);
     testsupport::fillPatterns(plugin->sequencer, random);
     plugin->seqRunning.store(1);
 
@@ -74,6 +75,7 @@ TEST(Soak, OutputStaysFiniteAndBoundedUnderRandomAutomationMidiBlocksAndRates) {
             rate = random.chance(0.7f) ? hostRates[random.below(static_cast<int>(std::size(hostRates)))]
                                        : lowestRate + random.uniform() * (highestRate - lowestRate);
             plugin->reset(rate);
+            plugin->idleTick(); // effect units follow the new rate
         }
         const testsupport::BlockResult r = driver.renderBlock(*plugin, out);
         renderedSeconds += r.frames / static_cast<double>(rate);

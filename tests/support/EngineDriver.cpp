@@ -107,6 +107,45 @@ void fillPatterns(StepSequencer& sequencer, TestRandom& random) {
                                  1 + random.below(127));
 }
 
+namespace {
+
+// Moves a few knots of a Blob and normalises it, as a drag on the canvas does; now and then
+// mirrors it or starts it over.
+void editBlob(Blob& blob, TestRandom& random) {
+    switch (random.below(8)) {
+    case 0:
+        blob.mirrorTime();
+        return;
+    case 1:
+        blob.mirrorFrequency();
+        return;
+    case 2:
+        blob.clear();
+        return;
+    default:
+        break;
+    }
+    for (int i = 0; i < 6; ++i) {
+        Blob::TimeRow& row = blob.timeWarps[static_cast<size_t>(random.below(Blob::timeRowCount))];
+        row[static_cast<size_t>(random.below(Blob::timeKnotCount))] += (random.uniform() - 0.5f) * 8.0f;
+        Blob::FreqColumn& column = blob.freqWarps[static_cast<size_t>(random.below(Blob::freqColumnCount))];
+        column[static_cast<size_t>(random.below(Blob::freqKnotCount))] += (random.uniform() - 0.5f) * 8.0f;
+    }
+    blob.normalise();
+}
+
+} // namespace
+
+void loadKit(Ombrix& plugin, TestRandom& random) {
+    for (Track& track : plugin.engine.tracks) {
+        track.blobs.slotA.working.clear();
+        track.blobs.slotB.working.clear();
+        editBlob(track.blobs.slotA.working, random);
+        editBlob(track.blobs.slotB.working, random);
+    }
+    plugin.idleTick();
+}
+
 float randomValue(const Param& p, TestRandom& random, ValueRange range) {
     if (range == ValueRange::hostile) {
         switch (random.below(8)) {
@@ -130,7 +169,7 @@ float randomValue(const Param& p, TestRandom& random, ValueRange range) {
 void editorStep(Ombrix& plugin, TestRandom& random, ValueRange range) {
     BandSynth& engine = plugin.engine;
     StepSequencer& sequencer = plugin.sequencer;
-    switch (random.below(10)) {
+    switch (random.below(14)) {
     case 0:
     case 1:
     case 2: {
@@ -172,8 +211,25 @@ void editorStep(Ombrix& plugin, TestRandom& random, ValueRange range) {
     case 8:
         plugin.setPlaying(random.below(3) - 1);
         break;
-    default:
+    case 9:
         plugin.seqRunning.store(random.below(2), std::memory_order_relaxed);
+        break;
+    case 10: {
+        Track& track = engine.tracks[static_cast<size_t>(random.below(BandSynth::trackCount))];
+        editBlob(random.chance(0.5f) ? track.blobs.slotA.working : track.blobs.slotB.working, random);
+        break;
+    }
+    case 11: {
+        // An effect slot switched to another unit; the next idle tick swaps it in.
+        const int base =
+            engine.layout.fxSlotBase[static_cast<size_t>(random.below(ParamLayout::fxSlotCount))];
+        Param& type = engine.param(base + fxType);
+        type.set(randomValue(type, random, ValueRange::valid));
+        if (random.chance(0.2f)) engine.param(base + fxPower).set(random.chance(0.5f) ? 1.0f : 0.0f);
+        break;
+    }
+    default:
+        plugin.idleTick();
         break;
     }
 }

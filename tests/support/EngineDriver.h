@@ -97,9 +97,15 @@ enum class ValueRange {
 // User-interface thread; takes the sequencer's lock.
 void fillPatterns(StepSequencer& sequencer, TestRandom& random);
 
+// Gives both Blob slots of every track a sound, publishes them and installs the effect units
+// the slots' "Type" parameters ask for: what the first idle ticks after loading a kit do.
+// User-interface thread; allocates.
+void loadKit(Ombrix& plugin, TestRandom& random);
+
 // One random action of the user-interface or parameter thread: a parameter write (engine or
-// sequencer), a note edit, a track length edit, a Play button press. Allocates nothing on
-// the audio side.
+// sequencer), a note edit, a track length edit, a Play button press, a Blob edit, an effect
+// type change, an idle tick (effect swaps and Blob publication). Allocates nothing on the
+// audio side.
 void editorStep(Ombrix& plugin, TestRandom& random, ValueRange range);
 
 // A parameter value of the given range kind for p.
