@@ -3,6 +3,9 @@
 // Usage: fuzz_seed_writer <corpus folder>; writes <corpus folder>/<Name>/seed-<n> for the target
 // <Name>Fuzz.cpp.
 
+#include <sndfile.h>
+
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -13,7 +16,9 @@
 #include "control/Curve.h"
 #include "control/StepSequencer.h"
 #include "engine/BandSynth.h"
+#include "engine/Blob.h"
 #include "fuzz/FuzzInput.h"
+#include "tools/WavWriter.h"
 
 using tarvo::fuzz::FuzzOutput;
 namespace fs = std::filesystem;
@@ -139,6 +144,73 @@ Seeds midiSeeds() {
     return seeds;
 }
 
+Seeds blobSeeds() {
+    Seeds seeds;
+    tarvo::Blob blob;
+    blob.clear();
+    auto add = [&] {
+        std::vector<uint8_t> bytes(tarvo::Blob::byteSize);
+        blob.serialize(bytes);
+        seeds.push_back(bytes);
+    };
+    add();
+    for (int r = 0; r < tarvo::Blob::timeRowCount; ++r) blob.timeWarps[static_cast<size_t>(r)][10] += 3.0f;
+    blob.freqWarps[2][20] -= 5.0f;
+    blob.normalise();
+    add();
+    blob.mirrorTime();
+    add();
+    blob.mirrorFrequency();
+    add();
+    return seeds;
+}
+
+// A short decaying tone, interleaved.
+std::vector<float> tone(int frames, int channels) {
+    std::vector<float> samples;
+    for (int i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c)
+            samples.push_back(0.8f * std::exp(-i / 40.0f) * std::sin(0.3f * static_cast<float>(i * (c + 1))));
+    return samples;
+}
+
+// Audio files as the tool renders them, and as libsndfile writes the other layouts the
+// importer reads; written straight into the corpus folder.
+bool writeAudioSeeds(const fs::path& folder) {
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (error) return false;
+    if (!tarvo::tool::writeFloatWav((folder / "seed-float.wav").string(), tone(64, 2), 2, 44100))
+        return false;
+    struct Layout {
+        const char* name;
+        int format;
+        int channels;
+        int rate;
+    };
+    const Layout layouts[] = {
+        {"seed-16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100},
+        {"seed-24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2, 48000},
+        {"seed-8.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 1, 22050},
+        {"seed-32.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 1, 96000},
+        {"seed-16.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 2, 44100},
+        {"seed-8.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, 1, 8000},
+        {"seed-float.aifc", SF_FORMAT_AIFF | SF_FORMAT_FLOAT, 1, 44100},
+    };
+    for (const Layout& layout : layouts) {
+        SF_INFO info{};
+        info.samplerate = layout.rate;
+        info.channels = layout.channels;
+        info.format = layout.format;
+        SNDFILE* file = sf_open((folder / layout.name).string().c_str(), SFM_WRITE, &info);
+        if (file == nullptr) return false;
+        const std::vector<float> samples = tone(48, layout.channels);
+        sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size()) / layout.channels);
+        sf_close(file);
+    }
+    return true;
+}
+
 bool writeSeeds(const fs::path& folder, const Seeds& seeds) {
     std::error_code error;
     fs::create_directories(folder, error);
@@ -162,7 +234,8 @@ int main(int argc, char** argv) {
     const fs::path root(argv[1]);
     const bool ok =
         writeSeeds(root / "SequencerState", sequencerSeeds()) && writeSeeds(root / "Curve", curveSeeds()) &&
-        writeSeeds(root / "ParamValue", paramSeeds()) && writeSeeds(root / "MidiQueue", midiSeeds());
+        writeSeeds(root / "ParamValue", paramSeeds()) && writeSeeds(root / "MidiQueue", midiSeeds()) &&
+        writeSeeds(root / "Blob", blobSeeds()) && writeAudioSeeds(root / "AudioFile");
     if (!ok) std::fprintf(stderr, "fuzz_seed_writer: cannot write below %s\n", argv[1]);
     return ok ? 0 : 1;
 }
