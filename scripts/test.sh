@@ -1,10 +1,62 @@
 #!/usr/bin/env bash
-# Set-up, build, every test.
+# Set-up, build, every test; then the quality gates:
+#   asan  the core, the tool and every test again under AddressSanitizer and
+#         UndefinedBehaviorSanitizer (build-asan/)
+#   tsan  the thread hand-over and real-time tests under ThreadSanitizer (build-tsan/)
+#   fuzz  every fuzz target for a short fixed time (build-fuzz/, clang)
+# The sanitizer and fuzz builds leave out the plug-in. TARVO_TEST_STAGES picks stages
+# (default "main asan tsan fuzz"). Each stage reports its time.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+stages=" ${TARVO_TEST_STAGES:-main asan tsan fuzz} "
+jobs=$(nproc)
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+
+timings=()
+stage() {
+    local name=$1
+    shift
+    [[ $stages == *" $name "* ]] || return 0
+    echo "== stage $name" >&2
+    local start=$SECONDS
+    "$@"
+    timings+=("$name $((SECONDS - start)) s")
+    echo "== stage $name done in $((SECONDS - start)) s" >&2
+}
+
+main_stage() {
+    "$root/scripts/build.sh" -DTARVO_WERROR=ON
+    local build=${TARVO_BUILD_DIR:-$root/build}
+    "$root/scripts/format.sh"
+    (cd "$build" && ctest --output-on-failure --parallel "$jobs" --timeout 600)
+}
+
+asan_stage() {
+    cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVO_SANITIZE=ON \
+        -DTARVO_PLUGIN=OFF -DTARVO_WERROR=ON >/dev/null
+    cmake --build "$root/build-asan" --parallel "$jobs"
+    (cd "$root/build-asan" &&
+        ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1 \
+            UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+            ctest --output-on-failure --parallel "$jobs" --timeout 900)
+}
+
+tsan_stage() {
+    cmake -S "$root" -B "$root/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVO_TSAN=ON \
+        -DTARVO_PLUGIN=OFF -DTARVO_WERROR=ON >/dev/null
+    cmake --build "$root/build-tsan" --parallel "$jobs" --target test_engine
+    (cd "$root/build-tsan" &&
+        TSAN_OPTIONS="halt_on_error=1:history_size=7:suppressions=$root/scripts/tsan-suppressions.txt" \
+            ctest --output-on-failure --timeout 900 -R '^HandoverStress\.')
+}
+
+fuzz_stage() {
+    "$root/scripts/fuzz.sh" --seconds "${TARVO_FUZZ_SECONDS:-20}"
+}
+
 "$root/scripts/setup.sh" "$@"
-"$root/scripts/build.sh" -DTARVO_WERROR=ON
-build=${TARVO_BUILD_DIR:-$root/build}
-cd "$build"
-"$root/scripts/format.sh"
-ctest --output-on-failure --parallel "$(nproc)" --timeout 600
+stage main main_stage
+stage asan asan_stage
+stage tsan tsan_stage
+stage fuzz fuzz_stage
+echo "stage times: ${timings[*]/%/;}" >&2

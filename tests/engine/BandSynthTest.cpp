@@ -3,47 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
-#include <new>
+#include <optional>
 #include <vector>
 
 #include "engine/Fft.h"
 #include "engine/Ombrix.h"
-
-// Allocation counting for the audio-thread test: the whole test binary goes through these,
-// but only allocations made while the current thread is marked as the audio thread count.
-namespace {
-thread_local bool onAudioThread = false;
-std::atomic<long> audioThreadAllocations{0};
-
-void* countedAllocation(std::size_t size) {
-    if (onAudioThread) audioThreadAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-} // namespace
-
-void* operator new(std::size_t size) {
-    return countedAllocation(size);
-}
-void* operator new[](std::size_t size) {
-    return countedAllocation(size);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
+#include "support/RealtimeGuard.h"
 
 namespace tarvo {
 namespace {
@@ -513,8 +481,8 @@ TEST(BandSynthAudioThread, PlayingEveryVoiceNeverAllocates) {
     const HostTransport transport{120.0, 0.0, true};
     plugin->setPlaying(1);
 
-    audioThreadAllocations = 0;
-    onAudioThread = true;
+    testsupport::RealtimeGuard::clear();
+    std::optional<testsupport::AudioThreadScope> audioThread(std::in_place);
     for (int b = 0; b < 200; ++b) {
         if (b % 20 == 0)
             for (int t = 0; t < BandSynth::trackCount; ++t)
@@ -528,9 +496,11 @@ TEST(BandSynthAudioThread, PlayingEveryVoiceNeverAllocates) {
     for (const Track& track : synth.tracks) sounding += track.activeVoices;
     // A reset at the same rate runs on the audio thread too.
     plugin->reset(rate);
-    onAudioThread = false;
+    audioThread.reset();
 
-    EXPECT_EQ(audioThreadAllocations.load(), 0);
+    char report[160];
+    testsupport::RealtimeGuard::describe(report, sizeof report);
+    EXPECT_EQ(testsupport::RealtimeGuard::total(), 0) << report;
     EXPECT_EQ(sounding, 32);
 }
 

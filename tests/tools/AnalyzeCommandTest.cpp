@@ -28,7 +28,9 @@ protected:
         const std::filesystem::path base = home != nullptr
                                                ? std::filesystem::path(home)
                                                : std::filesystem::temp_directory_path() / "tarvo-tests";
-        home_ = base / "analyze-command";
+        // One folder per test: ctest runs the tests of this fixture in parallel.
+        home_ = base / (std::string("analyze-command-") +
+                        testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(home_);
         input_ = home_ / "input";
         std::filesystem::create_directories(input_);
