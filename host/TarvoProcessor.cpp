@@ -72,6 +72,7 @@ public:
                       [&target](const juce::String& text) { return valueFromText(target, text); })),
           target_(target) {}
 
+    float engineValue() const { return target_.value; }
     // The value the host parameter shows for the engine parameter's value.
     float shownValue() const {
         const auto& range = getNormalisableRange();
@@ -200,9 +201,12 @@ juce::RangedAudioParameter* TarvoProcessor::hostParameter(int hostIndex) const {
 
 void TarvoProcessor::prepareToPlay(double sampleRate, int) {
     // Every activation resets the engine: a new rate prepares it, the same rate reseeds it.
+    // Preparing reallocates what the idle tick works on, so the two never overlap; processing
+    // is stopped meanwhile, so no audio callback waits here.
+    const std::lock_guard<std::mutex> guard(uiMutex_);
     ombrix_->reset(static_cast<float>(sampleRate));
-    bypassGainStep_ = static_cast<float>(1.0 / std::max(1.0, bypassFadeSeconds * sampleRate));
-    bypassGain_ = bypass_->get() ? 0.0f : 1.0f;
+    bypassFadeFrames_ = std::max(1, static_cast<int>(std::lround(bypassFadeSeconds * sampleRate)));
+    bypassFadePosition_ = bypass_->get() ? 0 : bypassFadeFrames_;
     firstStartPending_.store(true);
 }
 
@@ -234,8 +238,10 @@ void TarvoProcessor::handOverToAudio() {
 void TarvoProcessor::pushParametersToHost() {
     for (auto* parameter : hostParameters_) {
         auto& bound = static_cast<EngineParameter&>(*parameter);
-        const float shown = bound.shownValue();
-        if (shown != bound.get()) bound.setValueNotifyingHost(bound.convertTo0to1(shown));
+        // The host parameter then holds exactly the value it shows for the engine's, which its
+        // change callback recognises and does not hand back.
+        if (bound.get() != bound.shownValue())
+            bound.setValueNotifyingHost(bound.getNormalisableRange().convertTo0to1(bound.engineValue()));
     }
 }
 
@@ -336,24 +342,20 @@ void TarvoProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBu
     // and note offs and transport notes sent meanwhile are not lost.
     ombrix_->processBlock(buffer.getArrayOfWritePointers(), channels, frames, transport);
 
-    const float targetGain = bypass_->get() ? 0.0f : 1.0f;
-    if (bypassGain_ == targetGain) {
-        if (targetGain == 0.0f) buffer.clear();
+    // The fade counts whole frames, so it ends exactly bypassFadeFrames_ after it starts.
+    const int target = bypass_->get() ? 0 : bypassFadeFrames_;
+    if (bypassFadePosition_ == target) {
+        if (target == 0) buffer.clear();
         return;
     }
-    // Fade linearly towards the target; the fade may end inside this block.
-    const float distance = std::fabs(targetGain - bypassGain_);
-    const bool fadeEnds = distance <= frames * bypassGainStep_;
-    const int fadeFrames =
-        fadeEnds ? std::clamp(static_cast<int>(std::ceil(distance / bypassGainStep_)), 1, frames) : frames;
-    const float endGain =
-        fadeEnds ? targetGain
-                 : bypassGain_ + std::copysign(frames * bypassGainStep_, targetGain - bypassGain_);
+    const int fadeFrames = std::min(frames, std::abs(target - bypassFadePosition_));
+    const int endPosition = bypassFadePosition_ + (target > bypassFadePosition_ ? fadeFrames : -fadeFrames);
+    const auto gainAt = [this](int position) { return static_cast<float>(position) / bypassFadeFrames_; };
     for (int c = 0; c < channels; ++c) {
-        buffer.applyGainRamp(c, 0, fadeFrames, bypassGain_, endGain);
-        if (endGain == 0.0f) buffer.clear(c, fadeFrames, frames - fadeFrames);
+        buffer.applyGainRamp(c, 0, fadeFrames, gainAt(bypassFadePosition_), gainAt(endPosition));
+        if (endPosition == 0) buffer.clear(c, fadeFrames, frames - fadeFrames);
     }
-    bypassGain_ = endGain;
+    bypassFadePosition_ = endPosition;
 }
 
 bool TarvoProcessor::isBusesLayoutSupported(const BusesLayout& layouts) const {

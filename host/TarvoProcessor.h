@@ -49,8 +49,8 @@ public:
     // Room of the queue of notes the editor plays (previews); more between two blocks are
     // dropped.
     static constexpr int previewQueueCapacity = 256;
-    // Samples from a note's start to the first sound it makes: a note starts with the next
-    // hop, and the resynthesis window puts its first output one hop later.
+    // Samples from a note's start to the first sound it makes: a voice sounds from the first
+    // sample of the sub-block its note is dispatched in.
     static constexpr int noteLatencySamples = 0;
     // The longest time the output may keep sounding after the last note: the longest voice
     // (a Blob stretched to its longest "Timescale") plus the longest reverb decay.
@@ -134,9 +134,10 @@ private:
     // Host parameters in host-index order; owned by the processor's parameter tree.
     std::vector<juce::RangedAudioParameter*> hostParameters_;
     juce::AudioParameterBool* bypass_ = nullptr;
-    // Output gain of the bypass fade, 1 when active and 0 when fully bypassed.
-    float bypassGain_ = 1.0f;
-    float bypassGainStep_ = 1.0f;
+    // The bypass fade: its length in frames, and its position, from 0 (fully bypassed) to the
+    // length (playing); the output gain is their ratio.
+    int bypassFadeFrames_ = 1;
+    int bypassFadePosition_ = 1;
 
     // Serialises the non-audio work on the instrument's state (see the class comment).
     std::mutex uiMutex_;
