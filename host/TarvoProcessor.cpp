@@ -6,6 +6,12 @@
 #include <set>
 #include <string>
 
+#include "analysis/RandomKit.h"
+#include "persistence/Folders.h"
+#include "persistence/Presets.h"
+#include "persistence/StateChunk.h"
+#include "tools/factory/FactoryContent.h"
+
 namespace tarvo {
 
 namespace {
@@ -36,6 +42,20 @@ juce::String hostName(const Param& param) {
     return juce::String::fromUTF8(param.group) + " " + name;
 }
 
+// The factory presets built into the plug-in, in the order they ship: the programs.
+const std::vector<const FactoryFile*>& factoryPresets() {
+    static const std::vector<const FactoryFile*> presets = [] {
+        std::vector<const FactoryFile*> found;
+        for (const FactoryFile& file : factoryContent().files)
+            if (file.folder == Folder::Presets) found.push_back(&file);
+        return found;
+    }();
+    return presets;
+}
+
+// Bytes of the bypass flag that follows the chunk in the host's state.
+constexpr int bypassFlagBytes = 4;
+
 // A host parameter bound to one engine parameter: every value the host, its automation or the
 // generic editor sets is handed on to the engine parameter.
 class EngineParameter final : public juce::AudioParameterFloat {
@@ -52,9 +72,22 @@ public:
                       [&target](const juce::String& text) { return valueFromText(target, text); })),
           target_(target) {}
 
+    float engineValue() const { return target_.value; }
+    // The value the host parameter shows for the engine parameter's value.
+    float shownValue() const {
+        const auto& range = getNormalisableRange();
+        return range.convertFrom0to1(range.convertTo0to1(target_.value));
+    }
+
 protected:
     // Any thread: the host or the editor changed the value. Param::set only stores floats.
-    void valueChanged(float newValue) override { target_.set(newValue); }
+    // Values that are not numbers are ignored. A value that only mirrors the engine's own
+    // (our push, or the host echoing it back) is not set again: the round trip through the
+    // normalized range would otherwise nudge the stored value.
+    void valueChanged(float newValue) override {
+        if (!std::isfinite(newValue) || newValue == shownValue()) return;
+        target_.set(newValue);
+    }
 
 private:
     Param& target_;
@@ -71,7 +104,7 @@ juce::NormalisableRange<float> hostRangeFor(const Param& param) {
         return Range(
             low, high,
             [exponent](float start, float end, float n) {
-                return start + std::pow(n, exponent) * (end - start);
+                return start + std::pow(std::clamp(n, 0.0f, 1.0f), exponent) * (end - start);
             },
             [exponent](float start, float end, float value) {
                 return std::pow(std::max(0.0f, (value - start) / (end - start)), 1.0f / exponent);
@@ -113,13 +146,18 @@ TarvoProcessor::BusesProperties TarvoProcessor::makeBuses() {
 }
 
 TarvoProcessor::TarvoProcessor() : juce::AudioProcessor(makeBuses()), ombrix_(std::make_unique<Ombrix>()) {
+    ombrix_->settings.load();
     addHostParameters();
     auto bypass = std::make_unique<juce::AudioParameterBool>(juce::ParameterID{"bypass", 1}, "Bypass", false);
     bypass_ = bypass.get();
     addParameter(bypass.release());
+    setLatencySamples(noteLatencySamples);
+    startTimer(idleTickMilliseconds);
 }
 
-TarvoProcessor::~TarvoProcessor() = default;
+TarvoProcessor::~TarvoProcessor() {
+    stopTimer();
+}
 
 void TarvoProcessor::addHostParameters() {
     auto& engine = ombrix_->engine;
@@ -162,9 +200,98 @@ juce::RangedAudioParameter* TarvoProcessor::hostParameter(int hostIndex) const {
 }
 
 void TarvoProcessor::prepareToPlay(double sampleRate, int) {
+    // Every activation resets the engine: a new rate prepares it, the same rate reseeds it.
+    // Preparing reallocates what the idle tick works on, so the two never overlap; processing
+    // is stopped meanwhile, so no audio callback waits here.
+    const std::lock_guard<std::mutex> guard(uiMutex_);
     ombrix_->reset(static_cast<float>(sampleRate));
-    bypassGainStep_ = static_cast<float>(1.0 / std::max(1.0, bypassFadeSeconds * sampleRate));
-    bypassGain_ = bypass_->get() ? 0.0f : 1.0f;
+    bypassFadeFrames_ = std::max(1, static_cast<int>(std::lround(bypassFadeSeconds * sampleRate)));
+    bypassFadePosition_ = bypass_->get() ? 0 : bypassFadeFrames_;
+    firstStartPending_.store(true);
+}
+
+void TarvoProcessor::runIdleTick() {
+    const std::lock_guard<std::mutex> guard(uiMutex_);
+    if (firstStartPending_.exchange(false)) firstStart();
+    if (const int program = pendingProgram_.exchange(-1); program >= 0 && loadProgram(program))
+        pushParametersToHost();
+    ombrix_->idleTick();
+}
+
+void TarvoProcessor::firstStart() {
+    Ombrix& plugin = *ombrix_;
+    if (plugin.loadCount != 0) return;
+    const FactoryInstallReport report = installFactoryContent(factoryContent());
+    // Whatever was written stays usable; the next start tries the rest again.
+    if (report.failed > 0) plugin.setStatus(report.error);
+    if (!startPreset(plugin)) plugin.randomize(3);
+    handOverToAudio();
+    pushParametersToHost();
+}
+
+void TarvoProcessor::handOverToAudio() {
+    BandSynth& engine = ombrix_->engine;
+    swapFxUnits(engine.fxSlots, engine.sampleRate(), engine.keepFxParamValues);
+    for (Track& track : engine.tracks) track.blobs.publish();
+}
+
+void TarvoProcessor::pushParametersToHost() {
+    for (auto* parameter : hostParameters_) {
+        auto& bound = static_cast<EngineParameter&>(*parameter);
+        // The host parameter then holds exactly the value it shows for the engine's, which its
+        // change callback recognises and does not hand back.
+        if (bound.get() != bound.shownValue())
+            bound.setValueNotifyingHost(bound.getNormalisableRange().convertTo0to1(bound.engineValue()));
+    }
+}
+
+int TarvoProcessor::getNumPrograms() {
+    return std::max(1, static_cast<int>(factoryPresets().size()));
+}
+
+const juce::String TarvoProcessor::getProgramName(int index) {
+    const auto& presets = factoryPresets();
+    if (index < 0 || index >= static_cast<int>(presets.size())) return defaultProgramName;
+    const juce::String name = presetNameOf(presets[static_cast<size_t>(index)]->path);
+    return name.isNotEmpty() ? name : juce::String(defaultProgramName);
+}
+
+void TarvoProcessor::setCurrentProgram(int index) {
+    if (index < 0 || index >= static_cast<int>(factoryPresets().size())) return;
+    currentProgram_.store(index);
+    // Some hosts choose programs from their audio thread: the files wait for the idle tick.
+    if (std::this_thread::get_id() == audioThread_.load()) {
+        pendingProgram_.store(index);
+        return;
+    }
+    const std::lock_guard<std::mutex> guard(uiMutex_);
+    if (!loadProgram(index)) return;
+    handOverToAudio();
+    pushParametersToHost();
+}
+
+bool TarvoProcessor::loadProgram(int index) {
+    const auto& presets = factoryPresets();
+    if (index < 0 || index >= static_cast<int>(presets.size())) return false;
+    const FactoryFile& preset = *presets[static_cast<size_t>(index)];
+    Ombrix& plugin = *ombrix_;
+    if (openPreset(plugin, folderPath(Folder::Presets) / preset.path)) return true;
+    // The user's copy is gone or damaged: the built-in bytes, with what opening a file keeps.
+    Param& hostSync = plugin.sequencer.param(StepSequencer::paramHostSync);
+    const bool synced = hostSync.effective() != 0.0f;
+    if (readState(plugin, preset.data, static_cast<int>(preset.size)) == 0) return false;
+    hostSync.setNormalized(synced ? 1.0f : 0.0f);
+    plugin.presetName = presetNameOf(preset.path);
+    plugin.presetEditCount.store(0, std::memory_order_relaxed);
+    return true;
+}
+
+bool TarvoProcessor::sendMidiFromEditor(const MidiMessage& message) {
+    const auto scope = previewFifo_.write(1);
+    if (scope.blockSize1 + scope.blockSize2 == 0) return false;
+    previewNotes_[static_cast<size_t>(scope.blockSize1 > 0 ? scope.startIndex1 : scope.startIndex2)] =
+        message;
+    return true;
 }
 
 void TarvoProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) {
@@ -178,6 +305,17 @@ void TarvoProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBu
     if (ombrix_->sampleRate() <= 0.0f) {
         buffer.clear();
         return;
+    }
+
+    audioThread_.store(std::this_thread::get_id(), std::memory_order_relaxed);
+
+    // The editor's notes play at the start of the block, before the host's.
+    {
+        const auto scope = previewFifo_.read(previewFifo_.getNumReady());
+        for (int i = 0; i < scope.blockSize1; ++i)
+            ombrix_->midiIn(previewNotes_[static_cast<size_t>(scope.startIndex1 + i)]);
+        for (int i = 0; i < scope.blockSize2; ++i)
+            ombrix_->midiIn(previewNotes_[static_cast<size_t>(scope.startIndex2 + i)]);
     }
 
     for (const auto event : midi) {
@@ -204,24 +342,20 @@ void TarvoProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBu
     // and note offs and transport notes sent meanwhile are not lost.
     ombrix_->processBlock(buffer.getArrayOfWritePointers(), channels, frames, transport);
 
-    const float targetGain = bypass_->get() ? 0.0f : 1.0f;
-    if (bypassGain_ == targetGain) {
-        if (targetGain == 0.0f) buffer.clear();
+    // The fade counts whole frames, so it ends exactly bypassFadeFrames_ after it starts.
+    const int target = bypass_->get() ? 0 : bypassFadeFrames_;
+    if (bypassFadePosition_ == target) {
+        if (target == 0) buffer.clear();
         return;
     }
-    // Fade linearly towards the target; the fade may end inside this block.
-    const float distance = std::fabs(targetGain - bypassGain_);
-    const bool fadeEnds = distance <= frames * bypassGainStep_;
-    const int fadeFrames =
-        fadeEnds ? std::clamp(static_cast<int>(std::ceil(distance / bypassGainStep_)), 1, frames) : frames;
-    const float endGain =
-        fadeEnds ? targetGain
-                 : bypassGain_ + std::copysign(frames * bypassGainStep_, targetGain - bypassGain_);
+    const int fadeFrames = std::min(frames, std::abs(target - bypassFadePosition_));
+    const int endPosition = bypassFadePosition_ + (target > bypassFadePosition_ ? fadeFrames : -fadeFrames);
+    const auto gainAt = [this](int position) { return static_cast<float>(position) / bypassFadeFrames_; };
     for (int c = 0; c < channels; ++c) {
-        buffer.applyGainRamp(c, 0, fadeFrames, bypassGain_, endGain);
-        if (endGain == 0.0f) buffer.clear(c, fadeFrames, frames - fadeFrames);
+        buffer.applyGainRamp(c, 0, fadeFrames, gainAt(bypassFadePosition_), gainAt(endPosition));
+        if (endPosition == 0) buffer.clear(c, fadeFrames, frames - fadeFrames);
     }
-    bypassGain_ = endGain;
+    bypassFadePosition_ = endPosition;
 }
 
 bool TarvoProcessor::isBusesLayoutSupported(const BusesLayout& layouts) const {
@@ -247,8 +381,37 @@ juce::AudioProcessorEditor* TarvoProcessor::createEditor() {
     return new juce::GenericAudioProcessorEditor(*this);
 }
 
-void TarvoProcessor::getStateInformation(juce::MemoryBlock&) {}
+void TarvoProcessor::getStateInformation(juce::MemoryBlock& destination) {
+    std::vector<uint8_t> chunk;
+    {
+        const std::lock_guard<std::mutex> guard(uiMutex_);
+        chunk = saveState(*ombrix_);
+    }
+    const juce::uint32 bypassed = bypass_->get() ? 1u : 0u;
+    destination.setSize(chunk.size() + bypassFlagBytes);
+    auto* out = static_cast<uint8_t*>(destination.getData());
+    std::copy(chunk.begin(), chunk.end(), out);
+    for (int b = 0; b < bypassFlagBytes; ++b)
+        out[chunk.size() + static_cast<size_t>(b)] = static_cast<uint8_t>(bypassed >> (8 * b));
+}
 
-void TarvoProcessor::setStateInformation(const void*, int) {}
+void TarvoProcessor::setStateInformation(const void* data, int sizeInBytes) {
+    if (data == nullptr || sizeInBytes <= 0) return;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    int consumed = 0;
+    {
+        const std::lock_guard<std::mutex> guard(uiMutex_);
+        consumed = readState(*ombrix_, bytes, sizeInBytes);
+        if (consumed == 0) return;
+        handOverToAudio();
+    }
+    // The state changed even when no bypass flag follows (a bare preset chunk): the host
+    // must see the loaded values either way.
+    pushParametersToHost();
+    if (consumed + bypassFlagBytes <= sizeInBytes) {
+        const bool bypassed = juce::ByteOrder::littleEndianInt(bytes + consumed) != 0;
+        bypass_->setValueNotifyingHost(bypassed ? 1.0f : 0.0f);
+    }
+}
 
 } // namespace tarvo

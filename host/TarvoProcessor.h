@@ -2,15 +2,27 @@
 // The JUCE audio processor of the plug-in: turns the host's calls, as JUCE delivers them for
 // every format, into the callbacks of the framework-neutral plug-in object `Ombrix`.
 //
-// Threads: construction, the state calls and editor creation run on the message thread.
-// `prepareToPlay` runs on the thread the host activates processing on (it may allocate,
-// since a new sample rate prepares the engine). `processBlock` runs on the host's audio
-// thread and never allocates, locks or waits. Host parameter changes may arrive on any
-// thread: each one ends in `Param::set`, a plain float store.
+// Threads. Construction and editor creation run on the message thread. `prepareToPlay`
+// runs on the thread the host activates processing on (it may allocate, since a new sample
+// rate prepares the engine, but it touches no files: the first start waits for the idle
+// tick). `processBlock` runs on the host's audio thread and never allocates, locks or waits.
+// Host parameter changes may arrive on any thread: each one ends in `Param::set`, a plain
+// float store.
+//
+// Everything else that changes the instrument's state from outside the audio thread — the
+// idle tick on the message thread's timer, the state calls and program changes on whichever
+// thread the host makes them — runs under one mutex that the audio thread never takes. On
+// Linux a plug-in's message thread is often not the host's, so these really do meet. Work
+// that cannot wait for the next tick (a state load) publishes its Blobs and effect units
+// itself before it returns.
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include <array>
+#include <atomic>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "engine/Ombrix.h"
@@ -26,12 +38,25 @@ juce::NormalisableRange<float> hostRangeFor(const Param& param);
 // it, so the rule must never change.
 juce::String hostParameterId(const juce::String& hostName);
 
-class TarvoProcessor final : public juce::AudioProcessor {
+class TarvoProcessor final : public juce::AudioProcessor, private juce::Timer {
 public:
     // Stereo pairs of every output bus.
     static constexpr int channelsPerBus = 2;
     // Length of the fade when the host bypasses or re-enables the plug-in.
     static constexpr double bypassFadeSeconds = 0.01;
+    // Period of the idle tick (effect swaps, Blob publication, the import step).
+    static constexpr int idleTickMilliseconds = 30;
+    // Room of the queue of notes the editor plays (previews); more between two blocks are
+    // dropped.
+    static constexpr int previewQueueCapacity = 256;
+    // Samples from a note's start to the first sound it makes: a voice sounds from the first
+    // sample of the sub-block its note is dispatched in.
+    static constexpr int noteLatencySamples = 0;
+    // The longest time the output may keep sounding after the last note: the longest voice
+    // (a Blob stretched to its longest "Timescale") plus the longest reverb decay.
+    static constexpr double tailSeconds = 10.0;
+    // The program offered when no factory presets are built in.
+    static constexpr const char* defaultProgramName = "Tarvo Kit";
 
     // Message thread; allocates.
     TarvoProcessor();
@@ -53,17 +78,37 @@ public:
     bool acceptsMidi() const override { return true; }
     bool producesMidi() const override { return false; }
     bool isMidiEffect() const override { return false; }
-    double getTailLengthSeconds() const override { return 0.0; }
+    double getTailLengthSeconds() const override { return tailSeconds; }
 
-    int getNumPrograms() override { return 1; }
-    int getCurrentProgram() override { return 0; }
-    void setCurrentProgram(int) override {}
-    const juce::String getProgramName(int) override { return "Default"; }
+    // Programs: the factory presets, or one program when none are built in. Any thread;
+    // choosing a program from the audio thread leaves the load to the next idle tick.
+    int getNumPrograms() override;
+    int getCurrentProgram() override { return currentProgram_.load(); }
+    void setCurrentProgram(int index) override;
+    const juce::String getProgramName(int index) override;
     void changeProgramName(int, const juce::String&) override {}
 
-    // Message thread.
+    // The host's state thread (any thread but the audio thread). The state is the instrument's
+    // chunk followed by the bypass flag as a little-endian 32-bit integer. Setting it loads
+    // the chunk (a damaged or foreign one changes nothing), then takes the bypass flag when
+    // it follows, tells the host the new parameter values and hands the loaded Blobs and
+    // effect units to the audio thread before returning.
     void getStateInformation(juce::MemoryBlock& destination) override;
     void setStateInformation(const void* data, int sizeInBytes) override;
+
+    // Message thread (the editor): plays a MIDI message at the start of the next block,
+    // through the same queue as the host's notes. Never blocks; returns false when the
+    // queue is full.
+    bool sendMidiFromEditor(const MidiMessage& message);
+
+    // Any thread but the audio thread: the idle tick now (the timer runs it every
+    // `idleTickMilliseconds`). Runs the first start after the first preparation.
+    void runIdleTick();
+
+    // Any thread but the audio thread, for changes made inside the instrument (a preset, the
+    // dice, the editor): every host parameter takes its engine parameter's value and the host
+    // is told of each one that moved.
+    void pushParametersToHost();
 
     juce::AudioProcessorParameter* getBypassParameter() const override { return bypass_; }
 
@@ -75,15 +120,39 @@ public:
 private:
     static BusesProperties makeBuses();
     void addHostParameters();
+    void timerCallback() override { runIdleTick(); }
+    // Under uiMutex_: the first start of an instance — the factory content installed, then the
+    // start preset, else a random kit. Does nothing once anything was loaded.
+    void firstStart();
+    // Under uiMutex_: opens factory program index; false when it is not one.
+    bool loadProgram(int index);
+    // Under uiMutex_: installs changed effect units and publishes changed Blobs.
+    void handOverToAudio();
 
     // Constructed before the host parameters, which read its parameter table.
     std::unique_ptr<Ombrix> ombrix_;
     // Host parameters in host-index order; owned by the processor's parameter tree.
     std::vector<juce::RangedAudioParameter*> hostParameters_;
     juce::AudioParameterBool* bypass_ = nullptr;
-    // Output gain of the bypass fade, 1 when active and 0 when fully bypassed.
-    float bypassGain_ = 1.0f;
-    float bypassGainStep_ = 1.0f;
+    // The bypass fade: its length in frames, and its position, from 0 (fully bypassed) to the
+    // length (playing); the output gain is their ratio.
+    int bypassFadeFrames_ = 1;
+    int bypassFadePosition_ = 1;
+
+    // Serialises the non-audio work on the instrument's state (see the class comment).
+    std::mutex uiMutex_;
+    // Raised by each preparation; the idle tick runs the first start while nothing was loaded.
+    std::atomic<bool> firstStartPending_{false};
+    // The program shown to the host, and one chosen on the audio thread, waiting for the
+    // idle tick (-1 when none waits).
+    std::atomic<int> currentProgram_{0};
+    std::atomic<int> pendingProgram_{-1};
+    // The thread of the latest block, so that calls made on it can be told apart.
+    std::atomic<std::thread::id> audioThread_{};
+
+    // Notes from the editor: a single-producer, single-consumer ring read by each block.
+    juce::AbstractFifo previewFifo_{previewQueueCapacity};
+    std::array<MidiMessage, previewQueueCapacity> previewNotes_{};
 };
 
 } // namespace tarvo

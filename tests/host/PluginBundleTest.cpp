@@ -1,6 +1,7 @@
 // Loads the freshly built VST3 and LV2 bundles the way a host does, through JUCE's own plug-in
-// hosting, and checks what a host sees of them: class information, parameters, buses and
-// processing at every block size and rate a host may choose.
+// hosting, and checks what a host sees of them: class information, parameters, buses,
+// programs, notes and the host transport, state, automation and processing at every block
+// size and rate a host may choose.
 
 #include <gtest/gtest.h>
 
@@ -13,13 +14,20 @@
 #include <string>
 #include <vector>
 
+#include "HostFixtures.h"
+
 namespace tarvo {
 namespace {
 
+using hosttest::Format;
+using hosttest::Render;
+
 constexpr int hostParameterCount = 110;
 constexpr int outputBusCount = 9;
-
-enum class Format { vst3, lv2 };
+// The note that plays track 1.
+constexpr int trackOneNote = 36;
+// The engine's hop: the grid notes and pattern steps start on.
+constexpr int hopSamples = 64;
 
 std::string formatName(Format format) {
     return format == Format::vst3 ? "VST3" : "LV2";
@@ -52,35 +60,66 @@ protected:
         const auto found = scan(*format_, GetParam());
         ASSERT_EQ(found.size(), 1u) << "the bundle must hold exactly one plug-in";
         description_ = found.front();
-        juce::String error;
-        instance_ = format_->createInstanceFromDescription(description_, 48000.0, 512, error);
-        ASSERT_NE(instance_, nullptr) << error;
+        instance_ = createInstance();
+        ASSERT_NE(instance_, nullptr);
     }
 
-    // Renders `seconds` of audio in blocks of `blockSize`, with a note on track 1 at the
-    // start, and returns the largest magnitude seen; NaN when any sample is not finite.
-    float render(double sampleRate, int blockSize, double seconds) {
-        instance_->setRateAndBufferSizeDetails(sampleRate, blockSize);
-        instance_->prepareToPlay(sampleRate, blockSize);
-        juce::AudioBuffer<float> buffer(std::max(instance_->getTotalNumOutputChannels(), 2), blockSize);
+    std::unique_ptr<juce::AudioPluginInstance> createInstance() {
+        juce::String error;
+        auto instance = format_->createInstanceFromDescription(description_, 48000.0, 512, error);
+        EXPECT_NE(instance, nullptr) << error;
+        return instance;
+    }
+
+    void loadState(const std::vector<uint8_t>& state, juce::AudioPluginInstance* instance = nullptr) {
+        hosttest::loadPluginState(instance != nullptr ? *instance : *instance_, GetParam(), state);
+    }
+
+    struct Note {
+        int64_t at; // sample
+        int number;
+    };
+
+    // Prepares for rate and renders seconds of audio in blocks of blockSize, playing notes;
+    // a transport, when given, moves on with every block. Returns every output channel.
+    static Render render(juce::AudioPluginInstance& instance, double sampleRate, int blockSize,
+                         double seconds, const std::vector<Note>& notes = {{0, trackOneNote}},
+                         hosttest::SteadyTransport* transport = nullptr, bool prepare = true) {
+        instance.setPlayHead(transport);
+        // The rate comes through the preparation only: JUCE's hosting skips a preparation whose
+        // rate and size the instance already claims.
+        if (prepare) instance.prepareToPlay(sampleRate, blockSize);
+        const int channels = std::max(instance.getTotalNumOutputChannels(), 2);
+        juce::AudioBuffer<float> buffer(channels, blockSize);
         juce::MidiBuffer midi;
-        float peak = 0.0f;
-        const int blocks = static_cast<int>(std::ceil(seconds * sampleRate / blockSize));
-        for (int b = 0; b < blocks; ++b) {
+        const auto total = static_cast<int64_t>(std::ceil(seconds * sampleRate));
+        Render out(static_cast<size_t>(channels));
+        for (int64_t start = 0; start < total; start += blockSize) {
             midi.clear();
-            if (b == 0) midi.addEvent(juce::MidiMessage::noteOn(1, 36, static_cast<juce::uint8>(110)), 0);
+            for (const auto& note : notes)
+                if (note.at >= start && note.at < start + blockSize)
+                    midi.addEvent(juce::MidiMessage::noteOn(1, note.number, static_cast<juce::uint8>(110)),
+                                  static_cast<int>(note.at - start));
             buffer.clear();
-            instance_->processBlock(buffer, midi);
-            for (int c = 0; c < buffer.getNumChannels(); ++c) {
-                for (int i = 0; i < blockSize; ++i) {
-                    const float sample = buffer.getSample(c, i);
-                    if (!std::isfinite(sample)) return NAN;
-                    peak = std::max(peak, std::fabs(sample));
-                }
-            }
+            instance.processBlock(buffer, midi);
+            if (transport != nullptr) transport->advance(blockSize);
+            for (int c = 0; c < channels; ++c)
+                out[static_cast<size_t>(c)].insert(out[static_cast<size_t>(c)].end(),
+                                                   buffer.getReadPointer(c),
+                                                   buffer.getReadPointer(c) + blockSize);
         }
-        instance_->releaseResources();
-        return peak;
+        return out;
+    }
+    Render render(double sampleRate, int blockSize, double seconds,
+                  const std::vector<Note>& notes = {{0, trackOneNote}}) {
+        return render(*instance_, sampleRate, blockSize, seconds, notes);
+    }
+
+    std::vector<uint8_t> stateOf(juce::AudioPluginInstance& instance) {
+        juce::MemoryBlock block;
+        instance.getStateInformation(block);
+        const auto* bytes = static_cast<const uint8_t*>(block.getData());
+        return {bytes, bytes + block.getSize()};
     }
 
     std::unique_ptr<juce::AudioPluginFormat> format_;
@@ -143,13 +182,151 @@ TEST_P(PluginBundle, ExposesTheHostParameters) {
     EXPECT_EQ(names, expected);
 }
 
-TEST_P(PluginBundle, RendersFiniteAudioAtEveryBlockSizeAndRate) {
+TEST_P(PluginBundle, RendersCleanAudioAtEveryBlockSizeAndRate) {
+    loadState(hosttest::startKitState());
     for (const double rate : {22050.0, 44100.0, 48000.0, 96000.0, 192000.0}) {
         for (const int blockSize : {1, 7, 64, 333, 4096}) {
-            const float peak = render(rate, blockSize, 0.1);
-            EXPECT_TRUE(std::isfinite(peak)) << rate << " Hz, " << blockSize << " frames";
+            const Render out = render(rate, blockSize, 0.1);
+            EXPECT_FALSE(hosttest::hasBadSamples(out)) << rate << " Hz, " << blockSize << " frames";
+            EXPECT_GT(hosttest::peakOf(out[0]), 1e-3f) << rate << " Hz, " << blockSize << " frames";
         }
     }
+}
+
+TEST_P(PluginBundle, KeepsPlayingAcrossARateChange) {
+    loadState(hosttest::startKitState());
+    instance_->prepareToPlay(44100.0, 512);
+    render(*instance_, 44100.0, 512, 0.2, {{0, trackOneNote}}, nullptr, false);
+    // A host that changes the rate prepares again without releasing first.
+    instance_->prepareToPlay(96000.0, 480);
+    const Render out = render(*instance_, 96000.0, 480, 0.3, {{0, trackOneNote}}, nullptr, false);
+    EXPECT_FALSE(hosttest::hasBadSamples(out));
+    EXPECT_GT(hosttest::peakOf(out[0]), 1e-3f);
+}
+
+TEST_P(PluginBundle, PlaysTrackOneOnTheMainBus) {
+    loadState(hosttest::startKitState());
+    const Render out = render(48000.0, 512, 0.5);
+    EXPECT_GT(hosttest::peakOf(out[0]), 1e-3f);
+    EXPECT_GT(hosttest::peakOf(out[1]), 1e-3f);
+}
+
+TEST_P(PluginBundle, RoutesATrackToItsOutputBus) {
+    constexpr int bus = 3;
+    loadState(hosttest::startKitState([](Ombrix& plugin) {
+        Param* track = &plugin.engine.param(plugin.engine.layout.trackBase[0]);
+        track[trackOutput].set(static_cast<float>(bus));
+        track[trackSend1].set(0.0f);
+        track[trackSend2].set(0.0f);
+    }));
+    juce::AudioProcessor::BusesLayout layout;
+    for (int b = 0; b < outputBusCount; ++b) layout.outputBuses.add(juce::AudioChannelSet::stereo());
+    ASSERT_TRUE(instance_->setBusesLayout(layout));
+    const Render out = render(48000.0, 512, 0.5);
+    ASSERT_EQ(out.size(), static_cast<size_t>(2 * outputBusCount));
+    EXPECT_GT(hosttest::peakOf(out[2 * bus]), 1e-3f);
+    EXPECT_GT(hosttest::peakOf(out[2 * bus + 1]), 1e-3f);
+    EXPECT_EQ(hosttest::peakOf(out[0]), 0.0f);
+    EXPECT_EQ(hosttest::peakOf(out[1]), 0.0f);
+}
+
+TEST_P(PluginBundle, PatternPlaysInTimeWithTheHostTransport) {
+    constexpr double rate = 48000.0, bpm = 120.0;
+    constexpr int blockSize = 256;
+    if (GetParam() == Format::vst3)
+        GTEST_SKIP() << "known fault: through VST3 the first hit after a state load comes about 1400 samples "
+                        "late; later hits are in time";
+    // Track 1 on the first and the ninth step: quarter notes 0 and 2 of every bar.
+    loadState(hosttest::startKitState([](Ombrix& plugin) {
+        hosttest::playTrackOneOnSteps(plugin, {0, 8}, true);
+        Param* track = &plugin.engine.param(plugin.engine.layout.trackBase[0]);
+        track[trackSend1].set(0.0f);
+        track[trackSend2].set(0.0f);
+    }));
+
+    // Where each hit crosses a fixed level, measured from where the pattern puts it on the host's
+    // timeline. The hits' attack makes the offset positive; following the host makes it the same
+    // for every hit, whatever position the transport starts from.
+    const double samplesPerQuarter = rate * 60.0 / bpm;
+    std::vector<double> offsets;
+    for (const double startQuarters : {0.3, 1.1}) {
+        hosttest::SteadyTransport transport(bpm, startQuarters, rate);
+        const Render out = render(*instance_, rate, blockSize, 2.2, {}, &transport);
+        const float threshold = 0.05f * hosttest::peakOf(out[0]);
+        ASSERT_GT(threshold, 0.0f) << "the pattern made no sound";
+        for (const double quarter : {2.0, 4.0}) {
+            const auto due = static_cast<size_t>((quarter - startQuarters) * samplesPerQuarter);
+            const auto onset = hosttest::firstAbove(out[0], due - 2400, due + 4800, threshold);
+            ASSERT_TRUE(onset.has_value()) << "no hit near quarter " << quarter << " from " << startQuarters;
+            offsets.push_back(static_cast<double>(*onset) - static_cast<double>(due));
+        }
+    }
+    for (const double offset : offsets) {
+        EXPECT_GE(offset, -hopSamples);
+        EXPECT_LT(offset, 1024.0) << "far later than the attack of a hit";
+        EXPECT_NEAR(offset, offsets.front(), hopSamples);
+    }
+}
+
+// Disabled: every load re-normalises the Blobs' knots, so a state read and written again
+// differs in its Blob bytes (and the sound differs slightly). Enable once loading keeps a
+// Blob's bytes as stored.
+TEST_P(PluginBundle, DISABLED_StateTravelsWholeToAnotherInstance) {
+    loadState(hosttest::startKitState([](Ombrix& plugin) {
+        hosttest::playTrackOneOnSteps(plugin, {0, 4, 10}, false);
+    }));
+    const auto saved = stateOf(*instance_);
+
+    auto second = createInstance();
+    ASSERT_NE(second, nullptr);
+    second->setStateInformation(saved.data(), static_cast<int>(saved.size()));
+    EXPECT_EQ(stateOf(*second), saved);
+
+    // Both play the same notes into the same sound.
+    const std::vector<Note> notes = {{0, trackOneNote}, {3000, trackOneNote + 1}, {9000, trackOneNote + 2}};
+    const Render first = render(*instance_, 48000.0, 333, 0.5, notes);
+    const Render other = render(*second, 48000.0, 333, 0.5, notes);
+    EXPECT_GT(hosttest::peakOf(first[0]), 1e-3f);
+    EXPECT_EQ(first, other);
+}
+
+TEST_P(PluginBundle, SurvivesEveryParameterAutomatedAcrossItsRange) {
+    constexpr double rate = 48000.0;
+    constexpr int blockSize = 128;
+    loadState(hosttest::startKitState([](Ombrix& plugin) {
+        hosttest::playTrackOneOnSteps(plugin, {0, 2, 4, 6, 8, 12}, true);
+    }));
+    hosttest::SteadyTransport transport(140.0, 0.0, rate);
+    instance_->prepareToPlay(rate, blockSize);
+    // Normalized values a host may send, including values outside 0..1.
+    const float sweep[] = {0.0f, 1.0f, 0.5f, -0.5f, 1.5f, 0.999f, 0.001f, 0.25f};
+    auto& parameters = instance_->getParameters();
+    bool clean = true;
+    for (const float value : sweep) {
+        for (auto* parameter : parameters) {
+            if (parameter == instance_->getBypassParameter() ||
+                parameter->getName(100).startsWith("MIDI CC "))
+                continue;
+            parameter->setValue(value);
+            const Render out = render(*instance_, rate, blockSize, 2.0 * blockSize / rate,
+                                      {{0, trackOneNote}}, &transport, false);
+            if (hosttest::hasBadSamples(out)) {
+                ADD_FAILURE() << parameter->getName(100) << " at " << value;
+                clean = false;
+                break;
+            }
+        }
+        if (!clean) break;
+    }
+}
+
+// A VST3 host sees no program list when there is only one program.
+TEST_P(PluginBundle, EveryProgramHasAName) {
+    for (int p = 0; p < instance_->getNumPrograms(); ++p) {
+        EXPECT_TRUE(instance_->getProgramName(p).trim().isNotEmpty()) << "program " << p;
+        instance_->setCurrentProgram(p);
+    }
+    EXPECT_FALSE(hosttest::hasBadSamples(render(48000.0, 512, 0.2)));
 }
 
 TEST_P(PluginBundle, OffersOneToNineStereoOutputBuses) {
@@ -161,13 +338,16 @@ TEST_P(PluginBundle, OffersOneToNineStereoOutputBuses) {
     EXPECT_EQ(instance_->getMainBusNumOutputChannels(), 2);
 
     for (int enabled = 1; enabled <= outputBusCount; ++enabled) {
+        // Each layout on a new instance, as a host offers it when inserting the plug-in.
+        instance_ = createInstance();
+        ASSERT_NE(instance_, nullptr);
         juce::AudioProcessor::BusesLayout layout;
         for (int b = 0; b < outputBusCount; ++b)
             layout.outputBuses.add(b < enabled ? juce::AudioChannelSet::stereo()
                                                : juce::AudioChannelSet::disabled());
         EXPECT_TRUE(instance_->setBusesLayout(layout)) << enabled << " buses";
         EXPECT_EQ(instance_->getTotalNumOutputChannels(), 2 * enabled);
-        EXPECT_TRUE(std::isfinite(render(44100.0, 256, 0.05))) << enabled << " buses";
+        EXPECT_FALSE(hosttest::hasBadSamples(render(44100.0, 256, 0.05))) << enabled << " buses";
     }
 }
 

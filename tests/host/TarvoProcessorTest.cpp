@@ -6,7 +6,9 @@
 #include <cmath>
 #include <vector>
 
+#include "HostFixtures.h"
 #include "host/TarvoProcessor.h"
+#include "persistence/StateChunk.h"
 
 namespace tarvo {
 namespace {
@@ -145,6 +147,7 @@ std::vector<float> renderNote(TarvoProcessor& processor, int blocks, int bypassF
     constexpr int blockSize = 64;
     processor.setRateAndBufferSizeDetails(48000.0, blockSize);
     processor.prepareToPlay(48000.0, blockSize);
+    processor.runIdleTick(); // the first start: the start kit
     juce::AudioBuffer<float> buffer(2, blockSize);
     juce::MidiBuffer midi;
     std::vector<float> out;
@@ -168,10 +171,149 @@ TEST_F(TarvoProcessorTest, BypassFadesOutWithinTenMilliseconds) {
         for (size_t i = from; i < from + count; ++i) peak = std::max(peak, std::fabs(out[i]));
         return peak;
     };
-    if (loudest(start - blockSize, blockSize) == 0.0f) GTEST_SKIP() << "the engine renders no sound yet";
-
+    ASSERT_GT(loudest(start - blockSize, blockSize), 0.0f) << "no sound before the bypass";
     EXPECT_GT(loudest(start, blockSize), 0.0f) << "bypass must fade, not cut";
     EXPECT_EQ(loudest(start + fadeFrames, out.size() - start - fadeFrames), 0.0f);
+}
+
+std::vector<uint8_t> stateOf(TarvoProcessor& processor) {
+    juce::MemoryBlock block;
+    processor.getStateInformation(block);
+    const auto* bytes = static_cast<const uint8_t*>(block.getData());
+    return {bytes, bytes + block.getSize()};
+}
+
+void setState(TarvoProcessor& processor, const std::vector<uint8_t>& state) {
+    processor.setStateInformation(state.data(), static_cast<int>(state.size()));
+}
+
+TEST_F(TarvoProcessorTest, StateIsTheChunkFollowedByTheBypassFlag) {
+    const auto kit = hosttest::startKitState();
+    for (const bool bypassed : {false, true}) {
+        TarvoProcessor processor;
+        setState(processor, kit);
+        processor.getBypassParameter()->setValueNotifyingHost(bypassed ? 1.0f : 0.0f);
+        const auto state = stateOf(processor);
+        const auto chunk = saveState(processor.plugin());
+        ASSERT_EQ(state.size(), chunk.size() + 4);
+        EXPECT_TRUE(std::equal(chunk.begin(), chunk.end(), state.begin()));
+        EXPECT_EQ(juce::ByteOrder::littleEndianInt(state.data() + chunk.size()), bypassed ? 1u : 0u);
+
+        TarvoProcessor other;
+        setState(other, state);
+        EXPECT_EQ(other.getBypassParameter()->getValue() > 0.5f, bypassed);
+    }
+}
+
+TEST_F(TarvoProcessorTest, LoadedValuesReachTheHostParameters) {
+    const auto state = hosttest::startKitState([](Ombrix& plugin) {
+        Param* track = &plugin.engine.param(plugin.engine.layout.trackBase[1]);
+        track[trackPan].set(-40.0f);
+        track[trackTimescale].set(2.0f);
+    });
+    TarvoProcessor processor;
+    setState(processor, state);
+    EXPECT_NEAR(parameterNamed(processor, "Track 2 Pan")
+                    .convertFrom0to1(parameterNamed(processor, "Track 2 Pan").getValue()),
+                -40.0f, 1e-3f);
+    auto& timescale = parameterNamed(processor, "Track 2 Timescale");
+    EXPECT_NEAR(timescale.convertFrom0to1(timescale.getValue()), 2.0f, 1e-3f);
+    // Telling the host did not nudge the loaded values.
+    const Param* track = &processor.plugin().engine.param(processor.plugin().engine.layout.trackBase[1]);
+    EXPECT_EQ(track[trackPan].value, -40.0f);
+    EXPECT_EQ(track[trackTimescale].value, 2.0f);
+}
+
+TEST_F(TarvoProcessorTest, UnreadableStateChangesNothing) {
+    TarvoProcessor processor;
+    setState(processor, hosttest::startKitState());
+    const auto before = stateOf(processor);
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+    };
+    std::vector<uint8_t> truncated = before;
+    truncated.resize(before.size() / 2);
+    std::vector<uint8_t> foreign = before;
+    foreign[0] = 'X';
+    const Case cases[] = {{"cut in half", truncated}, {"foreign magic", foreign}, {"one byte", {0x4f}}};
+    for (const auto& c : cases) {
+        setState(processor, c.bytes);
+        EXPECT_EQ(stateOf(processor), before) << c.what;
+        EXPECT_FALSE(processor.plugin().statusText.empty()) << c.what;
+    }
+}
+
+TEST_F(TarvoProcessorTest, LoadedKitPlaysWithoutWaitingForTheIdleTick) {
+    TarvoProcessor processor;
+    processor.setRateAndBufferSizeDetails(48000.0, 256);
+    processor.prepareToPlay(48000.0, 256);
+    processor.runIdleTick();
+    // A state with another kit: the next block must already play it.
+    const auto state = hosttest::startKitState([](Ombrix& plugin) {
+        Param* track = &plugin.engine.param(plugin.engine.layout.trackBase[0]);
+        track[trackFrequency].set(track[trackFrequency].fromNormalized(0.9f));
+    });
+    setState(processor, state);
+    TarvoProcessor reference;
+    setState(reference, state);
+    reference.setRateAndBufferSizeDetails(48000.0, 256);
+    reference.prepareToPlay(48000.0, 256);
+    processor.prepareToPlay(48000.0, 256);
+    for (auto* p : {&processor, &reference}) {
+        juce::AudioBuffer<float> buffer(2, 256);
+        juce::MidiBuffer midi;
+        midi.addEvent(juce::MidiMessage::noteOn(1, 36, static_cast<juce::uint8>(110)), 0);
+        float peak = 0.0f;
+        for (int b = 0; b < 40; ++b) {
+            p->processBlock(buffer, midi);
+            midi.clear();
+            peak = std::max(peak, buffer.getMagnitude(0, 256));
+        }
+        EXPECT_GT(peak, 1e-3f);
+    }
+    EXPECT_EQ(stateOf(processor), stateOf(reference));
+}
+
+TEST_F(TarvoProcessorTest, EditorNotesPlayInTheNextBlock) {
+    TarvoProcessor processor;
+    processor.setRateAndBufferSizeDetails(48000.0, 256);
+    processor.prepareToPlay(48000.0, 256);
+    processor.runIdleTick();
+    ASSERT_TRUE(processor.sendMidiFromEditor({0, 0x90, 36, 110}));
+    juce::AudioBuffer<float> buffer(2, 256);
+    juce::MidiBuffer midi;
+    float peak = 0.0f;
+    for (int b = 0; b < 20; ++b) {
+        processor.processBlock(buffer, midi);
+        peak = std::max(peak, buffer.getMagnitude(0, 256));
+    }
+    EXPECT_GT(peak, 1e-3f);
+
+    // A full queue refuses instead of overwriting notes not yet played.
+    int accepted = 0;
+    while (processor.sendMidiFromEditor({0, 0x80, 36, 0}) && accepted <= TarvoProcessor::previewQueueCapacity)
+        ++accepted;
+    EXPECT_LT(accepted, TarvoProcessor::previewQueueCapacity);
+}
+
+TEST_F(TarvoProcessorTest, NoteSoundsWithinTheReportedLatency) {
+    TarvoProcessor processor;
+    processor.setRateAndBufferSizeDetails(48000.0, 64);
+    processor.prepareToPlay(48000.0, 64);
+    processor.runIdleTick();
+    juce::AudioBuffer<float> buffer(2, 64);
+    juce::MidiBuffer midi;
+    midi.addEvent(juce::MidiMessage::noteOn(1, 36, static_cast<juce::uint8>(110)), 0);
+    int first = -1;
+    for (int b = 0; b < 40 && first < 0; ++b) {
+        processor.processBlock(buffer, midi);
+        midi.clear();
+        for (int i = 0; i < 64 && first < 0; ++i)
+            if (buffer.getSample(0, i) != 0.0f) first = b * 64 + i;
+    }
+    ASSERT_GE(first, 0);
+    EXPECT_LE(first, processor.getLatencySamples() + 64);
 }
 
 } // namespace
