@@ -147,6 +147,7 @@ TarvoProcessor::BusesProperties TarvoProcessor::makeBuses() {
 
 TarvoProcessor::TarvoProcessor() : juce::AudioProcessor(makeBuses()), ombrix_(std::make_unique<Ombrix>()) {
     ombrix_->settings.load();
+    ombrix_->shippedContent = &factoryContent();
     addHostParameters();
     auto bypass = std::make_unique<juce::AudioParameterBool>(juce::ParameterID{"bypass", 1}, "Bypass", false);
     bypass_ = bypass.get();
@@ -207,26 +208,19 @@ void TarvoProcessor::prepareToPlay(double sampleRate, int) {
     ombrix_->reset(static_cast<float>(sampleRate));
     bypassFadeFrames_ = std::max(1, static_cast<int>(std::lround(bypassFadeSeconds * sampleRate)));
     bypassFadePosition_ = bypass_->get() ? 0 : bypassFadeFrames_;
-    firstStartPending_.store(true);
 }
 
 void TarvoProcessor::runIdleTick() {
     const std::lock_guard<std::mutex> guard(uiMutex_);
-    if (firstStartPending_.exchange(false)) firstStart();
+    // After a preparation, before any state load: factory content, then the start preset or
+    // a random kit. The host hears about the loaded values at once.
+    if (ombrix_->firstStart()) {
+        handOverToAudio();
+        pushParametersToHost();
+    }
     if (const int program = pendingProgram_.exchange(-1); program >= 0 && loadProgram(program))
         pushParametersToHost();
     ombrix_->idleTick();
-}
-
-void TarvoProcessor::firstStart() {
-    Ombrix& plugin = *ombrix_;
-    if (plugin.loadCount != 0) return;
-    const FactoryInstallReport report = installFactoryContent(factoryContent());
-    // Whatever was written stays usable; the next start tries the rest again.
-    if (report.failed > 0) plugin.setStatus(report.error);
-    if (!startPreset(plugin)) plugin.randomize(3);
-    handOverToAudio();
-    pushParametersToHost();
 }
 
 void TarvoProcessor::handOverToAudio() {

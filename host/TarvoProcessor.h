@@ -121,9 +121,6 @@ private:
     static BusesProperties makeBuses();
     void addHostParameters();
     void timerCallback() override { runIdleTick(); }
-    // Under uiMutex_: the first start of an instance — the factory content installed, then the
-    // start preset, else a random kit. Does nothing once anything was loaded.
-    void firstStart();
     // Under uiMutex_: opens factory program index; false when it is not one.
     bool loadProgram(int index);
     // Under uiMutex_: installs changed effect units and publishes changed Blobs.
@@ -141,8 +138,6 @@ private:
 
     // Serialises the non-audio work on the instrument's state (see the class comment).
     std::mutex uiMutex_;
-    // Raised by each preparation; the idle tick runs the first start while nothing was loaded.
-    std::atomic<bool> firstStartPending_{false};
     // The program shown to the host, and one chosen on the audio thread, waiting for the
     // idle tick (-1 when none waits).
     std::atomic<int> currentProgram_{0};

@@ -151,7 +151,9 @@ std::vector<std::string> ownParameterNames(juce::AudioPluginInstance& instance) 
     std::vector<std::string> names;
     for (auto* parameter : instance.getParameters()) {
         const juce::String name = parameter->getName(100);
-        if (parameter != instance.getBypassParameter() && name != "Bypass" && !name.startsWith("MIDI CC "))
+        // The VST3 wrapper adds its own program-change and MIDI controller parameters.
+        if (parameter != instance.getBypassParameter() && name != "Bypass" && name != "Program" &&
+            !name.startsWith("MIDI CC "))
             names.push_back(name.toStdString());
     }
     return names;
