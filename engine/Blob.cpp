@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/BlobReader.h"
 #include "engine/CanonicalPlane.h"
 
 namespace tarvo {
@@ -183,9 +184,10 @@ void Blob::deriveTimeValues() {
     }
 }
 
-// Loudness measure of the mesh: per time row, the time density (to the fourth power) times
-// the frequency density of the columns the row crosses.
-void Blob::deriveEnergy() {
+// Loudness estimate from the knots alone: per time row, the time density (to the fourth
+// power) times the frequency density of the columns the row crosses. It calibrates the
+// played measure below on the even mesh.
+double Blob::knotEnergy() const {
     double columnSums[freqColumnCount][timeRowCount] = {};
     for (int c = 0; c < freqColumnCount; ++c) {
         const FreqColumn& v = freqWarps[c];
@@ -219,7 +221,50 @@ void Blob::deriveEnergy() {
         }
         total += std::sqrt(rowSum);
     }
-    energy = std::isfinite(total) ? static_cast<float>(total) : unnormalisedEnergy;
+    return total;
+}
+
+namespace {
+
+// Frames read before the tail: warped frame 96 is reached at about 404.9 linear frames.
+const int planeFrames = static_cast<int>(plane::unwarpTime(plane::frameCount));
+
+// Sum over the plane's frames and bands of the squared band powers the reader draws from the
+// mesh with neutral controls: the energy of the signal the engine makes of it. The Blob's
+// energy must be 1, so that the reader applies no gain.
+double playedEnergySum(const Blob& blob) {
+    BlobReader reader;
+    TailNoise noise;
+    reader.start(&blob, nullptr, 0.0f, -1, 1.0f, 1.0f);
+    std::array<float, plane::bandCount> frame{};
+    double sum = 0.0;
+    for (int f = 0; f < planeFrames; ++f) {
+        reader.renderFrame(1.0f, FrameControls{}, noise, frame.data());
+        for (float power : frame) sum += static_cast<double>(power) * power;
+    }
+    return sum;
+}
+
+} // namespace
+
+// The reader divides every band amplitude by the square root of `energy`, so the played
+// signal's energy is the sum of amplitude^4 divided by energy^2. The knot formula alone
+// misjudges that sum by up to 40 dB for analysed hits (it pairs time and frequency densities
+// per row, not where they meet, and weighs late frames by warped rather than played time),
+// so equally loud recordings played 100 times apart. `energy` is therefore the square root
+// of the played sum, scaled so that the even mesh keeps the value of the knot formula and
+// an undeformed Blob sounds as it always has.
+void Blob::deriveEnergy() {
+    static const double evenKnotEnergy = Blob().knotEnergy();
+    static const double evenPlayedSum = [] {
+        Blob even;
+        even.energy = 1.0f;
+        return playedEnergySum(even);
+    }();
+    energy = 1.0f;
+    const double played = playedEnergySum(*this);
+    const double measure = evenKnotEnergy * std::sqrt(played / evenPlayedSum);
+    energy = std::isfinite(measure) ? static_cast<float>(measure) : unnormalisedEnergy;
 }
 
 void Blob::mirrorFrequency() {

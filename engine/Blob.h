@@ -64,6 +64,7 @@ public:
 
     // Evens out the knot steps, derives length, audibleKnots, tailTime and energy and counts
     // the version up. Returns the total knot movement (0 for a Blob that was already normal).
+    // Reads the mesh once through a BlobReader to measure its energy (about 400 frames).
     float normalise();
 
     // "Mirror X": turns the sound upside down in frequency, then normalises.
@@ -105,6 +106,7 @@ private:
 
     float evenOut(float* v, int n, float range);
     void deriveTimeValues();
+    double knotEnergy() const;
     void deriveEnergy();
 };
 

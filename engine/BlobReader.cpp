@@ -29,6 +29,9 @@ constexpr float bandsToOffsetPoints = 0.23749876f;
 constexpr float knotsToOffsetRows = 0.124875f;
 // Band index to the 12-point axis of the model's band gain curve.
 constexpr float bandsToGainPoints = 0.13923874f;
+// Smallest step between the frequency knots of a frame, in bands: the step a normalised
+// frequency column never goes below (Blob::normalise), so at most about 16 knots per band.
+constexpr float minKnotStep = 7.5f / Blob::freqKnotCount * 0.41176468f;
 
 float warp(float t) {
     return static_cast<float>(plane::warpTime(t));
@@ -179,6 +182,19 @@ void BlobReader::applyModelOffsets(int layer, float layerFrac) noexcept {
     }
 }
 
+// The knots of a frame are interpolated between columns that differ from row to row, and
+// between A and B; where neighbouring knots come from very different column positions they
+// can cross. A crossed or touching pair would read as a knot density of thousands per band
+// (a click hundreds of times louder than the sound), so the knots are kept increasing by at
+// least the step a normalised column keeps; steps that are already that wide (every step of
+// an undeformed or unwarped mesh) are left as they are.
+void BlobReader::keepKnotsInOrder() noexcept {
+    constexpr int last = Blob::freqKnotCount - 1;
+    for (int k = 1; k < last; ++k) knotBands_[k] = std::max(knotBands_[k], knotBands_[k - 1] + minKnotStep);
+    for (int k = last - 1; k >= 1; --k)
+        knotBands_[k] = std::min(knotBands_[k], knotBands_[k + 1] - minKnotStep);
+}
+
 void BlobReader::renderFrame(float rate, const FrameControls& controls, TailNoise& noise,
                              float* out) noexcept {
     constexpr int bands = plane::bandCount;
@@ -259,6 +275,7 @@ void BlobReader::renderFrame(float rate, const FrameControls& controls, TailNois
     knotBands_[Blob::freqKnotCount] = sentinelLow;
     knotBands_[Blob::freqKnotCount + 1] = sentinelHigh;
     if (model_ >= 0) applyModelOffsets(layer, layerFrac);
+    keepKnotsInOrder();
 
     // Bands shifted in from outside the plane stay silent.
     const float shift =

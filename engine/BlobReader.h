@@ -106,6 +106,7 @@ public:
 private:
     float speedAt(int row) const noexcept;
     void applyModelOffsets(int layer, float layerFrac) noexcept;
+    void keepKnotsInOrder() noexcept;
 
     const Blob* blobA_ = nullptr;
     const Blob* blobB_ = nullptr;

@@ -98,6 +98,35 @@ TEST(BlobReader, EvenBlobReadsTheThresholdedDensityEverywhere) {
     }
 }
 
+// Row 1 races through its first 20 time knots while row 0 stays even, so the knots between
+// them are read from columns far apart: column 0 spreads its first knots wide, the later
+// columns pack them into the lowest band. The knots interpolated between the two rows then
+// cross, as they do in many analysed hits, and must not read as a huge knot density.
+TEST(BlobReader, CrossingKnotsBetweenRowsDoNotClick) {
+    Blob blob;
+    blob.clear();
+    for (int k = 1; k <= 20; ++k) blob.timeWarps[1][k] = 0.5f * static_cast<float>(k);
+    for (int k = 21; k < 41; ++k) blob.timeWarps[1][k] = 10.0f + 4.3f * static_cast<float>(k - 20);
+    const auto fillColumn = [&](int c, float firstStep) {
+        for (int k = 1; k <= 8; ++k) blob.freqWarps[c][k] = firstStep * static_cast<float>(k);
+        const float from = 8.0f * firstStep;
+        for (int k = 9; k < 49; ++k)
+            blob.freqWarps[c][k] = from + (80.0f - from) * static_cast<float>(k - 8) / 40.0f;
+    };
+    fillColumn(0, 4.5f);
+    for (int c = 1; c < 6; ++c) fillColumn(c, 0.07f);
+    blob.normalise();
+
+    // No band holds more frequency knots than the closest steps of a normalised column allow,
+    // and no row here passes much more than 2 time knots per frame.
+    const float densest = 1.0f / (7.5f / 49.0f * 0.41176468f);
+    const float loudest = (densest - 0.25220588f) * 2.5f;
+    const std::vector<Frame> frames = render({&blob}, 60);
+    for (size_t f = 0; f < frames.size(); ++f)
+        for (int b = 0; b < 80; ++b)
+            ASSERT_LE(amplitude(frames[f][b], blob), loudest) << "frame " << f << " band " << b;
+}
+
 TEST(BlobReader, FirstFrameReadsWarpedZeroToOne) {
     const Blob blob = shapedBlob();
     BlobReader reader;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -10,7 +11,9 @@
 #include <vector>
 
 #include "engine/Blob.h"
+#include "engine/BlobReader.h"
 #include "engine/BlobSlots.h"
+#include "engine/CanonicalPlane.h"
 #include "persistence/Folders.h"
 
 namespace tarvo {
@@ -87,6 +90,66 @@ TEST(Blob, ClearedBlobPlaysToTheTail) {
     const Blob before = blob;
     EXPECT_EQ(blob.normalise(), 0.0f);
     EXPECT_EQ(largestKnotDifference(blob, before), 0.0f);
+}
+
+// Energy of the signal the engine makes of a Blob over the plane: the sum of the squared
+// band powers the reader delivers, gain included.
+double playedEnergy(const Blob& blob) {
+    BlobReader reader;
+    TailNoise noise;
+    reader.start(&blob, nullptr, 0.0f, -1, 1.0f, 1.0f);
+    std::array<float, plane::bandCount> frame{};
+    double sum = 0.0;
+    // Warped frame 96, where the tail begins, comes after 404.9 frames.
+    for (int f = 0; f < 404; ++f) {
+        reader.renderFrame(1.0f, FrameControls{}, noise, frame.data());
+        for (float power : frame) sum += static_cast<double>(power) * power;
+    }
+    return sum;
+}
+
+// The energy divides the played amplitudes, so however the knots crowd, the played energy
+// stays that of the even mesh; and the even mesh keeps the energy it always had.
+TEST(Blob, EnergyEvensOutThePlayedLoudness) {
+    Blob even;
+    even.clear();
+    EXPECT_NEAR(even.energy, 1.027687f, 1e-5f);
+    const double reference = playedEnergy(even);
+
+    struct Case {
+        const char* name;
+        void (*shape)(Blob&);
+    };
+    const Case cases[] = {
+        {"early burst in every row",
+         [](Blob& b) {
+             for (auto& row : b.timeWarps)
+                 for (int k = 1; k <= 30; ++k) row[k] = 0.3f * static_cast<float>(k);
+         }},
+        {"narrow tone",
+         [](Blob& b) {
+             for (auto& column : b.freqWarps)
+                 for (int k = 10; k <= 40; ++k) column[k] = 20.0f + 0.1f * static_cast<float>(k - 10);
+         }},
+        {"late and sparse",
+         [](Blob& b) {
+             for (auto& row : b.timeWarps)
+                 for (int k = 1; k < 40; ++k) row[k] = 60.0f + 0.8f * static_cast<float>(k);
+         }},
+        {"burst in one low row",
+         [](Blob& b) {
+             for (int k = 1; k <= 20; ++k) b.timeWarps[0][k] = 0.25f * static_cast<float>(k);
+             for (int k = 21; k < 40; ++k) b.timeWarps[0][k] = 5.0f + 4.5f * static_cast<float>(k - 20);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Blob blob;
+        blob.clear();
+        c.shape(blob);
+        blob.normalise();
+        EXPECT_NEAR(10.0 * std::log10(playedEnergy(blob) / reference), 0.0, 0.1);
+    }
 }
 
 TEST(Blob, NormaliseHoldsStepsAboveTheMinimum) {
