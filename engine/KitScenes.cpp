@@ -236,6 +236,7 @@ double threadCpuSeconds() {
 double realtimeFactor(Load load, float rate, int blockFrames, double seconds) {
     auto plugin = std::make_unique<Ombrix>();
     plugin->reset(rate);
+    plugin->skipFirstStart();
     if (load == Load::worst)
         loadWorstCase(*plugin);
     else
@@ -296,6 +297,7 @@ double referenceKernelSeconds() {
 std::vector<float> renderReferenceScene() {
     auto plugin = std::make_unique<Ombrix>();
     plugin->reset(static_cast<float>(referenceRate));
+    plugin->skipFirstStart();
     applyKit(*plugin, referenceTracks, static_cast<int>(std::size(referenceTracks)), referenceEffects);
     trackParam(*plugin, 4, trackPolyphony).set(2.0f);
     trackParam(*plugin, 5, trackTimescale).set(2.0f);

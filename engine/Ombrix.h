@@ -100,6 +100,9 @@ public:
     // preset loads. Otherwise does nothing. Returns whether anything was loaded. Allocates
     // and does file I/O.
     bool firstStart();
+    // Any thread: the front end has put its own content in place after `reset` (a scene of
+    // its own, for example), so no start preset is opened. Never allocates.
+    void skipFirstStart() { firstStartPending_.store(false, std::memory_order_release); }
     // ---- end of first start ----------------------------------------------------------------
 
     // ---- Presets, state and settings -----------------------------------------------------

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "analysis/RandomKit.h"
 #include "persistence/Folders.h"
@@ -157,7 +158,15 @@ TarvoProcessor::TarvoProcessor() : juce::AudioProcessor(makeBuses()), ombrix_(st
 }
 
 TarvoProcessor::~TarvoProcessor() {
+    closing_.store(true);
     stopTimer();
+    while (ticksInFlight_.load() != 0) std::this_thread::yield();
+}
+
+void TarvoProcessor::timerCallback() {
+    ticksInFlight_.fetch_add(1);
+    if (!closing_.load()) runIdleTick();
+    ticksInFlight_.fetch_sub(1);
 }
 
 void TarvoProcessor::addHostParameters() {

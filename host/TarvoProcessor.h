@@ -120,7 +120,9 @@ public:
 private:
     static BusesProperties makeBuses();
     void addHostParameters();
-    void timerCallback() override { runIdleTick(); }
+    // The plug-in's message thread. Hosts may destroy the plug-in from another thread while a
+    // tick runs, so the destructor waits for the tick in flight.
+    void timerCallback() override;
     // Under uiMutex_: opens factory program index; false when it is not one.
     bool loadProgram(int index);
     // Under uiMutex_: installs changed effect units and publishes changed Blobs.
@@ -138,6 +140,10 @@ private:
 
     // Serialises the non-audio work on the instrument's state (see the class comment).
     std::mutex uiMutex_;
+    // Ticks entered and not yet left, and the flag that turns new ones away once destruction
+    // has begun.
+    std::atomic<int> ticksInFlight_{0};
+    std::atomic<bool> closing_{false};
     // The program shown to the host, and one chosen on the audio thread, waiting for the
     // idle tick (-1 when none waits).
     std::atomic<int> currentProgram_{0};

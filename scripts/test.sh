@@ -11,6 +11,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 stages=" ${TARVO_TEST_STAGES:-main asan tsan fuzz} "
 jobs=$(nproc)
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+# Nothing a test stage runs may touch the user's own Tarvo folders.
+export TARVO_HOME=${TARVO_HOME:-$root/build-test-home}
+mkdir -p "$TARVO_HOME"
 
 timings=()
 stage() {
