@@ -35,7 +35,8 @@ main_stage() {
 }
 
 asan_stage() {
-    cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVO_SANITIZE=ON \
+    cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DTARVO_SANITIZE=ON \
         -DTARVO_PLUGIN=OFF -DTARVO_WERROR=ON >/dev/null
     cmake --build "$root/build-asan" --parallel "$jobs"
     (cd "$root/build-asan" &&
