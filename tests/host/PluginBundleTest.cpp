@@ -235,9 +235,6 @@ TEST_P(PluginBundle, RoutesATrackToItsOutputBus) {
 TEST_P(PluginBundle, PatternPlaysInTimeWithTheHostTransport) {
     constexpr double rate = 48000.0, bpm = 120.0;
     constexpr int blockSize = 256;
-    if (GetParam() == Format::vst3)
-        GTEST_SKIP() << "known fault: through VST3 the first hit after a state load comes about 1400 samples "
-                        "late; later hits are in time";
     // Track 1 on the first and the ninth step: quarter notes 0 and 2 of every bar.
     loadState(hosttest::startKitState([](Ombrix& plugin) {
         hosttest::playTrackOneOnSteps(plugin, {0, 8}, true);
