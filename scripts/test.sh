@@ -55,7 +55,7 @@ tsan_stage() {
 }
 
 fuzz_stage() {
-    "$root/scripts/fuzz.sh" --seconds "${TARVO_FUZZ_SECONDS:-20}"
+    "$root/scripts/fuzz.sh" --seconds "${TARVO_FUZZ_SECONDS:-15}"
 }
 
 "$root/scripts/setup.sh" "$@"
