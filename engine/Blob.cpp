@@ -18,6 +18,10 @@ constexpr double quantScale = 1023.9844;
 // Evening-out passes a loaded list gets at most before it is taken as it is; lists the
 // project writes settle in one or two, hostile ones within a few dozen.
 constexpr int maxSettlePasses = 200;
+// Store-and-reload rounds a loaded list gets at most to reach a stored form that loads back to
+// itself. A run of knots held at the smallest step settles about one knot per round (hostile
+// files needed up to 47), so this leaves ample room.
+constexpr int maxStoreRounds = 256;
 // Centre of the energy's frequency weighting, as a fraction of the band range: regions away
 // from it count less towards the loudness measure.
 constexpr double energyWeightCentre = 0.63;
@@ -172,6 +176,28 @@ void Blob::settleLoaded(float* v, int n, float range) {
         if (evenOut(v, n, range) == 0.0f) break;
 }
 
+// Reads one stored list and settles it. A settled list can still lie so close to a step limit
+// that its stored form rounds across it, and the next load settles it a rounding step away:
+// the sound would creep with every save. Such a list is stored and settled again until its
+// stored form repeats, so that what is loaded saves back to bytes that load to it again. A
+// list whose stored form already repeats (what the project saves after a load) loads exactly
+// as one settling makes it.
+const uint8_t* Blob::loadList(const uint8_t* p, float* v, int n, float range) {
+    const size_t bytes = 2 * static_cast<size_t>(n - 1);
+    std::array<uint8_t, 2 * (freqKnotCount - 1)> stored{};
+    std::array<uint8_t, 2 * (freqKnotCount - 1)> again{};
+    std::copy_n(p, bytes, stored.begin());
+    for (int round = 0; round < maxStoreRounds; ++round) {
+        readList(stored.data(), v, n);
+        settleLoaded(v, n, range);
+        writeList(again.data(), v, n);
+        if (std::equal(again.begin(), again.begin() + static_cast<std::ptrdiff_t>(bytes), stored.begin()))
+            break;
+        stored = again;
+    }
+    return p + bytes;
+}
+
 // Length, audible knots and tail times from the time rows.
 void Blob::deriveTimeValues() {
     length = 0.0f;
@@ -303,14 +329,8 @@ size_t Blob::deserialize(std::span<const uint8_t> in, std::string* reason) {
         return 1;
     }
     const uint8_t* p = in.data() + 1;
-    for (auto& row : timeWarps) {
-        p = readList(p, row.data(), timeKnotCount);
-        settleLoaded(row.data(), timeKnotCount, plane::frameCount);
-    }
-    for (auto& column : freqWarps) {
-        p = readList(p, column.data(), freqKnotCount);
-        settleLoaded(column.data(), freqKnotCount, plane::bandCount);
-    }
+    for (auto& row : timeWarps) p = loadList(p, row.data(), timeKnotCount, plane::frameCount);
+    for (auto& column : freqWarps) p = loadList(p, column.data(), freqKnotCount, plane::bandCount);
     normalise();
     return byteSize;
 }

@@ -79,8 +79,9 @@ public:
     size_t serialize(std::span<uint8_t> out) const;
 
     // Reads the byte form from the start of in. On success replaces the knots, brings every
-    // list into a shape that the normalisation keeps (so that the Blob sounds the same after
-    // any number of saves and loads), normalises and returns byteSize; otherwise leaves the Blob unchanged,
+    // list into a shape that the normalisation keeps and that saves back to bytes loading to
+    // it again (so the Blob sounds the same after any number of saves and loads), normalises
+    // and returns byteSize; otherwise leaves the Blob unchanged,
     // returns the bytes looked at (0 or 1) and, when reason is given, says why.
     size_t deserialize(std::span<const uint8_t> in, std::string* reason = nullptr);
 
@@ -106,6 +107,7 @@ private:
 
     float evenOut(float* v, int n, float range);
     void settleLoaded(float* v, int n, float range);
+    const uint8_t* loadList(const uint8_t* p, float* v, int n, float range);
     void deriveTimeValues();
     void deriveEnergy();
 };
