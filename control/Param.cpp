@@ -192,8 +192,7 @@ void Param::resetModulation() {
 
 namespace {
 
-// Size of one stored value: a little-endian IEEE single.
-constexpr int valueBytes = 4;
+constexpr int valueBytes = Param::storedValueBytes;
 
 bool fits(const void* buffer, int position, int size) {
     return buffer != nullptr && position >= 0 && position <= size - valueBytes;
@@ -211,7 +210,7 @@ void Param::writeValue(uint8_t* buffer, int& position, int size) const {
 }
 
 void Param::readValue(const uint8_t* buffer, int& position, int size, int version) {
-    if (version >= 0 && version < sinceVersion) {
+    if (!storedIn(version)) {
         value = defaultValue;
         requested = defaultValue;
         return;

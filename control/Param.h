@@ -109,6 +109,11 @@ public:
     void resetModulation();
     float offsetFromDefault() const { return toNormalized(effective()) - toNormalized(defaultValue); }
 
+    // Bytes of one stored value: a little-endian IEEE single.
+    static constexpr int storedValueBytes = 4;
+    // Whether engine state of the given version holds this parameter's value (any thread: the
+    // fields it reads never change after construction).
+    bool storedIn(int version) const { return version < 0 || version >= sinceVersion; }
     // The parameter's 4 bytes of engine state. `position` always advances by 4 on write;
     // on read it advances by 4 unless the data is older than the parameter.
     void writeValue(uint8_t* buffer, int& position, int size) const;

@@ -16,9 +16,27 @@ constexpr float stepScale = 0.41176468f;
 // Quantisation unit of the byte form (frames or bands per integer step) and its reciprocal.
 constexpr double quantStep = 0.0009765774;
 constexpr double quantScale = 1023.9844;
+// Evening-out passes a loaded list gets at most before it is taken as it is; lists the
+// project writes settle in one or two, hostile ones within a few dozen.
+constexpr int maxSettlePasses = 200;
+// Store-and-reload rounds a loaded list gets at most to reach a stored form that loads back to
+// itself. A run of knots held at the smallest step settles about one knot per round (hostile
+// files needed up to 47), so this leaves ample room.
+constexpr int maxStoreRounds = 256;
 // Centre of the energy's frequency weighting, as a fraction of the band range: regions away
 // from it count less towards the loudness measure.
 constexpr double energyWeightCentre = 0.63;
+
+// The smallest and largest step between neighbouring knots that the normalisation keeps in
+// a list of n knots over 0..range.
+struct StepLimits {
+    float minStep;
+    float maxStep;
+};
+StepLimits stepLimits(int n, float range) {
+    const float count = static_cast<float>(n);
+    return {7.5f / count * stepScale, range * 1.15f / count / stepScale};
+}
 
 // floor(x) clamped to lo..hi; non-finite x gives lo.
 int clampedFloor(float x, int lo, int hi) {
@@ -126,9 +144,7 @@ float Blob::normalise() {
 // a backward pass pulls them down, and each knot lands halfway between the two. The end
 // knots stay. Returns how far the knots moved in total.
 float Blob::evenOut(float* v, int n, float range) {
-    const float count = static_cast<float>(n);
-    const float minStep = 7.5f / count * stepScale;
-    const float maxStep = range * 1.15f / count / stepScale;
+    const auto [minStep, maxStep] = stepLimits(n, range);
     float* lo = lowScratch_.data();
     float* hi = highScratch_.data();
     lo[0] = v[0];
@@ -146,6 +162,41 @@ float Blob::evenOut(float* v, int n, float range) {
         v[k] = next;
     }
     return movement;
+}
+
+// A stored list's increments are free, so its last knot can lie where no even-stepped list
+// reaches, and its inner knots so far from even that one evening-out pass leaves them moving
+// on the next: such a Blob would sound different after every save and load. The last knot is
+// drawn into reach and the list evened out until it stops moving. A list that one pass
+// settles, as every list the project writes does, ends exactly as after that one pass.
+void Blob::settleLoaded(float* v, int n, float range) {
+    const auto [minStep, maxStep] = stepLimits(n, range);
+    const float steps = static_cast<float>(n - 1);
+    v[n - 1] = std::clamp(v[n - 1], v[0] + steps * minStep, v[0] + steps * maxStep);
+    for (int pass = 0; pass < maxSettlePasses; ++pass)
+        if (evenOut(v, n, range) == 0.0f) break;
+}
+
+// Reads one stored list and settles it. A settled list can still lie so close to a step limit
+// that its stored form rounds across it, and the next load settles it a rounding step away:
+// the sound would creep with every save. Such a list is stored and settled again until its
+// stored form repeats, so that what is loaded saves back to bytes that load to it again. A
+// list whose stored form already repeats (what the project saves after a load) loads exactly
+// as one settling makes it.
+const uint8_t* Blob::loadList(const uint8_t* p, float* v, int n, float range) {
+    const size_t bytes = 2 * static_cast<size_t>(n - 1);
+    std::array<uint8_t, 2 * (freqKnotCount - 1)> stored{};
+    std::array<uint8_t, 2 * (freqKnotCount - 1)> again{};
+    std::copy_n(p, bytes, stored.begin());
+    for (int round = 0; round < maxStoreRounds; ++round) {
+        readList(stored.data(), v, n);
+        settleLoaded(v, n, range);
+        writeList(again.data(), v, n);
+        if (std::equal(again.begin(), again.begin() + static_cast<std::ptrdiff_t>(bytes), stored.begin()))
+            break;
+        stored = again;
+    }
+    return p + bytes;
 }
 
 // Length, audible knots and tail times from the time rows.
@@ -323,8 +374,8 @@ size_t Blob::deserialize(std::span<const uint8_t> in, std::string* reason) {
         return 1;
     }
     const uint8_t* p = in.data() + 1;
-    for (auto& row : timeWarps) p = readList(p, row.data(), timeKnotCount);
-    for (auto& column : freqWarps) p = readList(p, column.data(), freqKnotCount);
+    for (auto& row : timeWarps) p = loadList(p, row.data(), timeKnotCount, plane::frameCount);
+    for (auto& column : freqWarps) p = loadList(p, column.data(), freqKnotCount, plane::bandCount);
     normalise();
     return byteSize;
 }

@@ -79,9 +79,11 @@ public:
     // Writes the byte form into out. Returns byteSize, or 0 when out is too small.
     size_t serialize(std::span<uint8_t> out) const;
 
-    // Reads the byte form from the start of in. On success replaces the knots, normalises
-    // and returns byteSize; otherwise leaves the Blob unchanged, returns the bytes looked at
-    // (0 or 1) and, when reason is given, says why.
+    // Reads the byte form from the start of in. On success replaces the knots, brings every
+    // list into a shape that the normalisation keeps and that saves back to bytes loading to
+    // it again (so the Blob sounds the same after any number of saves and loads), normalises
+    // and returns byteSize; otherwise leaves the Blob unchanged,
+    // returns the bytes looked at (0 or 1) and, when reason is given, says why.
     size_t deserialize(std::span<const uint8_t> in, std::string* reason = nullptr);
 
     // Plane position of the mesh point at fractional frequency knot g and time knot h.
@@ -105,6 +107,8 @@ private:
     std::array<float, freqKnotCount> highScratch_{};
 
     float evenOut(float* v, int n, float range);
+    void settleLoaded(float* v, int n, float range);
+    const uint8_t* loadList(const uint8_t* p, float* v, int n, float range);
     void deriveTimeValues();
     double knotEnergy() const;
     void deriveEnergy();

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,7 +18,11 @@
 #include "control/StepSequencer.h"
 #include "engine/BandSynth.h"
 #include "engine/Blob.h"
+#include "engine/KitScenes.h"
+#include "engine/Ombrix.h"
 #include "fuzz/FuzzInput.h"
+#include "persistence/Settings.h"
+#include "persistence/StateChunk.h"
 #include "tools/WavWriter.h"
 
 using tarvo::fuzz::FuzzOutput;
@@ -165,6 +170,42 @@ Seeds blobSeeds() {
     return seeds;
 }
 
+// The state of a new instance, and of one playing the start kit with every kind of field set:
+// an edited and an absent sound, LFO shapes, mute and solo, and a modified preset's name.
+Seeds stateSeeds() {
+    Seeds seeds;
+    const auto plugin = std::make_unique<tarvo::Ombrix>();
+    seeds.push_back(tarvo::saveState(*plugin));
+    plugin->reset(44100.0f);
+    tarvo::scenes::loadStartKit(*plugin);
+    tarvo::TrackBlobs& blobs = plugin->engine.tracks[1].blobs;
+    blobs.slotA.working.name = "Snare";
+    blobs.slotA.working.editCount = 2;
+    blobs.slotB.working.present = 0;
+    const tarvo::CurvePoint shape[] = {{0.0f, 0.2f, 0.5f}, {0.4f, 1.0f, -0.3f}, {0.8f, 0.0f, 0.0f}};
+    plugin->engine.modSystem.lfoCurves[2].setPoints(shape, 3);
+    plugin->engine.muteMask.store(0b100);
+    plugin->engine.soloTrack.store(3);
+    plugin->presetName = "Start Kit";
+    plugin->presetEditCount.store(1);
+    seeds.push_back(tarvo::saveState(*plugin));
+    return seeds;
+}
+
+// Settings files as the instance writes them: the first one, and one with every key in use.
+Seeds settingsSeeds() {
+    Seeds seeds;
+    const std::map<std::string, std::string> files[] = {
+        {{tarvo::Settings::themeKey, tarvo::Settings::defaultTheme}},
+        {{tarvo::Settings::themeKey, "Dark Room.txt"}, {tarvo::Settings::sizeKey, "150"}},
+    };
+    for (const auto& pairs : files) {
+        const std::string text = tarvo::Settings::format(pairs);
+        seeds.emplace_back(text.begin(), text.end());
+    }
+    return seeds;
+}
+
 // A short decaying tone, interleaved.
 std::vector<float> tone(int frames, int channels) {
     std::vector<float> samples;
@@ -235,7 +276,8 @@ int main(int argc, char** argv) {
     const bool ok =
         writeSeeds(root / "SequencerState", sequencerSeeds()) && writeSeeds(root / "Curve", curveSeeds()) &&
         writeSeeds(root / "ParamValue", paramSeeds()) && writeSeeds(root / "MidiQueue", midiSeeds()) &&
-        writeSeeds(root / "Blob", blobSeeds()) && writeAudioSeeds(root / "AudioFile");
+        writeSeeds(root / "Blob", blobSeeds()) && writeSeeds(root / "State", stateSeeds()) &&
+        writeSeeds(root / "Settings", settingsSeeds()) && writeAudioSeeds(root / "AudioFile");
     if (!ok) std::fprintf(stderr, "fuzz_seed_writer: cannot write below %s\n", argv[1]);
     return ok ? 0 : 1;
 }

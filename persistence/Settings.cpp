@@ -28,6 +28,7 @@ bool Settings::load() {
 }
 
 bool Settings::set(const std::string& key, const std::string& value) {
+    if (!storable(key) || !storable(value)) return false;
     values[key] = value;
     return save();
 }
@@ -37,9 +38,14 @@ std::string Settings::get(const std::string& key, const std::string& fallback) c
     return found != values.end() ? found->second : fallback;
 }
 
+bool Settings::storable(const std::string& text) {
+    return text.find('\n') == std::string::npos && (text.empty() || text.back() != '\r');
+}
+
 std::string Settings::format(const std::map<std::string, std::string>& pairs) {
     std::string text;
-    for (const auto& [key, value] : pairs) text += key + "\n" + value + "\n";
+    for (const auto& [key, value] : pairs)
+        if (storable(key) && storable(value)) text += key + "\n" + value + "\n";
     return text;
 }
 
@@ -50,7 +56,7 @@ std::map<std::string, std::string> Settings::parse(const std::string& text) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
         std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        while (!line.empty() && line.back() == '\r') line.pop_back();
         lines.push_back(std::move(line));
         start = end + 1;
     }

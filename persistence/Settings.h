@@ -4,8 +4,9 @@
 //
 // The file is plain text: a key line, then its value line, each ended by a line feed, in key
 // order. Reading pairs the lines up in order; a last unpaired line is ignored and a later
-// duplicate key wins. Carriage returns before a line feed (a file edited on Windows) are
-// dropped.
+// duplicate key wins. Carriage returns at the end of a line (a file edited on Windows) are
+// dropped. A key or value with a line feed, or ending in a carriage return, cannot be stored:
+// its lines would pair up wrongly and shift every later pair, so it is never written.
 //
 // Threads: user-interface thread only; every operation allocates and may touch the disk.
 
@@ -29,14 +30,18 @@ public:
     // Creates the file with the default theme when it does not exist, then reads it into
     // `values`. Returns false when the file could neither be created nor read.
     bool load();
-    // Stores the pair and rewrites the file. Returns false when the file could not be written.
+    // Stores the pair and rewrites the file. Returns false, changing nothing, when the pair
+    // cannot be stored (see `storable`), or when the file could not be written.
     bool set(const std::string& key, const std::string& value);
     // The value of key, or fallback when it has none.
     std::string get(const std::string& key, const std::string& fallback = {}) const;
 
     std::map<std::string, std::string> values;
 
-    // The file text of a set of pairs, and the pairs of a file text.
+    // Whether a key or value can be stored: no line feed, no carriage return at its end.
+    static bool storable(const std::string& text);
+    // The file text of a set of pairs (leaving out pairs that cannot be stored), and the
+    // pairs of a file text.
     static std::string format(const std::map<std::string, std::string>& pairs);
     static std::map<std::string, std::string> parse(const std::string& text);
 

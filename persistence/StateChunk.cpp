@@ -64,14 +64,11 @@ struct StagedState {
 std::string stageChunk(const Ombrix& plugin, ByteReader& in, StagedState& staged) {
     staged.engineVersion = in.readInt(2, false);
 
+    // Only the values' place is found here. The live records are not copied to read them
+    // into: the audio thread writes their modulation fields all the while.
     staged.paramsAt = in.position;
-    {
-        std::vector<Param> scratch = plugin.engine.params;
-        for (Param& p : scratch) {
-            p.listener = nullptr;
-            p.readValue(in.data, in.position, in.size, staged.engineVersion);
-        }
-    }
+    for (const Param& p : plugin.engine.params)
+        if (p.storedIn(staged.engineVersion)) in.position += Param::storedValueBytes;
     if (in.ranShort()) return "the data ends within the parameter values";
 
     for (int t = 0; t < BandSynth::trackCount; ++t) {
@@ -90,14 +87,16 @@ std::string stageChunk(const Ombrix& plugin, ByteReader& in, StagedState& staged
                 return "the sound of " + where + " is damaged (" + reason + ")";
             in.position += static_cast<int>(Blob::byteSize);
         }
+        // A curve of the live one's capacity; the live curve itself is not read, since the
+        // audio thread may be writing it.
         Curve& curve = staged.velocityCurves[static_cast<size_t>(t)];
-        curve = plugin.engine.tracks[static_cast<size_t>(t)].velocityCurve;
+        curve = Curve(plugin.engine.tracks[static_cast<size_t>(t)].velocityCurve.capacity());
         if (!readCurve(curve, in.data, in.position, in.size))
             return "the velocity curve of track " + std::to_string(t + 1) + " is damaged";
     }
     for (int l = 0; l < ModSystem::lfoCount; ++l) {
         Curve& curve = staged.lfoCurves[static_cast<size_t>(l)];
-        curve = plugin.engine.modSystem.lfoCurves[static_cast<size_t>(l)];
+        curve = Curve(plugin.engine.modSystem.lfoCurves[static_cast<size_t>(l)].capacity());
         if (!readCurve(curve, in.data, in.position, in.size))
             return "the shape of LFO " + std::to_string(l + 1) + " is damaged";
     }

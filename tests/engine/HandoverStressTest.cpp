@@ -1,8 +1,8 @@
 // The hand-overs between the audio thread and the other threads, hammered from all sides at
 // once: the audio thread renders while an editor thread edits notes, track lengths and the
-// transport and a host thread automates parameters. Run under ThreadSanitizer this finds
-// data races; in every build it checks that nothing the audio thread reads was moved or
-// corrupted on the way.
+// transport and restores host states, and a host thread automates parameters. Run under ThreadSanitizer this
+// finds data races; in every build it checks that nothing the audio thread reads was moved or corrupted on
+// the way.
 //
 // TARVO_STRESS_SECONDS sets the running time (default 2 s).
 
@@ -53,11 +53,17 @@ TEST(HandoverStress, AudioThreadAgainstEditorAndHostThreads) {
         noteStorage.push_back(pattern.notes.data());
 
     std::atomic<bool> stop{false};
-    std::atomic<long> editorSteps{0}, hostWrites{0};
+    std::atomic<long> editorSteps{0}, hostWrites{0}, stateLoads{0};
     std::thread editor([&] {
         TestRandom random(11);
         while (!stop.load(std::memory_order_relaxed)) {
-            testsupport::editorStep(*plugin, random, ValueRange::valid);
+            if (testsupport::editorStep(*plugin, random, ValueRange::valid)) {
+                // A state load hands new note arrays over under the lock; edits from here on
+                // must stay inside them.
+                for (size_t t = 0; t < noteStorage.size(); ++t)
+                    noteStorage[t] = plugin->sequencer.patterns[t].notes.data();
+                stateLoads.fetch_add(1, std::memory_order_relaxed);
+            }
             editorSteps.fetch_add(1, std::memory_order_relaxed);
         }
     });
@@ -87,8 +93,9 @@ TEST(HandoverStress, AudioThreadAgainstEditorAndHostThreads) {
 
     EXPECT_TRUE(finite);
     EXPECT_GT(editorSteps.load(), 0);
-    // The note arrays never moved: every edit stayed within the room reserved up front, so
-    // the audio thread never read freed memory.
+    EXPECT_GT(stateLoads.load(), 0);
+    // The note arrays never moved since the last state load: every edit stayed within the
+    // room reserved up front, so the audio thread never read freed memory.
     const StepSequencer& sequencer = plugin->sequencer;
     for (size_t t = 0; t < sequencer.patterns.size(); ++t) {
         const TrackPattern& pattern = sequencer.patterns[t];

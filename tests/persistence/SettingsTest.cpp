@@ -57,8 +57,27 @@ TEST(Settings, ParsePairsLinesAndIgnoresALastUnpairedLine) {
         {"k\nfirst\nk\nsecond\n", {{"k", "second"}}},                    // a later duplicate wins
         {"k\n\n", {{"k", ""}}},                                          // an empty value
         {"ui_theme\r\nA.txt\r\n", {{"ui_theme", "A.txt"}}},              // edited on Windows
+        {"ui_theme\r\r\nA.txt\r\r\n", {{"ui_theme", "A.txt"}}},          // converted twice
     };
     for (const Case& c : cases) EXPECT_EQ(Settings::parse(c.text), c.pairs) << c.text;
+}
+
+// A line break inside a key or value would pair the file's lines up wrongly from there on and
+// shift every later setting.
+TEST(Settings, APairTheFileCannotHoldIsRefusedAndDisturbsNoOther) {
+    test::ScopedHome home;
+    Settings settings;
+    ASSERT_TRUE(settings.load());
+    ASSERT_TRUE(settings.set("ui_size_percent", "150"));
+    const std::string before = readFile(Settings::filePath());
+    for (const auto& [key, value] : std::map<std::string, std::string>{
+             {"ui_theme", "Two\nLines.txt"}, {"ui_theme", "Ends in CR\r"}, {"a\nkey", "x"}}) {
+        EXPECT_FALSE(settings.set(key, value)) << key << " = " << value;
+        EXPECT_EQ(settings.get("ui_theme"), "Default.txt");
+        EXPECT_EQ(readFile(Settings::filePath()), before);
+    }
+    const std::map<std::string, std::string> mixed = {{"a", "Two\nLines"}, {"b", "kept"}, {"c\r", "x"}};
+    EXPECT_EQ(Settings::parse(Settings::format(mixed)), (std::map<std::string, std::string>{{"b", "kept"}}));
 }
 
 TEST(Settings, AnExistingFileIsReadAsItIs) {

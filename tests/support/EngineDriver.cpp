@@ -4,6 +4,9 @@
 #include <cmath>
 #include <limits>
 #include <mutex>
+#include <vector>
+
+#include "persistence/StateChunk.h"
 
 namespace tarvo::testsupport {
 
@@ -166,10 +169,10 @@ float randomValue(const Param& p, TestRandom& random, ValueRange range) {
     return p.lowest() + random.uniform() * (p.highest() - p.lowest());
 }
 
-void editorStep(Ombrix& plugin, TestRandom& random, ValueRange range) {
+bool editorStep(Ombrix& plugin, TestRandom& random, ValueRange range) {
     BandSynth& engine = plugin.engine;
     StepSequencer& sequencer = plugin.sequencer;
-    switch (random.below(14)) {
+    switch (random.below(15)) {
     case 0:
     case 1:
     case 2: {
@@ -228,10 +231,20 @@ void editorStep(Ombrix& plugin, TestRandom& random, ValueRange range) {
         if (random.chance(0.2f)) engine.param(base + fxPower).set(random.chance(0.5f) ? 1.0f : 0.0f);
         break;
     }
+    case 12: {
+        // The host saves the project and restores it, or restores the state it saved earlier
+        // (another kit, pattern and mix), while the audio thread plays.
+        static thread_local std::vector<uint8_t> earlier;
+        if (earlier.empty() || random.chance(0.3f)) earlier = saveState(plugin);
+        const std::vector<uint8_t> chunk = random.chance(0.5f) ? saveState(plugin) : earlier;
+        readState(plugin, chunk.data(), static_cast<int>(chunk.size()));
+        return true;
+    }
     default:
         plugin.idleTick();
         break;
     }
+    return false;
 }
 
 } // namespace tarvo::testsupport

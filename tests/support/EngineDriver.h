@@ -104,9 +104,11 @@ void loadKit(Ombrix& plugin, TestRandom& random);
 
 // One random action of the user-interface or parameter thread: a parameter write (engine or
 // sequencer), a note edit, a track length edit, a Play button press, a Blob edit, an effect
-// type change, an idle tick (effect swaps and Blob publication). Allocates nothing on the
-// audio side.
-void editorStep(Ombrix& plugin, TestRandom& random, ValueRange range);
+// type change, a host state load (of the current state or one saved some steps before), an
+// idle tick (effect swaps and Blob publication). Allocates nothing on the audio side.
+// Returns true when the step loaded a state, which replaces the note arrays under the
+// sequencer's lock.
+bool editorStep(Ombrix& plugin, TestRandom& random, ValueRange range);
 
 // A parameter value of the given range kind for p.
 float randomValue(const Param& p, TestRandom& random, ValueRange range);
