@@ -267,10 +267,7 @@ TEST_P(PluginBundle, PatternPlaysInTimeWithTheHostTransport) {
     }
 }
 
-// Disabled: every load re-normalises the Blobs' knots, so a state read and written again
-// differs in its Blob bytes (and the sound differs slightly). Enable once loading keeps a
-// Blob's bytes as stored.
-TEST_P(PluginBundle, DISABLED_StateTravelsWholeToAnotherInstance) {
+TEST_P(PluginBundle, StateTravelsWholeToAnotherInstance) {
     loadState(hosttest::startKitState([](Ombrix& plugin) {
         hosttest::playTrackOneOnSteps(plugin, {0, 4, 10}, false);
     }));
@@ -280,11 +277,25 @@ TEST_P(PluginBundle, DISABLED_StateTravelsWholeToAnotherInstance) {
     ASSERT_NE(second, nullptr);
     second->setStateInformation(saved.data(), static_cast<int>(saved.size()));
     EXPECT_EQ(stateOf(*second), saved);
+}
 
-    // Both play the same notes into the same sound.
+// Disabled: through VST3, two instances opened from the same state render slightly different
+// audio (LV2 renders them identically); the cause is not found yet.
+TEST_P(PluginBundle, DISABLED_InstancesOpenedFromOneStateSoundAlike) {
+    loadState(hosttest::startKitState([](Ombrix& plugin) {
+        hosttest::playTrackOneOnSteps(plugin, {0, 4, 10}, false);
+    }));
+    const auto saved = stateOf(*instance_);
+    auto second = createInstance();
+    auto third = createInstance();
+    ASSERT_NE(second, nullptr);
+    ASSERT_NE(third, nullptr);
+    second->setStateInformation(saved.data(), static_cast<int>(saved.size()));
+    third->setStateInformation(saved.data(), static_cast<int>(saved.size()));
+
     const std::vector<Note> notes = {{0, trackOneNote}, {3000, trackOneNote + 1}, {9000, trackOneNote + 2}};
-    const Render first = render(*instance_, 48000.0, 333, 0.5, notes);
-    const Render other = render(*second, 48000.0, 333, 0.5, notes);
+    const Render first = render(*second, 48000.0, 333, 0.5, notes);
+    const Render other = render(*third, 48000.0, 333, 0.5, notes);
     EXPECT_GT(hosttest::peakOf(first[0]), 1e-3f);
     EXPECT_EQ(first, other);
 }
