@@ -16,27 +16,13 @@
 #include "persistence/Presets.h"
 #include "support/JsonReader.h"
 #include "support/ScopedHome.h"
+#include "support/ToolRun.h"
 
 namespace tarvo {
 namespace {
 
-struct ToolRun {
-    int exitCode;
-    std::string out; // standard output only
-};
-
-ToolRun runTool(const std::string& arguments) {
-    const std::string command = std::string("\"") + TARVO_TOOL_PATH + "\" " + arguments + " 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    ToolRun run{-1, {}};
-    if (pipe == nullptr) return run;
-    std::array<char, 4096> buffer{};
-    size_t got = 0;
-    while ((got = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.out.append(buffer.data(), got);
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
+using test::runTool;
+using test::ToolRun;
 
 std::string quoted(const std::filesystem::path& path) {
     return "\"" + path.string() + "\"";
