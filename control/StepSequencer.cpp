@@ -103,9 +103,11 @@ int StepSequencer::advance(double seconds) noexcept {
         std::sqrt(std::max(0.0, 1.0 - c * c)) * (param(paramLooseTime).effective() * 0.2 / 100.0);
 
     int reported = -1;
+    const uint32_t cleared = clearedTracks.exchange(0, std::memory_order_acquire);
     for (int i = 0; i < trackCount(); ++i) {
         TrackPattern& pattern = patterns[static_cast<size_t>(i)];
         TrackPlayState& play = playStates[static_cast<size_t>(i)];
+        if ((cleared & (1u << i)) != 0) play.nextNote = 0;
         const int32_t length = std::clamp(pattern.length, 1, loopSteps);
         const int32_t l = length * ticksPerStep;
 
@@ -238,7 +240,7 @@ void StepSequencer::clear(int track) {
         if (track != allTracks && i != track) continue;
         patterns[static_cast<size_t>(i)].notes.clear();
         patterns[static_cast<size_t>(i)].length = loopSteps;
-        playStates[static_cast<size_t>(i)].nextNote = 0;
+        clearedTracks.fetch_or(1u << i, std::memory_order_release);
     }
     ++changeCount;
 }

@@ -104,6 +104,10 @@ public:
     std::atomic<int32_t> changeCount{0};
     // Guards the note arrays and track lengths against structural changes.
     std::mutex lock;
+    // Tracks cleared since the audio thread last advanced, one bit each: their watched note
+    // index starts again from the first note. The audio thread owns the play states, so a
+    // clear on the user-interface thread leaves this request instead of writing them.
+    std::atomic<uint32_t> clearedTracks{0};
     double clockSixteenths = 0.0;    // steps since the loop start, before swing
     double positionSixteenths = 0.0; // runs forward only, wrapped into 0..768
     int32_t tick = 0;                // swung position in ticks within the loop
