@@ -73,7 +73,7 @@ int Curve::insertPoint(const CurvePoint& p) {
 
 void Curve::movePoint(int i, const CurvePoint& p) {
     if (i < 0 || i > count) return;
-    float x = std::clamp(p.x, 0.0f, 1.0f);
+    float x = std::clamp(p.x.load(), 0.0f, 1.0f);
     if (i == 0) {
         x = 0.0f;
     } else {
@@ -84,7 +84,8 @@ void Curve::movePoint(int i, const CurvePoint& p) {
             x = std::min(x, maxLoopEndX);
     }
     // The same limits as reading a stored curve, so that a saved curve comes back unchanged.
-    points[static_cast<size_t>(i)] = {x, std::clamp(p.y, 0.0f, 1.0f), std::clamp(p.shape, -1.0f, 1.0f)};
+    points[static_cast<size_t>(i)] = {x, std::clamp(p.y.load(), 0.0f, 1.0f),
+                                      std::clamp(p.shape.load(), -1.0f, 1.0f)};
     changed = 1;
     updateTerminal();
 }

@@ -7,19 +7,21 @@
 //
 // Threads: the editor edits a curve (`insertPoint`, `movePoint`, `removePoint`, `setLoop`,
 // `readCurve`) on the user-interface thread while the audio thread evaluates it without a
-// lock. `evaluate` reads `count` once and never leaves the storage, so a concurrent edit
-// can give at most a momentary wrong value.
+// lock. Every field is a relaxed atomic (`Relaxed`); `evaluate` reads `count` once and never
+// leaves the storage, so a concurrent edit can give at most a momentary wrong value.
 
 #include <array>
 #include <cstdint>
 
+#include "control/Relaxed.h"
+
 namespace tarvo {
 
 struct CurvePoint {
-    float x = 0.0f;
-    float y = 0.0f;
+    Relaxed<float> x = 0.0f;
+    Relaxed<float> y = 0.0f;
     // Bend of the segment that starts at this point, -1..1 (0 is a straight line).
-    float shape = 0.0f;
+    Relaxed<float> shape = 0.0f;
 };
 
 // Bends a progress p (0..1) by a shape s (-1..1): quadratic up to |s| = 0.5, steeper beyond;
@@ -37,11 +39,11 @@ public:
     explicit Curve(int capacity = maxCapacity);
 
     std::array<CurvePoint, maxCapacity + 1> points{};
-    int32_t count = 0;
-    int32_t loop = 0;
-    float emptyLevel = defaultEmptyLevel;
+    Relaxed<int32_t> count = 0;
+    Relaxed<int32_t> loop = 0;
+    Relaxed<float> emptyLevel = defaultEmptyLevel;
     // Set by every edit so that the editor redraws; the editor clears it.
-    uint8_t changed = 0;
+    Relaxed<uint8_t> changed = 0;
 
     int capacity() const { return capacity_; }
 

@@ -202,8 +202,9 @@ bool fits(const void* buffer, int position, int size) {
 
 void Param::writeValue(uint8_t* buffer, int& position, int size) const {
     if (fits(buffer, position, size)) {
+        const float stored = value;
         uint32_t bits;
-        std::memcpy(&bits, &value, sizeof bits);
+        std::memcpy(&bits, &stored, sizeof bits);
         for (int i = 0; i < valueBytes; ++i) buffer[position + i] = static_cast<uint8_t>(bits >> (8 * i));
     }
     position += valueBytes;

@@ -5,11 +5,14 @@
 //
 // Threads: `set` / `setNormalized` may be called from the user-interface thread or the
 // host's parameter thread; the modulation fields (`addModA`, `addModB`, `recompute`,
-// `resetModulation`) are written by the audio thread only. Every field is a plain 32-bit
-// value; a reader may see a value one block old. No operation allocates.
+// `resetModulation`) are written by the audio thread only. The fields that change while the
+// instrument runs are relaxed atomics (`Relaxed`): a reader may see a value one block old,
+// never a torn one. No operation allocates.
 
 #include <cstddef>
 #include <cstdint>
+
+#include "control/Relaxed.h"
 
 namespace tarvo {
 
@@ -51,18 +54,18 @@ public:
     int32_t valueTextCount = 0;
     int32_t sinceVersion = 0;
     Listener* listener = nullptr;
-    float value = 0.0f;
+    Relaxed<float> value = 0.0f;
     float defaultValue = 0.0f;
-    float modulatedValue = 0.0f;
-    float shownValue = 0.0f;
-    float requested = 0.0f;
-    float modOffsetA = 0.0f;
-    float modOffsetB = 0.0f;
+    Relaxed<float> modulatedValue = 0.0f;
+    Relaxed<float> shownValue = 0.0f;
+    Relaxed<float> requested = 0.0f;
+    Relaxed<float> modOffsetA = 0.0f;
+    Relaxed<float> modOffsetB = 0.0f;
     int32_t index = -1;
     int32_t hostIndex = -1;
-    int32_t isModulated = 0;
-    int32_t modRecomputed = 0;
-    int32_t shownModulated = 0;
+    Relaxed<int32_t> isModulated = 0;
+    Relaxed<int32_t> modRecomputed = 0;
+    Relaxed<int32_t> shownModulated = 0;
     float min = 0.0f;
     float max = 1.0f;
     float curve = 0.0f;

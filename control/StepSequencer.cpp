@@ -108,7 +108,7 @@ int StepSequencer::advance(double seconds) noexcept {
         TrackPattern& pattern = patterns[static_cast<size_t>(i)];
         TrackPlayState& play = playStates[static_cast<size_t>(i)];
         if ((cleared & (1u << i)) != 0) play.nextNote = 0;
-        const int32_t length = std::clamp(pattern.length, 1, loopSteps);
+        const int32_t length = std::clamp(pattern.length.load(), 1, loopSteps);
         const int32_t l = length * ticksPerStep;
 
         const int32_t w = play.jitterTicks + play.pos; // previous jittered position
@@ -199,7 +199,7 @@ void StepSequencer::locate(double steps) noexcept {
     tick = static_cast<int32_t>(std::trunc(inLoop * ticksPerStep));
     const double absoluteTicks = std::trunc(steps * ticksPerStep);
     for (size_t i = 0; i < playStates.size(); ++i) {
-        const double l = std::clamp(patterns[i].length, 1, loopSteps) * ticksPerStep;
+        const double l = std::clamp(patterns[i].length.load(), 1, loopSteps) * ticksPerStep;
         double pos = std::fmod(absoluteTicks, l);
         if (pos < 0.0) pos += l;
         playStates[i].pos = std::min(static_cast<int32_t>(pos), static_cast<int32_t>(l) - 1);

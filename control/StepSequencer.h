@@ -8,7 +8,8 @@
 // allocate and never wait. Pattern data is shared with the editor and the host's state calls:
 // `insertNote`, `removeNote`, `clear` and `read` hold `lock` while they change it, and
 // `advance` only tries the lock, so it never sees a half-changed pattern and never blocks.
-// The editor's in-place edits of note fields and track lengths change single aligned integers.
+// The editor's in-place edits of note fields change single aligned integers; track lengths
+// are relaxed atomics, since moving to a host position reads them without the lock.
 // Every note array has its room reserved up front; nothing grows where the audio thread can
 // see it. Play states and positions belong to the audio thread; other threads only read them
 // for display.
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "control/Param.h"
+#include "control/Relaxed.h"
 
 namespace tarvo {
 
@@ -51,7 +53,7 @@ struct SeqNote {
 static_assert(sizeof(SeqNote) == 6, "notes are stored packed");
 
 struct TrackPattern {
-    int32_t length = 16; // steps, 1..16
+    Relaxed<int32_t> length = 16; // steps, 1..16; the editor changes it in place
     // Sorted by start; notes of one track never overlap.
     std::vector<SeqNote> notes;
 };

@@ -54,7 +54,7 @@ tsan_stage() {
         -DTARVO_PLUGIN=OFF -DTARVO_WERROR=ON >/dev/null
     cmake --build "$root/build-tsan" --parallel "$jobs" --target test_engine
     (cd "$root/build-tsan" &&
-        TSAN_OPTIONS="halt_on_error=1:history_size=7:suppressions=$root/scripts/tsan-suppressions.txt" \
+        TSAN_OPTIONS="halt_on_error=1:history_size=7" \
             ctest --output-on-failure --timeout 900 -R '^HandoverStress\.')
 }
 
