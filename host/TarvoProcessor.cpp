@@ -215,6 +215,9 @@ void TarvoProcessor::prepareToPlay(double sampleRate, int) {
     // is stopped meanwhile, so no audio callback waits here.
     const std::lock_guard<std::mutex> guard(uiMutex_);
     ombrix_->reset(static_cast<float>(sampleRate));
+    // The effect units and Blobs a loaded state asks for go in now, not on a later tick, so
+    // that playback starts the same way every time.
+    handOverToAudio();
     bypassFadeFrames_ = std::max(1, static_cast<int>(std::lround(bypassFadeSeconds * sampleRate)));
     bypassFadePosition_ = bypass_->get() ? 0 : bypassFadeFrames_;
 }
