@@ -66,14 +66,6 @@ public:
     // slot: the return to add into the main mix).
     bool process(float* const* bus, int frames, float engineRate, float tempo) noexcept;
 
-    // Engine reset, while the audio thread is not inside the pass: the slot starts again from
-    // silence. Its unit is reset at the next pass and fades in, and a pending swap may go in
-    // at once. Never allocates.
-    void restart() noexcept {
-        gain.store(0.0f, std::memory_order_relaxed);
-        target.store(0.0f, std::memory_order_relaxed);
-    }
-
     // The unit "Type" currently asks for, clamped into the list.
     int requestedType() const;
     bool isSend() const { return isSend_; }

@@ -61,10 +61,8 @@ void BandSynth::reset(uint32_t seed) {
         track.activeVoices = 0;
         track.resynth.reset();
     }
-    // The Blob tail and the effect units start over too, so a state renders the same sound
-    // after every reset.
+    // The Blob tail starts over too, so a state renders the same sound after every reset.
     tailNoise.reset();
-    for (FxSlot& slot : fxSlots) slot.restart();
     pendingHopSamples = 0;
 }
 
