@@ -12,8 +12,7 @@
 
 namespace tarvo {
 
-template <typename T>
-class Relaxed {
+template <typename T> class Relaxed {
 public:
     static_assert(std::atomic<T>::is_always_lock_free, "shared values must be lock-free");
 

@@ -1,6 +1,6 @@
 #pragma once
-// Runs the built `tarvo` tool with arguments and keeps its exit code and standard output
-// (standard error is dropped). For the tool tests.
+// Runs the built `tarvo` tool with arguments and keeps its exit code and standard output.
+// For the tool tests.
 
 #include <sys/wait.h>
 
@@ -12,11 +12,24 @@ namespace tarvo::test {
 
 struct ToolRun {
     int exitCode;
-    std::string out; // standard output only
+    std::string out;
 };
 
-inline ToolRun runTool(const std::string& arguments) {
-    const std::string command = std::string("\"") + TARVO_TOOL_PATH + "\" " + arguments + " 2>/dev/null";
+// What becomes of the tool's standard error.
+enum class ToolErrors {
+    dropped,  // discarded
+    captured, // folded into `out`
+    shown,    // left on the test's own standard error, for the test log
+};
+
+// environment holds assignments put before the command, as in "TARVO_HOME='/tmp/x'".
+inline ToolRun runTool(const std::string& arguments, ToolErrors errors = ToolErrors::dropped,
+                       const std::string& environment = {}) {
+    const char* redirect = errors == ToolErrors::dropped    ? " 2>/dev/null"
+                           : errors == ToolErrors::captured ? " 2>&1"
+                                                            : "";
+    const std::string command =
+        environment + " \"" + std::string(TARVO_TOOL_PATH) + "\" " + arguments + redirect;
     FILE* pipe = popen(command.c_str(), "r");
     ToolRun run{-1, {}};
     if (pipe == nullptr) return run;

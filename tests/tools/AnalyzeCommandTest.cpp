@@ -9,11 +9,11 @@
 #include <map>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 #include "engine/Blob.h"
 #include "support/JsonReader.h"
+#include "support/ToolRun.h"
 
 namespace tarvo {
 namespace {
@@ -68,16 +68,10 @@ protected:
 
     // Runs `tarvo analyze` with the test home; returns the parsed lines keyed by path.
     std::map<std::string, JsonValue> analyze(const std::string& arguments, int& exitCode) {
-        const std::string command = "TARVO_HOME='" + home_.string() + "' \"" + TARVO_TOOL_PATH +
-                                    "\" analyze " + arguments + " 2>/dev/null";
-        FILE* pipe = popen(command.c_str(), "r");
-        std::string output;
-        char chunk[4096];
-        size_t got;
-        while (pipe != nullptr && (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0)
-            output.append(chunk, got);
-        const int status = pipe != nullptr ? pclose(pipe) : -1;
-        exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        const test::ToolRun run = test::runTool("analyze " + arguments, test::ToolErrors::dropped,
+                                                "TARVO_HOME='" + home_.string() + "'");
+        exitCode = run.exitCode;
+        const std::string& output = run.out;
         std::map<std::string, JsonValue> lines;
         std::istringstream stream(output);
         std::string line;

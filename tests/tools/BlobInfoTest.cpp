@@ -1,36 +1,24 @@
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 #include "engine/Blob.h"
+#include "support/ToolRun.h"
 
 namespace tarvo {
 namespace {
 
-struct ToolRun {
-    int exitCode;
-    std::string out;
-};
+using test::ToolErrors;
+using test::ToolRun;
 
-// Runs the tool with standard error folded into the captured output.
+// Standard error is folded into the output: the refusals are checked by their text.
 ToolRun runTool(const std::string& arguments) {
-    const std::string command = std::string(TARVO_TOOL_PATH) + " " + arguments + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    ToolRun run{-1, {}};
-    if (pipe == nullptr) return run;
-    std::array<char, 4096> buffer{};
-    size_t got = 0;
-    while ((got = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.out.append(buffer.data(), got);
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return test::runTool(arguments, ToolErrors::captured);
 }
 
 std::filesystem::path writeBlob(const std::string& name, std::vector<uint8_t> bytes) {

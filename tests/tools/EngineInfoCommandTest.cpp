@@ -2,26 +2,13 @@
 
 #include <cstdio>
 #include <string>
-#include <sys/wait.h>
+
+#include "support/ToolRun.h"
 
 namespace {
 
-struct ToolRun {
-    int exitCode;
-    std::string out;
-};
-
-// Runs the tool with arguments, capturing standard output; standard error is dropped.
-ToolRun runTool(const std::string& arguments) {
-    const std::string command = std::string(TARVO_TOOL_PATH) + " " + arguments + " 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return {-1, {}};
-    std::string out;
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
-    const int status = pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
+using tarvo::test::runTool;
+using tarvo::test::ToolRun;
 
 TEST(EngineInfoCommand, PrintsTheBandLayoutOfARate) {
     const ToolRun run = runTool("engine-info --rate 48000");

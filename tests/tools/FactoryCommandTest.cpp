@@ -1,17 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
-#include <sys/wait.h>
 
 #include "analysis/SoundCategories.h"
 #include "engine/BlobSlots.h"
 #include "support/JsonReader.h"
+#include "support/ToolRun.h"
 
 namespace tarvo {
 namespace {
@@ -19,23 +18,11 @@ namespace {
 namespace fs = std::filesystem;
 using test::JsonReader;
 using test::JsonValue;
-
-struct ToolRun {
-    int exitCode;
-    std::string out;
-};
+using test::ToolErrors;
+using test::ToolRun;
 
 ToolRun runTool(const std::string& environment, const std::string& arguments) {
-    const std::string command = environment + " " + std::string(TARVO_TOOL_PATH) + " " + arguments;
-    FILE* pipe = popen(command.c_str(), "r");
-    ToolRun run{-1, {}};
-    if (pipe == nullptr) return run;
-    std::array<char, 4096> buffer{};
-    size_t got = 0;
-    while ((got = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.out.append(buffer.data(), got);
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return test::runTool(arguments, ToolErrors::shown, environment);
 }
 
 std::string lowered(std::string text) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "support/JsonReader.h"
+#include "support/ToolRun.h"
 
 namespace tarvo {
 namespace {
@@ -11,20 +12,11 @@ namespace {
 using test::JsonReader;
 using test::JsonValue;
 
-// Runs the tool with the given arguments; returns its standard output and exit status.
+// Standard output of the tool; status takes its exit code.
 std::string runTool(const std::string& arguments, int& status) {
-    const std::string command = std::string("\"") + TARVO_TOOL_PATH + "\" " + arguments + " 2>/dev/null";
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        status = -1;
-        return output;
-    }
-    char chunk[4096];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, got);
-    status = pclose(pipe);
-    return output;
+    test::ToolRun run = test::runTool(arguments);
+    status = run.exitCode;
+    return run.out;
 }
 
 class ParamsCommand : public testing::Test {
