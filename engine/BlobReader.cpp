@@ -40,6 +40,25 @@ float unwarp(float w) {
     return static_cast<float>(plane::unwarpTime(w));
 }
 
+// The quadratic B-spline that spreads the model's row offsets over the frequency knots: its
+// row and weights depend on the knot index only, so they are worked out once.
+struct OffsetSpline {
+    std::array<int, Blob::freqKnotCount> row{};
+    std::array<float, Blob::freqKnotCount> below{}, at{}, above{};
+    OffsetSpline() {
+        for (int k = 0; k < Blob::freqKnotCount; ++k) {
+            const float p = static_cast<float>(k) * knotsToOffsetRows;
+            const int pi = static_cast<int>(p);
+            const float pf = p - static_cast<float>(pi);
+            row[k] = pi;
+            below[k] = (1.0f - pf) * (1.0f - pf);
+            at[k] = 1.0f + 2.0f * pf - 2.0f * pf * pf;
+            above[k] = pf * pf;
+        }
+    }
+};
+const OffsetSpline offsetSpline;
+
 int floorIndex(float x, int lo, int hi) {
     if (!(x >= static_cast<float>(lo))) return lo;
     if (x >= static_cast<float>(hi)) return hi;
@@ -55,6 +74,88 @@ void layerPosition(float velocity, int& layer, float& frac) {
     p = std::isfinite(p) ? std::clamp(p, 0.0f, 3.999f) : 0.0f;
     layer = static_cast<int>(p);
     frac = p - static_cast<float>(layer);
+}
+
+// Whether knots 1 .. last-1 each lie at least minKnotStep above the knot below and below
+// the knot above, in the very comparisons keepKnotsInOrder makes (NaN fails both).
+bool stepsKeepMinimum(const float* __restrict knots, int last) {
+    int kept = 1;
+    for (int k = 1; k < last; ++k)
+        kept &= static_cast<int>(knots[k] >= knots[k - 1] + minKnotStep) &
+                static_cast<int>(knots[k] <= knots[k + 1] - minKnotStep);
+    return kept != 0;
+}
+
+// For each band in low .. top-1 at position y = band - shift: the knot segment it lies in,
+// the segment's lower knot and its width. y grows with the band, so the segment is found by
+// one walk upwards; knot 48 lies above the last band and the walk ends there.
+void findSegments(const float* knots, int low, int top, float shift, float* __restrict segment,
+                  float* __restrict from, float* __restrict width) {
+    int k = 0;
+    for (int band = low; band < top; ++band) {
+        const float y = static_cast<float>(band) - shift;
+        while (k < Blob::freqKnotCount && y >= knots[k + 1]) ++k;
+        segment[band] = static_cast<float>(k);
+        from[band] = knots[k];
+        width[band] = knots[k + 1] - knots[k];
+    }
+}
+
+// Each band's position between the rows (rows sit every 8 knots), split into the row below,
+// -1 .. 7, and the fraction towards the next.
+void rowPositions(int low, int top, float shift, const float* __restrict segment,
+                  const float* __restrict from, const float* __restrict width, int* __restrict row,
+                  float* __restrict rowFrac) {
+    constexpr float lowestRow = -1.0f;
+    for (int band = low; band < top; ++band) {
+        const float y = static_cast<float>(band) - shift;
+        // The division is taken for every band and dropped where the width is not positive, so
+        // the loop has no branch.
+        const float quotient = (y - from[band]) / width[band];
+        const float within = width[band] > 0.0f ? quotient : 0.0f;
+        const float rowPos = std::clamp((within + segment[band]) * perLine, lowestRow,
+                                        static_cast<float>(BlobReader::rowCount));
+        // floor(rowPos) without the library call; a NaN position reads row -1 (silent).
+        const float safe = rowPos >= lowestRow ? rowPos : lowestRow;
+        const float truncated = static_cast<float>(static_cast<int>(safe));
+        const float whole = truncated > safe ? truncated - 1.0f : truncated;
+        row[band] = static_cast<int>(whole);
+        rowFrac[band] = rowPos - whole;
+    }
+}
+
+// Positive contrast (0 .. 1): pushes weak components towards 0 and keeps strong ones.
+void raiseContrast(float* __restrict out, int low, int top, float c) {
+    for (int band = low; band < top; ++band) {
+        const float v = out[band];
+        const float d = std::max(v - 0.1f * c, 0.0f);
+        out[band] = v + c * ((0.1f * d + 1.0f) * d * d / ((0.4f * d + 0.4f) * d + 0.15f) - v);
+    }
+}
+
+// Negative contrast (-1 .. 0): lifts weak components.
+void lowerContrast(float* __restrict out, int low, int top, float c) {
+    const float keep = 1.0f + c;
+    const float lift = -0.2f * c;
+    const float knee = (0.1f + 0.08f * c) * (0.1f + 0.08f * c);
+    for (int band = low; band < top; ++band) {
+        const float v = out[band];
+        out[band] = (v * lift / (v * v + knee) + keep) * v;
+    }
+}
+
+// Amplitudes to powers, after the loudness gain (and the velocity model's band gain).
+void scaleAndSquare(float* __restrict out, int low, int top, float gain) {
+    for (int band = low; band < top; ++band) {
+        const float v = out[band] * gain;
+        out[band] = v * v;
+    }
+}
+void scaleAndSquare(float* __restrict out, int low, int top, float gain, const float* __restrict bandGain) {
+    for (int band = low; band < top; ++band) {
+        const float v = out[band] * gain * bandGain[band];
+        out[band] = v * v;
+    }
 }
 
 } // namespace
@@ -133,19 +234,22 @@ void BlobReader::start(const Blob* a, const Blob* b, float transform, int model,
         float frac = 0.0f;
         layerPosition(velocity_, layer, frac);
         const VelocityModel& m = velocityModel(model_);
+        std::array<float, VelocityModel::bandGainPoints> points{};
         for (int i = 0; i < VelocityModel::bandGainPoints; ++i)
-            modelBandGain_[i] = (1.0f - frac) * m.layers[layer][i] + frac * m.layers[layer + 1][i];
+            points[i] = (1.0f - frac) * m.layers[layer][i] + frac * m.layers[layer + 1][i];
+        // The gain curve spread over the bands once per note.
+        for (int band = 0; band < plane::bandCount; ++band) {
+            const float g = static_cast<float>(band) * bandsToGainPoints;
+            const int gi = static_cast<int>(g);
+            const float gf = g - static_cast<float>(gi);
+            modelGainPerBand_[band] = (1.0f - gf) * points[gi] + gf * points[gi + 1];
+        }
     }
 }
 
 void BlobReader::setBlobs(const Blob* a, const Blob* b) noexcept {
     blobA_ = a;
     blobB_ = b != nullptr ? b : a;
-}
-
-// Rows outside 0..6 (bands below knot 0 or above the plane) read as silent.
-float BlobReader::speedAt(int row) const noexcept {
-    return row >= 0 && row < rowCount ? rowSpeed_[row] : 0.0f;
 }
 
 // Moves the frequency knots by the velocity model's per-row offsets, spread over the knots
@@ -172,13 +276,10 @@ void BlobReader::applyModelOffsets(int layer, float layerFrac) noexcept {
     }
     rowOffsets_[0] = (2.0f * rowOffsets_[1] - rowOffsets_[2]) * 0.1f;
     rowOffsets_[rowCount + 1] = (2.0f * rowOffsets_[rowCount] - rowOffsets_[rowCount - 1]) * 0.1f;
+    const OffsetSpline& sp = offsetSpline;
     for (int k = 0; k < Blob::freqKnotCount; ++k) {
-        const float p = static_cast<float>(k) * knotsToOffsetRows;
-        const int pi = static_cast<int>(p);
-        const float pf = p - static_cast<float>(pi);
-        knotBands_[k] += 0.5f * ((1.0f - pf) * (1.0f - pf) * rowOffsets_[pi] +
-                                 (1.0f + 2.0f * pf - 2.0f * pf * pf) * rowOffsets_[pi + 1] +
-                                 pf * pf * rowOffsets_[pi + 2]);
+        const float* r = rowOffsets_.data() + sp.row[k];
+        knotBands_[k] += 0.5f * (sp.below[k] * r[0] + sp.at[k] * r[1] + sp.above[k] * r[2]);
     }
 }
 
@@ -190,6 +291,10 @@ void BlobReader::applyModelOffsets(int layer, float layerFrac) noexcept {
 // an undeformed or unwarped mesh) are left as they are.
 void BlobReader::keepKnotsInOrder() noexcept {
     constexpr int last = Blob::freqKnotCount - 1;
+    // The two passes below are chains from knot to knot; most frames need neither, and that
+    // is checked knot by knot in parallel. When every step already passes both the forward
+    // and the backward test, neither pass changes a knot.
+    if (stepsKeepMinimum(knotBands_.data(), last)) return;
     for (int k = 1; k < last; ++k) knotBands_[k] = std::max(knotBands_[k], knotBands_[k - 1] + minKnotStep);
     for (int k = last - 1; k >= 1; --k)
         knotBands_[k] = std::min(knotBands_[k], knotBands_[k + 1] - minKnotStep);
@@ -296,54 +401,35 @@ void BlobReader::renderFrame(float rate, const FrameControls& controls, TailNois
     }
 
     // Amplitude: frequency density above its threshold times the time speed of the rows
-    // around the band.
+    // around the band. The search for each band's segment is a walk; the rest runs band by
+    // band in parallel, over the scratch arrays below.
     knotBands_[Blob::freqKnotCount - 1] = searchTop;
-    int segment = 0;
+    std::array<float, bands> segment, from, width, rowFrac;
+    std::array<int, bands> row;
+    findSegments(knotBands_.data(), low, top, shift, segment.data(), from.data(), width.data());
+    rowPositions(low, top, shift, segment.data(), from.data(), width.data(), row.data(), rowFrac.data());
+    // The speeds of rows -1 .. 8; those outside the plane's rows read as silent.
+    std::array<float, rowCount + 3> speeds{};
+    std::copy(rowSpeed_.begin(), rowSpeed_.end(), speeds.begin() + 1);
     for (int band = low; band < top; ++band) {
-        const float y = static_cast<float>(band) - shift;
-        while (segment < Blob::freqKnotCount && y >= knotBands_[segment + 1]) ++segment;
-        const float width = knotBands_[segment + 1] - knotBands_[segment];
-        const float within = width > 0.0f ? (y - knotBands_[segment]) / width : 0.0f;
-        const float rowPos =
-            std::clamp((within + static_cast<float>(segment)) * perLine, -1.0f, static_cast<float>(rowCount));
-        const int m = static_cast<int>(std::floor(rowPos));
-        const float mf = rowPos - static_cast<float>(m);
-        out[band] =
-            std::max(density_[band] - freqThreshold, 0.0f) * ((1.0f - mf) * speedAt(m) + mf * speedAt(m + 1));
+        const float* speed = speeds.data() + 1 + row[band];
+        const float mf = rowFrac[band];
+        out[band] = std::max(density_[band] - freqThreshold, 0.0f) * ((1.0f - mf) * speed[0] + mf * speed[1]);
     }
 
     const float c = controls.contrast;
-    if (c > 0.0f) {
-        // Pushes weak components towards 0 and keeps strong ones.
-        for (int band = low; band < top; ++band) {
-            const float v = out[band];
-            const float d = std::max(v - 0.1f * c, 0.0f);
-            out[band] = v + c * ((0.1f * d + 1.0f) * d * d / ((0.4f * d + 0.4f) * d + 0.15f) - v);
-        }
-    } else if (c < 0.0f) {
-        // Lifts weak components.
-        const float keep = 1.0f + c;
-        const float lift = -0.2f * c;
-        const float knee = (0.1f + 0.08f * c) * (0.1f + 0.08f * c);
-        for (int band = low; band < top; ++band) {
-            const float v = out[band];
-            out[band] = (v * lift / (v * v + knee) + keep) * v;
-        }
-    }
+    if (c > 0.0f)
+        raiseContrast(out, low, top, c);
+    else if (c < 0.0f)
+        lowerContrast(out, low, top, c);
 
-    for (int band = low; band < top; ++band) {
-        out[band] *= gain;
-        if (model_ >= 0) {
-            const float g = static_cast<float>(band) * bandsToGainPoints;
-            const int gi = static_cast<int>(g);
-            const float gf = g - static_cast<float>(gi);
-            out[band] *= (1.0f - gf) * modelBandGain_[gi] + gf * modelBandGain_[gi + 1];
-        }
-    }
-    for (int band = 0; band < bands; ++band) {
-        if (band < low || band >= top) out[band] = 0.0f;
-        out[band] *= out[band];
-    }
+    if (model_ >= 0)
+        scaleAndSquare(out, low, top, gain, modelGainPerBand_.data());
+    else
+        scaleAndSquare(out, low, top, gain);
+    // Bands shifted in from outside the plane.
+    std::fill(out, out + low, 0.0f);
+    std::fill(out + top, out + bands, 0.0f);
     lastPos_ = pos;
 }
 

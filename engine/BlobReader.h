@@ -104,7 +104,6 @@ public:
     float tailLevel() const noexcept { return tailLevel_; }
 
 private:
-    float speedAt(int row) const noexcept;
     void applyModelOffsets(int layer, float layerFrac) noexcept;
     void keepKnotsInOrder() noexcept;
 
@@ -117,7 +116,8 @@ private:
     int model_ = -1;
     float velocity_ = 0.0f;
     float dynGain_ = 1.0f;
-    std::array<float, 12> modelBandGain_{};
+    // The velocity model's gain per band.
+    std::array<float, plane::bandCount> modelGainPerBand_{};
     // Band positions of the 49 frequency knots of the current frame and two sentinels above.
     std::array<float, WarpInverse::maxKnots> knotBands_{};
     // The model's frequency offset per row, with one extrapolated entry at each end.
