@@ -158,22 +158,92 @@ void scaleAndSquare(float* __restrict out, int low, int top, float gain, const f
     }
 }
 
+// The terms of WarpInverse's curve in one segment of width w (wPrev and wNext are its
+// neighbours').
+// Slope of the inverse at the segment's far knot, matched to both neighbours.
+inline float farSlope(float w, float wNext) {
+    return (w * w + wNext * wNext) / (w * wNext * (w + wNext));
+}
+// How far the curve bends from a straight line: 0 when the neighbours are as wide.
+inline float segmentBend(float wPrev, float w, float wNext) {
+    const float t = (0.5f / wNext + 0.5f / wPrev) * w;
+    return (t * t - 1.0f) * 0.2f;
+}
+// The numerator's rise across the segment, from its slopes p (near knot) and q (far knot).
+inline float segmentRise(float p, float q, float d, float w) {
+    return (q - (d + 1.0f) * p) / ((d + 2.0f) * w);
+}
+// The curve at x into the segment is numerator / denominator.
+inline float segmentNumerator(float x, float p, float r, float w) {
+    return (x * r + p) * w * w * x;
+}
+inline float segmentDenominator(float x, float d, float w) {
+    return x * d * (w - x) + w * w;
+}
+
 } // namespace
 
 void WarpInverse::reset(const float* a, const float* b, int n, float x) noexcept {
     n_ = std::clamp(n, 2, maxKnots);
-    single_ = false;
     first_ = a[0];
     for (int k = 0; k < n_ - 1; ++k) widths_[k] = (1.0f - x) * (a[k + 1] - a[k]) + x * (b[k + 1] - b[k]);
     start();
 }
 
-void WarpInverse::resetSingle(const float* v, int n) noexcept {
-    n_ = std::clamp(n, 2, maxKnots);
-    single_ = true;
-    first_ = v[0];
-    for (int k = 0; k < n_ - 1; ++k) widths_[k] = std::max(v[k + 1] - v[k], 1e-9f);
-    start();
+void WarpInverse::evaluateRising(const float* knots, int n, const float* s, int count, float* out) noexcept {
+    n = std::clamp(n, 2, maxKnots);
+    // Segment j = i + 1 for evaluate's segment i = -1 .. n-1, with one width of padding at
+    // each end: width[j] is segment j's width, the widths floored as in the single list.
+    constexpr int segments = maxKnots + 1;
+    std::array<float, segments + 1> width;
+    for (int j = 0; j <= n; ++j)
+        width[j] = std::max(knots[std::min(std::max(j - 1, 0), n - 2) + 1] -
+                                knots[std::min(std::max(j - 1, 0), n - 2)],
+                            1e-9f);
+    width[n + 1] = width[n];
+    // Segment -1 lies before knot 0 and has no curve; the others take their slopes, bend and
+    // rise from their own and their neighbours' widths (all independent, so computed side by
+    // side).
+    std::array<float, segments> slope, startSlope, bend, rise, start, base;
+    slope[0] = 1.0f / width[0];
+    startSlope[0] = 0.0f;
+    bend[0] = 0.0f;
+    rise[0] = 0.0f;
+    for (int j = 1; j <= n; ++j) slope[j] = farSlope(width[j], width[j + 1]);
+    for (int j = 1; j <= n; ++j) {
+        startSlope[j] = slope[j - 1];
+        bend[j] = segmentBend(width[j - 1], width[j], width[j + 1]);
+        rise[j] = segmentRise(startSlope[j], slope[j], bend[j], width[j]);
+    }
+    // Where each segment starts and the index there: sums along the list, in evaluate's order.
+    start[0] = -width[0];
+    base[0] = 0.0f;
+    for (int j = 1; j <= n; ++j) {
+        start[j] = start[j - 1] + width[j - 1];
+        base[j] = base[j - 1] + (width[j - 1] * rise[j - 1] + startSlope[j - 1]) * width[j - 1];
+    }
+
+    // Each value's segment, by the walk evaluate makes, and the segment's terms per value.
+    constexpr int maxValues = plane::bandCount + 1;
+    count = std::min(count, maxValues);
+    std::array<float, maxValues> x, w, p, r, d, b;
+    int j = 0;
+    for (int v = 0; v < count; ++v) {
+        while (j < n && s[v] >= start[j] + width[j]) ++j;
+        x[v] = s[v] - start[j];
+        w[v] = width[j];
+        p[v] = startSlope[j];
+        r[v] = rise[j];
+        d[v] = bend[j];
+        b[v] = base[j];
+    }
+    const float first = knots[0];
+    for (int v = 0; v < count; ++v) {
+        const float num = segmentNumerator(x[v], p[v], r[v], w[v]);
+        const float den = segmentDenominator(x[v], d[v], w[v]);
+        const float index = b[v] + num / den;
+        out[v] = s[v] < first ? 0.0f : index;
+    }
 }
 
 void WarpInverse::start() noexcept {
@@ -199,16 +269,13 @@ float WarpInverse::evaluate(float s) noexcept {
         p_ = q_;
         wNext_ = widths_[std::min(i_ + 2, n_ - 2)];
         ++i_;
-        // Slope of the inverse at the segment's far knot, matched to both neighbours.
-        q_ = (w_ * w_ + wNext_ * wNext_) / (w_ * wNext_ * (w_ + wNext_));
-        const float t = (0.5f / wNext_ + 0.5f / wPrev_) * w_;
-        d_ = (t * t - 1.0f) * 0.2f;
-        r_ = (q_ - (d_ + 1.0f) * p_) / ((d_ + 2.0f) * w_);
+        q_ = farSlope(w_, wNext_);
+        d_ = segmentBend(wPrev_, w_, wNext_);
+        r_ = segmentRise(p_, q_, d_, w_);
     }
     const float x = s - segmentStart_;
-    const float num = (x * r_ + p_) * w_ * w_ * x;
-    const float den = x * d_ * (w_ - x) + w_ * w_;
-    if (single_) return indexBase_ + num / den;
+    const float num = segmentNumerator(x, p_, r_, w_);
+    const float den = segmentDenominator(x, d_, w_);
     const float numFloored = std::max(num, 1e-30f);
     return indexBase_ + numFloored / std::max(den, numFloored * 0.5f);
 }
@@ -390,15 +457,15 @@ void BlobReader::renderFrame(float rate, const FrameControls& controls, TailNois
     const int low = std::clamp(static_cast<int>(shift), 0, bands);
     const int top = bands - std::max(static_cast<int>(-shift), 0);
 
-    // Frequency density: knots per band, read through the inverse of the knot positions.
-    WarpInverse bandInverse;
-    bandInverse.resetSingle(knotBands_.data(), WarpInverse::maxKnots);
-    float previous = bandInverse.evaluate(static_cast<float>(low) - shift);
-    for (int band = low; band < top; ++band) {
-        const float next = bandInverse.evaluate(static_cast<float>(band + 1) - shift);
-        density_[band] = next - previous;
-        previous = next;
-    }
+    // Frequency density: knots per band, read through the inverse of the knot positions at
+    // the bands' edges.
+    std::array<float, bands + 1> edges, edgeKnots;
+    const int edgeCount = top - low + 1;
+    for (int e = 0; e < edgeCount; ++e) edges[e] = static_cast<float>(low + e) - shift;
+    WarpInverse::evaluateRising(knotBands_.data(), WarpInverse::maxKnots, edges.data(), edgeCount,
+                                edgeKnots.data());
+    for (int band = low; band < top; ++band)
+        density_[band] = edgeKnots[band - low + 1] - edgeKnots[band - low];
 
     // Amplitude: frequency density above its threshold times the time speed of the rows
     // around the band. The search for each band's segment is a walk; the rest runs band by

@@ -28,10 +28,13 @@ public:
 
     // Starts on the list morphed between a and b (n knots each) with weight x of b.
     void reset(const float* a, const float* b, int n, float x) noexcept;
-    // Starts on a single list; widths are floored just above zero, so knots may touch.
-    void resetSingle(const float* v, int n) noexcept;
     // The fractional index at which the list reaches s; s must not decrease between calls.
     float evaluate(float s) noexcept;
+    // For a single list of n knots, whose widths are floored just above zero so that knots
+    // may touch: the fractional indices out[0 .. count) at the values s[0 .. count), which
+    // must not decrease (count up to plane::bandCount + 1). The segments' curves are worked
+    // out all at once rather than one at a time as the values pass them.
+    static void evaluateRising(const float* knots, int n, const float* s, int count, float* out) noexcept;
 
 private:
     void start() noexcept;
@@ -39,7 +42,6 @@ private:
     std::array<float, maxKnots - 1> widths_{};
     float first_ = 0.0f;
     int n_ = 0;
-    bool single_ = false;
     int i_ = -1;
     float segmentStart_ = 0.0f; // T
     float indexBase_ = 0.0f;    // U
