@@ -192,14 +192,15 @@ void WarpInverse::reset(const float* a, const float* b, int n, float x) noexcept
 
 void WarpInverse::evaluateRising(const float* knots, int n, const float* s, int count, float* out) noexcept {
     n = std::clamp(n, 2, maxKnots);
-    // Segment j = i + 1 for evaluate's segment i = -1 .. n-1, with one width of padding at
-    // each end: width[j] is segment j's width, the widths floored as in the single list.
+    // Segment j here is evaluate's segment j - 1: segment 0 lies before knot 0 with the first
+    // knot's width, and the segments past the last knot repeat the last width. Widths are
+    // floored just above zero, so touching knots divide by no zero.
     constexpr int segments = maxKnots + 1;
     std::array<float, segments + 1> width;
-    for (int j = 0; j <= n; ++j)
-        width[j] = std::max(knots[std::min(std::max(j - 1, 0), n - 2) + 1] -
-                                knots[std::min(std::max(j - 1, 0), n - 2)],
-                            1e-9f);
+    for (int j = 0; j <= n; ++j) {
+        const int k = std::min(std::max(j - 1, 0), n - 2);
+        width[j] = std::max(knots[k + 1] - knots[k], 1e-9f);
+    }
     width[n + 1] = width[n];
     // Segment -1 lies before knot 0 and has no curve; the others take their slopes, bend and
     // rise from their own and their neighbours' widths (all independent, so computed side by
