@@ -30,10 +30,10 @@ trap cleanup EXIT
 jack_wait -w -t 10 >/dev/null 2>&1 || { cat "$WORK/jackd.log"; echo "jackd did not start"; exit 1; }
 
 # run NAME: starts the app, waits for its JACK outputs, then quits it as Ctrl-C in a terminal
-# does; the app must be gone within ten seconds.
+# does; the app must be gone within twenty seconds.
 run() {
   xvfb-run -a "$APP" >"$WORK/$1.log" 2>&1 & XVFB=$!
-  for i in $(seq 150); do
+  for i in $(seq 300); do
     jack_lsp 2>/dev/null | grep -q '^Tarvo:out_' && break
     kill -0 $XVFB 2>/dev/null || { cat "$WORK/$1.log"; echo "$1: the app quit"; exit 1; }
     sleep 0.1
@@ -43,7 +43,7 @@ run() {
   sleep 1
   jack_lsp 2>/dev/null | grep '^Tarvo:' >"$WORK/$1.ports"
   pkill -INT -f "^$APP\$"
-  for i in $(seq 100); do
+  for i in $(seq 200); do
     kill -0 $XVFB 2>/dev/null || break
     sleep 0.1
   done
