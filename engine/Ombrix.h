@@ -122,8 +122,8 @@ public:
     static constexpr size_t statusTextCapacity = 512;
     std::string statusText;
     std::chrono::system_clock::time_point statusTime{};
-    // The user settings ("ui_theme", "ui_size_percent"). The host adapter loads them once
-    // after construction (`settings.load()`); construction itself touches no files.
+    // The user settings ("ui_theme", "ui_size_percent"). The host adapter loads them once,
+    // on its first idle tick (`settings.load()`); construction touches no files.
     Settings settings;
 
     // Sets `statusText` (cut to its capacity) and its time. Allocates.

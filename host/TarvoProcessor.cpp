@@ -147,7 +147,6 @@ TarvoProcessor::BusesProperties TarvoProcessor::makeBuses() {
 }
 
 TarvoProcessor::TarvoProcessor() : juce::AudioProcessor(makeBuses()), ombrix_(std::make_unique<Ombrix>()) {
-    ombrix_->settings.load();
     ombrix_->shippedContent = &factoryContent();
     addHostParameters();
     auto bypass = std::make_unique<juce::AudioParameterBool>(juce::ParameterID{"bypass", 1}, "Bypass", false);
@@ -224,6 +223,7 @@ void TarvoProcessor::prepareToPlay(double sampleRate, int) {
 
 void TarvoProcessor::runIdleTick() {
     const std::lock_guard<std::mutex> guard(uiMutex_);
+    loadSettingsOnce();
     // After a preparation, before any state load: factory content, then the start preset or
     // a random kit. The host hears about the loaded values at once.
     if (ombrix_->firstStart()) {
@@ -381,6 +381,12 @@ bool TarvoProcessor::isBusesLayoutSupported(const BusesLayout& layouts) const {
         }
     }
     return true;
+}
+
+void TarvoProcessor::loadSettingsOnce() {
+    if (settingsLoaded_) return;
+    settingsLoaded_ = true;
+    ombrix_->settings.load();
 }
 
 juce::AudioProcessorEditor* TarvoProcessor::createEditor() {

@@ -127,6 +127,11 @@ private:
     bool loadProgram(int index);
     // Under uiMutex_: installs changed effect units and publishes changed Blobs.
     void handOverToAudio();
+    // Under uiMutex_: reads the user settings the first time it is called (the first idle
+    // tick). Not done by the constructor or the editor: hosts scanning plug-ins, and the
+    // build's LV2 manifest step, which opens an editor to measure it, create instances that
+    // never play, and those must not write into the user's folders.
+    void loadSettingsOnce();
 
     // Constructed before the host parameters, which read its parameter table.
     std::unique_ptr<Ombrix> ombrix_;
@@ -137,6 +142,7 @@ private:
     // length (playing); the output gain is their ratio.
     int bypassFadeFrames_ = 1;
     int bypassFadePosition_ = 1;
+    bool settingsLoaded_ = false;
 
     // Serialises the non-audio work on the instrument's state (see the class comment).
     std::mutex uiMutex_;

@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <memory>
 #include <vector>
 
 #include "HostFixtures.h"
 #include "host/TarvoProcessor.h"
+#include "persistence/Settings.h"
 #include "persistence/StateChunk.h"
+#include "support/ScopedHome.h"
 
 namespace tarvo {
 namespace {
@@ -32,6 +36,23 @@ protected:
                     processor.plugin().engine.hostParams[static_cast<size_t>(i)]);
     }
 };
+
+// Hosts scanning plug-ins, and the build's LV2 manifest step (which opens an editor to measure
+// it), create instances that never play: those leave the user's folders alone. The settings
+// come with the first idle tick.
+TEST_F(TarvoProcessorTest, OnlyTheFirstIdleTickTouchesTheUsersFolders) {
+    const test::ScopedHome home;
+    {
+        TarvoProcessor scanned;
+        const std::unique_ptr<juce::AudioProcessorEditor> measured(scanned.createEditor());
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(home.path()));
+
+    TarvoProcessor played;
+    EXPECT_TRUE(std::filesystem::is_empty(home.path()));
+    played.runIdleTick();
+    EXPECT_TRUE(std::filesystem::exists(Settings::filePath()));
+}
 
 TEST_F(TarvoProcessorTest, HostRangesFollowTheEngineMappings) {
     TarvoProcessor processor;
