@@ -150,6 +150,7 @@ private:
     std::array<float, maxBinCount> amp_{}, noiseFrac_{}, tonalWeight_{}, couplingWeight_{}, freqEst_{},
         phasorPower_{}, solverScratch_{};
     std::array<Complex, maxBinCount> stepPhasor_{};
+    ExtraBinBands extraBands_{};
     // The current track's voices summed over this hop.
     std::array<Complex, plane::bandCount> bandAccum_{};
     std::array<Complex, maxTopBin> extraAccum_{};

@@ -240,7 +240,8 @@ bool BandSynth::synthesizeVoice(int t, int v, float hopSeconds, float hopBeats,
     computeHopFeatures(oldest, middle, newest, tables.freqPoly, features_);
 
     const HopWork work{amp_.data(),     noiseFrac_.data(),  tonalWeight_.data(), couplingWeight_.data(),
-                       freqEst_.data(), stepPhasor_.data(), phasorPower_.data(), solverScratch_.data()};
+                       freqEst_.data(), stepPhasor_.data(), phasorPower_.data(), solverScratch_.data(),
+                       &extraBands_};
     synthesizeVoiceHop(tables, features_, middle, density, firstHop,
                        VoiceBins{voice.binState.data(), voice.noiseState.data(), &voice.seed}, work);
 

@@ -86,6 +86,55 @@ void bandTargets(int n, const HopFeatures& __restrict f, const float* __restrict
     }
 }
 
+// Copies the values of each extra bin's two bands next to each other, bin by bin. This is the
+// only indexed read of the extra bins; it moves values and computes nothing.
+void spreadBands(int n, const ExtraBin* __restrict links, const HopFeatures& __restrict f,
+                 const float* __restrict M, ExtraBinBands& __restrict out) noexcept {
+    for (int e = 0; e < n; ++e) {
+        const int b0 = links[e].band, b1 = links[e].band + 1;
+        out.power.low[e] = M[b0 + 1];
+        out.power.high[e] = M[b1 + 1];
+        out.toneF.low[e] = f.toneF[b0];
+        out.toneF.high[e] = f.toneF[b1];
+        out.toneT.low[e] = f.toneT[b0];
+        out.toneT.high[e] = f.toneT[b1];
+        out.tonal.low[e] = f.tonal[b0];
+        out.tonal.high[e] = f.tonal[b1];
+        out.freq.low[e] = f.freq[b0];
+        out.freq.high[e] = f.freq[b1];
+        out.step.low[e] = f.step[b0];
+        out.step.high[e] = f.step[b1];
+    }
+}
+
+// Per-bin targets of the extra bins from their spread band values: the bin's own amplitude,
+// the share of it to relocate, noise share, tonal and coupling weights, frequency and
+// phase-step phasor. firstBin is the FFT bin of extra bin 0.
+void extraBinTargets(int n, int firstBin, const ExtraBin* __restrict links, const ExtraBinBands& __restrict v,
+                     float denAbs, float denFloor, float* __restrict ownAmp, float* __restrict moveShare,
+                     float* __restrict noiseFrac, float* __restrict tonalWeight,
+                     float* __restrict couplingWeight, float* __restrict freqEst,
+                     float* __restrict stepPhasor) noexcept {
+    for (int e = 0; e < n; ++e) {
+        const float w0 = links[e].w0, w1 = links[e].w1;
+        ownAmp[e] = (w0 * v.power.low[e] + w1 * v.power.high[e]) * links[e].gain;
+        const float sF = w1 * v.toneF.high[e] + w0 * v.toneF.low[e];
+        const float freq = w1 * v.freq.high[e] + w0 * v.freq.low[e];
+        const float ta = std::max(sF + 0.3f, 0.2f);
+        const float te = std::max(w1 * v.toneT.high[e] + w0 * v.toneT.low[e] + 0.4f, 0.2f);
+        tonalWeight[e] = ta * ta;
+        couplingWeight[e] = te * te;
+        freqEst[e] = freq;
+        const float binTurns = static_cast<float>(firstBin + e) * 0.25f;
+        moveShare[e] =
+            std::min(std::max((std::fabs(freq - binTurns) - 0.4f) * 5.0f, 0.0f) * std::max(sF, 0.0f), 1.0f);
+        noiseFrac[e] = (w1 * v.tonal.high[e] + w0 * v.tonal.low[e]) * denAbs + denFloor;
+        const Complex p = turnPhasor(fraction(w1 * v.step.high[e] + w0 * v.step.low[e]));
+        stepPhasor[2 * e] = p.real();
+        stepPhasor[2 * e + 1] = p.imag();
+    }
+}
+
 // Tonal prediction: advances each bin's state by the phasor of its estimated frequency. A bin
 // whose state has died carries no tonal weight; the state is kept off exact zero.
 void predictTonal(int n, const float* __restrict freqEst, const float* __restrict stepPhasor,
@@ -246,26 +295,11 @@ void synthesizeVoiceHop(const EngineTables& t, const HopFeatures& f, const float
     // amplitude and phasorPower the share of it to relocate.
     float* ownAmp = w.solverScratch;
     float* moveShare = w.phasorPower;
-    for (int e = 0; e < t.extraCount; ++e) {
-        const int j = bandCount + e;
-        const ExtraBin& link = t.extraBins[e];
-        const int b0 = link.band, b1 = link.band + 1;
-        ownAmp[j] = (link.w0 * M[b0 + 1] + link.w1 * M[b1 + 1]) * link.gain;
-        const float sF = link.w1 * f.toneF[b1] + link.w0 * f.toneF[b0];
-        const float freq = link.w1 * f.freq[b1] + link.w0 * f.freq[b0];
-        const float ta = std::max(sF + 0.3f, 0.2f);
-        const float te = std::max(link.w1 * f.toneT[b1] + link.w0 * f.toneT[b0] + 0.4f, 0.2f);
-        w.tonalWeight[j] = ta * ta;
-        w.couplingWeight[j] = te * te;
-        w.freqEst[j] = freq;
-        const float binTurns = static_cast<float>(t.firstExtraBin + e) * 0.25f;
-        moveShare[j] =
-            std::min(std::max((std::fabs(freq - binTurns) - 0.4f) * 5.0f, 0.0f) * std::max(sF, 0.0f), 1.0f);
-        w.noiseFrac[j] = (link.w1 * f.tonal[b1] + link.w0 * f.tonal[b0]) * denAbs + denFloor;
-        const Complex p = turnPhasor(fraction(link.w1 * f.step[b1] + link.w0 * f.step[b0]));
-        stepPhasor[2 * j] = p.real();
-        stepPhasor[2 * j + 1] = p.imag();
-    }
+    spreadBands(t.extraCount, t.extraBins.data(), f, M, *w.extraBands);
+    extraBinTargets(t.extraCount, t.firstExtraBin, t.extraBins.data(), *w.extraBands, denAbs, denFloor,
+                    ownAmp + bandCount, moveShare + bandCount, w.noiseFrac + bandCount,
+                    w.tonalWeight + bandCount, w.couplingWeight + bandCount, w.freqEst + bandCount,
+                    stepPhasor + 2 * bandCount);
     // Relocation, in bin order, so that every amplitude sums its parts in the same order.
     std::fill(w.amp + bandCount, w.amp + binCount, 0.0f);
     const float extraTop = static_cast<float>(t.extraCount) - 1.001f;

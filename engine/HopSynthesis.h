@@ -50,6 +50,22 @@ void computeHopFeatures(const float* oldest, const float* middle, const float* n
 // Sets a frame's guards from its edge bands.
 void setFrameGuards(float* guardedFrame) noexcept;
 
+// Band values spread onto the extra bins once per hop: entry e of `low` holds the value of
+// extra bin e's lower band, `high` that of the band above it. The extra-bin loop then reads
+// every operand contiguously instead of through the band index, and vectorises.
+struct SpreadBands {
+    float low[maxTopBin];
+    float high[maxTopBin];
+};
+struct ExtraBinBands {
+    SpreadBands power; // the sounding frame's band values
+    SpreadBands toneF;
+    SpreadBands toneT;
+    SpreadBands tonal;
+    SpreadBands freq;
+    SpreadBands step;
+};
+
 // Per-bin work space, binCount entries each.
 struct HopWork {
     float* amp;
@@ -60,6 +76,7 @@ struct HopWork {
     Complex* stepPhasor;
     float* phasorPower;
     float* solverScratch;
+    ExtraBinBands* extraBands;
 };
 
 // The voice's per-bin memory.

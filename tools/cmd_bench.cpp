@@ -161,9 +161,10 @@ void addCosts(JsonWriter& json, int repeat) {
     HopFeatures features{};
     std::array<float, maxBinCount> amp{}, noiseFrac{}, tonal{}, coupling{}, freq{}, power{}, scratch{};
     std::array<Complex, maxBinCount> phasor{}, binState{}, noiseState{};
+    ExtraBinBands extraBands{};
     uint32_t seed = 1;
-    const HopWork work{amp.data(),  noiseFrac.data(), tonal.data(), coupling.data(),
-                       freq.data(), phasor.data(),    power.data(), scratch.data()};
+    const HopWork work{amp.data(),    noiseFrac.data(), tonal.data(),   coupling.data(), freq.data(),
+                       phasor.data(), power.data(),     scratch.data(), &extraBands};
     json.key("hopFeatures")
         .value(perCall(
                    [&] {
