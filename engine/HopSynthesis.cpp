@@ -257,8 +257,8 @@ void coherenceSolve(int n, const float* a, const float* e, const Complex* phasor
     }
 }
 
-void synthesizeVoiceHop(const EngineTables& t, const HopFeatures& f, const float* M, float den, bool firstHop,
-                        VoiceBins voice, HopWork w) noexcept {
+void prepareVoiceHop(const EngineTables& t, const HopFeatures& f, const float* M, float den, bool firstHop,
+                     VoiceBins voice, HopWork w) noexcept {
     const int bandCount = t.bandCount;
     const int binCount = t.bandCount + t.extraCount;
     float* state = parts(voice.binState);
@@ -320,12 +320,95 @@ void synthesizeVoiceHop(const EngineTables& t, const HopFeatures& f, const float
     }
 
     predictTonal(binCount, w.freqEst, stepPhasor, state, w.tonalWeight, w.phasorPower);
-    coherenceSolve(binCount, w.tonalWeight, w.couplingWeight, w.stepPhasor, w.phasorPower, voice.binState,
-                   w.solverScratch);
+}
 
+void finishVoiceHop(int binCount, float den, const float* amp, const float* noiseFrac,
+                    VoiceBins voice) noexcept {
     const float dense = std::max(den, 0.0f);
     const float tonalShare = std::sqrt(1.0f - dense * dense);
-    mixAmplitudeAndNoise(binCount, w.amp, w.noiseFrac, noiseState, tonalShare, state);
+    mixAmplitudeAndNoise(binCount, amp, noiseFrac, parts(voice.noiseState), tonalShare,
+                         parts(voice.binState));
+}
+
+void synthesizeVoiceHop(const EngineTables& t, const HopFeatures& f, const float* M, float den, bool firstHop,
+                        VoiceBins voice, HopWork w) noexcept {
+    prepareVoiceHop(t, f, M, den, firstHop, voice, w);
+    const int binCount = t.bandCount + t.extraCount;
+    coherenceSolve(binCount, w.tonalWeight, w.couplingWeight, w.stepPhasor, w.phasorPower, voice.binState,
+                   w.solverScratch);
+    finishVoiceHop(binCount, den, w.amp, w.noiseFrac, voice);
+}
+
+void loadSolveLane(int n, int l, const HopWork& w, const Complex* state, LaneSolve& S) noexcept {
+    const float* P = parts(w.stepPhasor);
+    const float* y = parts(state);
+    for (int j = 0; j < n; ++j) {
+        S.a[j][l] = w.tonalWeight[j];
+        S.e[j][l] = w.couplingWeight[j];
+        S.phasorRe[j][l] = P[2 * j];
+        S.phasorIm[j][l] = P[2 * j + 1];
+        S.phasorPower[j][l] = w.phasorPower[j];
+        S.yRe[j][l] = y[2 * j];
+        S.yIm[j][l] = y[2 * j + 1];
+    }
+}
+
+void storeSolveLane(int n, int l, const LaneSolve& S, Complex* state) noexcept {
+    float* y = parts(state);
+    for (int j = 0; j < n; ++j) {
+        y[2 * j] = S.yRe[j][l];
+        y[2 * j + 1] = S.yIm[j][l];
+    }
+}
+
+// coherenceSolve with every step written once per lane; the lane loops have a fixed length,
+// so the compiler turns each into one vector operation. Same operations, same order.
+void coherenceSolveLanes(int n, LaneSolve& S) noexcept {
+    if (n <= 0) return;
+    constexpr int L = solveLanes;
+    float prevRe[L], prevIm[L];
+    for (int l = 0; l < L; ++l) {
+        S.s[0][l] = S.a[0][l];
+        prevRe[l] = S.a[0][l] * S.yRe[0][l];
+        prevIm[l] = S.a[0][l] * S.yIm[0][l];
+        S.yRe[0][l] = prevRe[l];
+        S.yIm[0][l] = prevIm[l];
+    }
+    for (int j = 1; j < n; ++j) {
+        for (int l = 0; l < L; ++l) {
+            const float e = S.e[j - 1][l];
+            const float k = e / (e * S.phasorPower[j - 1][l] + S.s[j - 1][l] + tiny);
+            S.s[j][l] = k * S.s[j - 1][l] + S.a[j][l];
+            const float pr = S.phasorRe[j - 1][l], pi = S.phasorIm[j - 1][l];
+            const float rotRe = pr * prevRe[l] - pi * prevIm[l];
+            const float rotIm = pr * prevIm[l] + pi * prevRe[l];
+            prevRe[l] = k * rotRe + S.a[j][l] * S.yRe[j][l];
+            prevIm[l] = k * rotIm + S.a[j][l] * S.yIm[j][l];
+            S.yRe[j][l] = prevRe[l];
+            S.yIm[j][l] = prevIm[l];
+        }
+    }
+    float nextRe[L], nextIm[L];
+    for (int l = 0; l < L; ++l) {
+        const float last = S.s[n - 1][l] + tiny;
+        nextRe[l] = S.yRe[n - 1][l] / last;
+        nextIm[l] = S.yIm[n - 1][l] / last;
+        S.yRe[n - 1][l] = nextRe[l];
+        S.yIm[n - 1][l] = nextIm[l];
+    }
+    for (int j = n - 2; j >= 0; --j) {
+        for (int l = 0; l < L; ++l) {
+            const float e = S.e[j][l];
+            const float wr = e * S.phasorRe[j][l], wi = e * -S.phasorIm[j][l];
+            const float d = e * S.phasorPower[j][l] + S.s[j][l] + tiny;
+            const float re = (S.yRe[j][l] + (wr * nextRe[l] - wi * nextIm[l])) / d;
+            const float im = (S.yIm[j][l] + (wr * nextIm[l] + wi * nextRe[l])) / d;
+            nextRe[l] = re;
+            nextIm[l] = im;
+            S.yRe[j][l] = re;
+            S.yIm[j][l] = im;
+        }
+    }
 }
 
 } // namespace tarvo
