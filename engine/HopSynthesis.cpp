@@ -366,6 +366,7 @@ void storeSolveLane(int n, int l, const LaneSolve& S, Complex* state) noexcept {
 void coherenceSolveLanes(int n, LaneSolve& S) noexcept {
     if (n <= 0) return;
     constexpr int L = solveLanes;
+    // Forward sweep; prevRe and prevIm carry each lane's latest weighted sum.
     float prevRe[L], prevIm[L];
     for (int l = 0; l < L; ++l) {
         S.s[0][l] = S.a[0][l];
@@ -388,6 +389,7 @@ void coherenceSolveLanes(int n, LaneSolve& S) noexcept {
             S.yIm[j][l] = prevIm[l];
         }
     }
+    // Backward sweep; nextRe and nextIm carry each lane's solution of the bin above.
     float nextRe[L], nextIm[L];
     for (int l = 0; l < L; ++l) {
         const float last = S.s[n - 1][l] + tiny;
