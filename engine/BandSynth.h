@@ -139,17 +139,28 @@ public:
 private:
     // One hop of track t: every sounding voice adds its spectrum, then the bank hops.
     void synthesizeTrackHop(int t, float hopSeconds, float hopBeats, std::optional<double> position) noexcept;
-    // One hop of voice v of track t; returns false when the voice ended before sounding.
-    bool synthesizeVoice(int t, int v, float hopSeconds, float hopBeats, std::optional<double> position,
-                         bool& accumulating) noexcept;
+    // One hop of voice v of track t up to the coherence solve, whose operands it loads into
+    // solve lane `lane`; returns false when the voice ended before sounding.
+    bool synthesizeVoice(int t, int v, int lane, float hopSeconds, float hopBeats,
+                         std::optional<double> position, bool& accumulating) noexcept;
+    // Solves the loaded lanes side by side and adds each of their voices, in order, to the
+    // track's spectrum.
+    void finishVoiceHops(Track& track, int lanes) noexcept;
 
     // Written by `prepare`, read by the audio thread and by the idle tick (effect swaps).
     std::atomic<float> sampleRate_{0.0f};
     // Per-bin work arrays shared by the voices one after the other.
     HopFeatures features_{};
-    std::array<float, maxBinCount> amp_{}, noiseFrac_{}, tonalWeight_{}, couplingWeight_{}, freqEst_{},
-        phasorPower_{}, solverScratch_{};
+    std::array<float, maxBinCount> tonalWeight_{}, couplingWeight_{}, freqEst_{}, phasorPower_{},
+        solverScratch_{};
     std::array<Complex, maxBinCount> stepPhasor_{};
+    ExtraBinBands extraBands_{};
+    // The sounding voices of the current track, one per lane of the coherence solve: the
+    // solve's operands, and what each voice needs after it.
+    LaneSolve laneSolve_{};
+    std::array<std::array<float, maxBinCount>, solveLanes> laneAmp_{}, laneNoiseFrac_{};
+    std::array<float, solveLanes> laneDensity_{};
+    std::array<int, solveLanes> laneVoice_{};
     // The current track's voices summed over this hop.
     std::array<Complex, plane::bandCount> bandAccum_{};
     std::array<Complex, maxTopBin> extraAccum_{};

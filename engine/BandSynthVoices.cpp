@@ -124,13 +124,19 @@ void BandSynth::synthesizeTrackHop(int t, float hopSeconds, float hopBeats,
         track.voicesInUse = 0;
     }
 
+    // Every sounding voice runs up to the coherence solve, the solve runs once for all of
+    // them, then the voices are added to the spectrum in the same order.
+    static_assert(Track::voiceCount <= solveLanes, "a track's voices fit the solve's lanes");
     int active = 0;
+    int lanes = 0;
     bool accumulating = false;
     for (int v = 0; v < track.voicesInUse; ++v) {
         if (track.voices[static_cast<size_t>(v)].state == Voice::stateFree) continue;
         ++active;
-        synthesizeVoice(t, v, hopSeconds, hopBeats, position, accumulating);
+        if (synthesizeVoice(t, v, lanes, hopSeconds, hopBeats, position, accumulating))
+            laneVoice_[static_cast<size_t>(lanes++)] = v;
     }
+    if (lanes > 0) finishVoiceHops(track, lanes);
     if (active > 0) {
         track.resynth.addBands(bandAccum_.data());
         track.resynth.addExtraBins(extraAccum_.data());
@@ -143,7 +149,7 @@ void BandSynth::synthesizeTrackHop(int t, float hopSeconds, float hopBeats,
     track.activeVoices = active;
 }
 
-bool BandSynth::synthesizeVoice(int t, int v, float hopSeconds, float hopBeats,
+bool BandSynth::synthesizeVoice(int t, int v, int lane, float hopSeconds, float hopBeats,
                                 std::optional<double> position, bool& accumulating) noexcept {
     Track& track = tracks[static_cast<size_t>(t)];
     Voice& voice = track.voices[static_cast<size_t>(v)];
@@ -239,20 +245,36 @@ bool BandSynth::synthesizeVoice(int t, int v, float hopSeconds, float hopBeats,
     const float* newest = frameAt(1);
     computeHopFeatures(oldest, middle, newest, tables.freqPoly, features_);
 
-    const HopWork work{amp_.data(),     noiseFrac_.data(),  tonalWeight_.data(), couplingWeight_.data(),
-                       freqEst_.data(), stepPhasor_.data(), phasorPower_.data(), solverScratch_.data()};
-    synthesizeVoiceHop(tables, features_, middle, density, firstHop,
-                       VoiceBins{voice.binState.data(), voice.noiseState.data(), &voice.seed}, work);
+    const auto l = static_cast<size_t>(lane);
+    const HopWork work{laneAmp_[l].data(),     laneNoiseFrac_[l].data(), tonalWeight_.data(),
+                       couplingWeight_.data(), freqEst_.data(),          stepPhasor_.data(),
+                       phasorPower_.data(),    solverScratch_.data(),    &extraBands_};
+    prepareVoiceHop(tables, features_, middle, density, firstHop,
+                    VoiceBins{voice.binState.data(), voice.noiseState.data(), &voice.seed}, work);
+    loadSolveLane(tables.binCount, lane, work, voice.binState.data(), laneSolve_);
+    laneDensity_[l] = density;
 
-    for (int b = 0; b < tables.bandCount; ++b)
-        bandAccum_[static_cast<size_t>(b)] += voice.binState[static_cast<size_t>(b)];
-    for (int e = 0; e < tables.extraCount; ++e)
-        extraAccum_[static_cast<size_t>(e)] += voice.binState[static_cast<size_t>(tables.bandCount + e)];
-
+    // The voice still sounds this hop (finishVoiceHops adds it); it ends after it.
     voice.age += hopSeconds;
     if (voice.releaseProgress > 1.0f || relGain * voice.reader.tailLevel() < endLevel)
         voice.state = Voice::stateFree;
     return true;
+}
+
+void BandSynth::finishVoiceHops(Track& track, int lanes) noexcept {
+    const int binCount = tables.binCount;
+    coherenceSolveLanes(binCount, laneSolve_);
+    for (int lane = 0; lane < lanes; ++lane) {
+        const auto l = static_cast<size_t>(lane);
+        Voice& voice = track.voices[static_cast<size_t>(laneVoice_[l])];
+        storeSolveLane(binCount, lane, laneSolve_, voice.binState.data());
+        finishVoiceHop(binCount, laneDensity_[l], laneAmp_[l].data(), laneNoiseFrac_[l].data(),
+                       VoiceBins{voice.binState.data(), voice.noiseState.data(), &voice.seed});
+        for (int b = 0; b < tables.bandCount; ++b)
+            bandAccum_[static_cast<size_t>(b)] += voice.binState[static_cast<size_t>(b)];
+        for (int e = 0; e < tables.extraCount; ++e)
+            extraAccum_[static_cast<size_t>(e)] += voice.binState[static_cast<size_t>(tables.bandCount + e)];
+    }
 }
 
 } // namespace tarvo

@@ -86,6 +86,55 @@ void bandTargets(int n, const HopFeatures& __restrict f, const float* __restrict
     }
 }
 
+// Copies the values of each extra bin's two bands next to each other, bin by bin. This is the
+// only indexed read of the extra bins; it moves values and computes nothing.
+void spreadBands(int n, const ExtraBin* __restrict links, const HopFeatures& __restrict f,
+                 const float* __restrict M, ExtraBinBands& __restrict out) noexcept {
+    for (int e = 0; e < n; ++e) {
+        const int b0 = links[e].band, b1 = links[e].band + 1;
+        out.power.low[e] = M[b0 + 1];
+        out.power.high[e] = M[b1 + 1];
+        out.toneF.low[e] = f.toneF[b0];
+        out.toneF.high[e] = f.toneF[b1];
+        out.toneT.low[e] = f.toneT[b0];
+        out.toneT.high[e] = f.toneT[b1];
+        out.tonal.low[e] = f.tonal[b0];
+        out.tonal.high[e] = f.tonal[b1];
+        out.freq.low[e] = f.freq[b0];
+        out.freq.high[e] = f.freq[b1];
+        out.step.low[e] = f.step[b0];
+        out.step.high[e] = f.step[b1];
+    }
+}
+
+// Per-bin targets of the extra bins from their spread band values: the bin's own amplitude,
+// the share of it to relocate, noise share, tonal and coupling weights, frequency and
+// phase-step phasor. firstBin is the FFT bin of extra bin 0.
+void extraBinTargets(int n, int firstBin, const ExtraBin* __restrict links, const ExtraBinBands& __restrict v,
+                     float denAbs, float denFloor, float* __restrict ownAmp, float* __restrict moveShare,
+                     float* __restrict noiseFrac, float* __restrict tonalWeight,
+                     float* __restrict couplingWeight, float* __restrict freqEst,
+                     float* __restrict stepPhasor) noexcept {
+    for (int e = 0; e < n; ++e) {
+        const float w0 = links[e].w0, w1 = links[e].w1;
+        ownAmp[e] = (w0 * v.power.low[e] + w1 * v.power.high[e]) * links[e].gain;
+        const float sF = w1 * v.toneF.high[e] + w0 * v.toneF.low[e];
+        const float freq = w1 * v.freq.high[e] + w0 * v.freq.low[e];
+        const float ta = std::max(sF + 0.3f, 0.2f);
+        const float te = std::max(w1 * v.toneT.high[e] + w0 * v.toneT.low[e] + 0.4f, 0.2f);
+        tonalWeight[e] = ta * ta;
+        couplingWeight[e] = te * te;
+        freqEst[e] = freq;
+        const float binTurns = static_cast<float>(firstBin + e) * 0.25f;
+        moveShare[e] =
+            std::min(std::max((std::fabs(freq - binTurns) - 0.4f) * 5.0f, 0.0f) * std::max(sF, 0.0f), 1.0f);
+        noiseFrac[e] = (w1 * v.tonal.high[e] + w0 * v.tonal.low[e]) * denAbs + denFloor;
+        const Complex p = turnPhasor(fraction(w1 * v.step.high[e] + w0 * v.step.low[e]));
+        stepPhasor[2 * e] = p.real();
+        stepPhasor[2 * e + 1] = p.imag();
+    }
+}
+
 // Tonal prediction: advances each bin's state by the phasor of its estimated frequency. A bin
 // whose state has died carries no tonal weight; the state is kept off exact zero.
 void predictTonal(int n, const float* __restrict freqEst, const float* __restrict stepPhasor,
@@ -208,8 +257,8 @@ void coherenceSolve(int n, const float* a, const float* e, const Complex* phasor
     }
 }
 
-void synthesizeVoiceHop(const EngineTables& t, const HopFeatures& f, const float* M, float den, bool firstHop,
-                        VoiceBins voice, HopWork w) noexcept {
+void prepareVoiceHop(const EngineTables& t, const HopFeatures& f, const float* M, float den, bool firstHop,
+                     VoiceBins voice, HopWork w) noexcept {
     const int bandCount = t.bandCount;
     const int binCount = t.bandCount + t.extraCount;
     float* state = parts(voice.binState);
@@ -246,26 +295,11 @@ void synthesizeVoiceHop(const EngineTables& t, const HopFeatures& f, const float
     // amplitude and phasorPower the share of it to relocate.
     float* ownAmp = w.solverScratch;
     float* moveShare = w.phasorPower;
-    for (int e = 0; e < t.extraCount; ++e) {
-        const int j = bandCount + e;
-        const ExtraBin& link = t.extraBins[e];
-        const int b0 = link.band, b1 = link.band + 1;
-        ownAmp[j] = (link.w0 * M[b0 + 1] + link.w1 * M[b1 + 1]) * link.gain;
-        const float sF = link.w1 * f.toneF[b1] + link.w0 * f.toneF[b0];
-        const float freq = link.w1 * f.freq[b1] + link.w0 * f.freq[b0];
-        const float ta = std::max(sF + 0.3f, 0.2f);
-        const float te = std::max(link.w1 * f.toneT[b1] + link.w0 * f.toneT[b0] + 0.4f, 0.2f);
-        w.tonalWeight[j] = ta * ta;
-        w.couplingWeight[j] = te * te;
-        w.freqEst[j] = freq;
-        const float binTurns = static_cast<float>(t.firstExtraBin + e) * 0.25f;
-        moveShare[j] =
-            std::min(std::max((std::fabs(freq - binTurns) - 0.4f) * 5.0f, 0.0f) * std::max(sF, 0.0f), 1.0f);
-        w.noiseFrac[j] = (link.w1 * f.tonal[b1] + link.w0 * f.tonal[b0]) * denAbs + denFloor;
-        const Complex p = turnPhasor(fraction(link.w1 * f.step[b1] + link.w0 * f.step[b0]));
-        stepPhasor[2 * j] = p.real();
-        stepPhasor[2 * j + 1] = p.imag();
-    }
+    spreadBands(t.extraCount, t.extraBins.data(), f, M, *w.extraBands);
+    extraBinTargets(t.extraCount, t.firstExtraBin, t.extraBins.data(), *w.extraBands, denAbs, denFloor,
+                    ownAmp + bandCount, moveShare + bandCount, w.noiseFrac + bandCount,
+                    w.tonalWeight + bandCount, w.couplingWeight + bandCount, w.freqEst + bandCount,
+                    stepPhasor + 2 * bandCount);
     // Relocation, in bin order, so that every amplitude sums its parts in the same order.
     std::fill(w.amp + bandCount, w.amp + binCount, 0.0f);
     const float extraTop = static_cast<float>(t.extraCount) - 1.001f;
@@ -286,12 +320,97 @@ void synthesizeVoiceHop(const EngineTables& t, const HopFeatures& f, const float
     }
 
     predictTonal(binCount, w.freqEst, stepPhasor, state, w.tonalWeight, w.phasorPower);
-    coherenceSolve(binCount, w.tonalWeight, w.couplingWeight, w.stepPhasor, w.phasorPower, voice.binState,
-                   w.solverScratch);
+}
 
+void finishVoiceHop(int binCount, float den, const float* amp, const float* noiseFrac,
+                    VoiceBins voice) noexcept {
     const float dense = std::max(den, 0.0f);
     const float tonalShare = std::sqrt(1.0f - dense * dense);
-    mixAmplitudeAndNoise(binCount, w.amp, w.noiseFrac, noiseState, tonalShare, state);
+    mixAmplitudeAndNoise(binCount, amp, noiseFrac, parts(voice.noiseState), tonalShare,
+                         parts(voice.binState));
+}
+
+void synthesizeVoiceHop(const EngineTables& t, const HopFeatures& f, const float* M, float den, bool firstHop,
+                        VoiceBins voice, HopWork w) noexcept {
+    prepareVoiceHop(t, f, M, den, firstHop, voice, w);
+    const int binCount = t.bandCount + t.extraCount;
+    coherenceSolve(binCount, w.tonalWeight, w.couplingWeight, w.stepPhasor, w.phasorPower, voice.binState,
+                   w.solverScratch);
+    finishVoiceHop(binCount, den, w.amp, w.noiseFrac, voice);
+}
+
+void loadSolveLane(int n, int l, const HopWork& w, const Complex* state, LaneSolve& S) noexcept {
+    const float* P = parts(w.stepPhasor);
+    const float* y = parts(state);
+    for (int j = 0; j < n; ++j) {
+        S.a[j][l] = w.tonalWeight[j];
+        S.e[j][l] = w.couplingWeight[j];
+        S.phasorRe[j][l] = P[2 * j];
+        S.phasorIm[j][l] = P[2 * j + 1];
+        S.phasorPower[j][l] = w.phasorPower[j];
+        S.yRe[j][l] = y[2 * j];
+        S.yIm[j][l] = y[2 * j + 1];
+    }
+}
+
+void storeSolveLane(int n, int l, const LaneSolve& S, Complex* state) noexcept {
+    float* y = parts(state);
+    for (int j = 0; j < n; ++j) {
+        y[2 * j] = S.yRe[j][l];
+        y[2 * j + 1] = S.yIm[j][l];
+    }
+}
+
+// coherenceSolve with every step written once per lane; the lane loops have a fixed length,
+// so the compiler turns each into one vector operation. Same operations, same order.
+void coherenceSolveLanes(int n, LaneSolve& S) noexcept {
+    if (n <= 0) return;
+    constexpr int L = solveLanes;
+    // Forward sweep; prevRe and prevIm carry each lane's latest weighted sum.
+    float prevRe[L], prevIm[L];
+    for (int l = 0; l < L; ++l) {
+        S.s[0][l] = S.a[0][l];
+        prevRe[l] = S.a[0][l] * S.yRe[0][l];
+        prevIm[l] = S.a[0][l] * S.yIm[0][l];
+        S.yRe[0][l] = prevRe[l];
+        S.yIm[0][l] = prevIm[l];
+    }
+    for (int j = 1; j < n; ++j) {
+        for (int l = 0; l < L; ++l) {
+            const float e = S.e[j - 1][l];
+            const float k = e / (e * S.phasorPower[j - 1][l] + S.s[j - 1][l] + tiny);
+            S.s[j][l] = k * S.s[j - 1][l] + S.a[j][l];
+            const float pr = S.phasorRe[j - 1][l], pi = S.phasorIm[j - 1][l];
+            const float rotRe = pr * prevRe[l] - pi * prevIm[l];
+            const float rotIm = pr * prevIm[l] + pi * prevRe[l];
+            prevRe[l] = k * rotRe + S.a[j][l] * S.yRe[j][l];
+            prevIm[l] = k * rotIm + S.a[j][l] * S.yIm[j][l];
+            S.yRe[j][l] = prevRe[l];
+            S.yIm[j][l] = prevIm[l];
+        }
+    }
+    // Backward sweep; nextRe and nextIm carry each lane's solution of the bin above.
+    float nextRe[L], nextIm[L];
+    for (int l = 0; l < L; ++l) {
+        const float last = S.s[n - 1][l] + tiny;
+        nextRe[l] = S.yRe[n - 1][l] / last;
+        nextIm[l] = S.yIm[n - 1][l] / last;
+        S.yRe[n - 1][l] = nextRe[l];
+        S.yIm[n - 1][l] = nextIm[l];
+    }
+    for (int j = n - 2; j >= 0; --j) {
+        for (int l = 0; l < L; ++l) {
+            const float e = S.e[j][l];
+            const float wr = e * S.phasorRe[j][l], wi = e * -S.phasorIm[j][l];
+            const float d = e * S.phasorPower[j][l] + S.s[j][l] + tiny;
+            const float re = (S.yRe[j][l] + (wr * nextRe[l] - wi * nextIm[l])) / d;
+            const float im = (S.yIm[j][l] + (wr * nextIm[l] + wi * nextRe[l])) / d;
+            nextRe[l] = re;
+            nextIm[l] = im;
+            S.yRe[j][l] = re;
+            S.yIm[j][l] = im;
+        }
+    }
 }
 
 } // namespace tarvo

@@ -50,6 +50,22 @@ void computeHopFeatures(const float* oldest, const float* middle, const float* n
 // Sets a frame's guards from its edge bands.
 void setFrameGuards(float* guardedFrame) noexcept;
 
+// Band values spread onto the extra bins once per hop: entry e of `low` holds the value of
+// extra bin e's lower band, `high` that of the band above it. The extra-bin loop then reads
+// every operand contiguously instead of through the band index, and vectorises.
+struct SpreadBands {
+    float low[maxTopBin];
+    float high[maxTopBin];
+};
+struct ExtraBinBands {
+    SpreadBands power; // the sounding frame's band values
+    SpreadBands toneF;
+    SpreadBands toneT;
+    SpreadBands tonal;
+    SpreadBands freq;
+    SpreadBands step;
+};
+
 // Per-bin work space, binCount entries each.
 struct HopWork {
     float* amp;
@@ -60,6 +76,7 @@ struct HopWork {
     Complex* stepPhasor;
     float* phasorPower;
     float* solverScratch;
+    ExtraBinBands* extraBands;
 };
 
 // The voice's per-bin memory.
@@ -71,12 +88,50 @@ struct VoiceBins {
 
 // Runs the noise generator, the resonators, the per-bin targets, the tonal prediction, the
 // coherence solve and the amplitude and noise mixing. middle is the guarded frame that
-// sounds now; density is "Density" / 100 clamped to -1..1.
+// sounds now; density is "Density" / 100 clamped to -1..1. The same as prepareVoiceHop,
+// coherenceSolve and finishVoiceHop one after the other.
 void synthesizeVoiceHop(const EngineTables& tables, const HopFeatures& features, const float* middle,
                         float density, bool firstHop, VoiceBins voice, HopWork work) noexcept;
+
+// The steps before the coherence solve: noise, resonators, per-bin targets and the tonal
+// prediction. Leaves the solve's inputs in work and the predicted state in voice.binState.
+void prepareVoiceHop(const EngineTables& tables, const HopFeatures& features, const float* middle,
+                     float density, bool firstHop, VoiceBins voice, HopWork work) noexcept;
+
+// The step after it: scales each bin's solved state to its amplitude and adds the noise.
+void finishVoiceHop(int binCount, float density, const float* amp, const float* noiseFrac,
+                    VoiceBins voice) noexcept;
 
 // Replaces x by the y minimising sum a|y - x|^2 + sum e|y[j+1] - P[j] y[j]|^2.
 void coherenceSolve(int n, const float* a, const float* e, const Complex* phasor, const float* phasorPower,
                     Complex* y, float* scratch) noexcept;
+
+// The solve is a chain of dependent divisions from bin to bin: one voice keeps the divider
+// waiting on latency. Independent voices solved side by side, one per lane of a vector,
+// take about the time of one. Each lane does the same operations in the same order as
+// coherenceSolve, so its result is the same to the bit.
+constexpr int solveLanes = 4;
+
+// The solve's operands of up to solveLanes voices, bin by bin: row j holds bin j of every
+// lane, so the lanes of one bin sit next to each other.
+struct LaneSolve {
+    using Row = float[solveLanes];
+    Row a[maxBinCount];        // tonal weight
+    Row e[maxBinCount];        // coupling weight
+    Row phasorRe[maxBinCount]; // phase-step phasor
+    Row phasorIm[maxBinCount];
+    Row phasorPower[maxBinCount]; // its squared magnitude
+    Row yRe[maxBinCount];         // the state, replaced by the solution
+    Row yIm[maxBinCount];
+    Row s[maxBinCount]; // accumulated weight of the forward sweep
+};
+
+// Copies one voice's operands (from prepareVoiceHop) into a lane, and its solution back.
+void loadSolveLane(int n, int lane, const HopWork& work, const Complex* state, LaneSolve& solve) noexcept;
+void storeSolveLane(int n, int lane, const LaneSolve& solve, Complex* state) noexcept;
+
+// coherenceSolve on every lane at once. Lanes that were not loaded hold earlier operands;
+// they are solved too, and their results are ignored.
+void coherenceSolveLanes(int n, LaneSolve& solve) noexcept;
 
 } // namespace tarvo

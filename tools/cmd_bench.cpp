@@ -4,7 +4,8 @@
 //   in host blocks of 64 and 512 frames, for an idle plug-in, one hit, the start kit's
 //   pattern and the worst case (32 voices, every effect slot on with its costliest unit);
 // - "costs" in nanoseconds: one voice-hop, one track-hop of the resynthesis bank (the inverse
-//   FFT and its overlap-add), one Blob reader frame, the hop kernel alone, every effect unit
+//   FFT and its overlap-add), one Blob reader frame, the hop kernel alone (per voice of a track
+//   of four solved side by side, and for one voice on its own), every effect unit
 //   per stereo frame and `analyzeAudio` per second of input;
 // - "reference": the fixed arithmetic kernel's time and the worst-case real-time factor
 //   relative to it, the figure the speed regression test watches.
@@ -161,9 +162,10 @@ void addCosts(JsonWriter& json, int repeat) {
     HopFeatures features{};
     std::array<float, maxBinCount> amp{}, noiseFrac{}, tonal{}, coupling{}, freq{}, power{}, scratch{};
     std::array<Complex, maxBinCount> phasor{}, binState{}, noiseState{};
+    ExtraBinBands extraBands{};
     uint32_t seed = 1;
-    const HopWork work{amp.data(),  noiseFrac.data(), tonal.data(), coupling.data(),
-                       freq.data(), phasor.data(),    power.data(), scratch.data()};
+    const HopWork work{amp.data(),    noiseFrac.data(), tonal.data(),   coupling.data(), freq.data(),
+                       phasor.data(), power.data(),     scratch.data(), &extraBands};
     json.key("hopFeatures")
         .value(perCall(
                    [&] {
@@ -172,7 +174,35 @@ void addCosts(JsonWriter& json, int repeat) {
                    },
                    repeat) *
                nanoseconds);
-    json.key("hopKernel")
+    // The hop kernel per voice as the engine runs it for a track of four voices: each voice
+    // up to the coherence solve, one solve for the four side by side, then the mixing.
+    auto lanes = std::make_unique<LaneSolve>();
+    std::array<std::array<Complex, maxBinCount>, solveLanes> laneState{}, laneNoise{};
+    std::array<std::array<float, maxBinCount>, solveLanes> laneAmp{}, laneNoiseFrac{};
+    const int binCount = tables.binCount;
+    const double fourVoices = perCall(
+        [&] {
+            for (int l = 0; l < solveLanes; ++l) {
+                const auto i = static_cast<size_t>(l);
+                HopWork laneWork = work;
+                laneWork.amp = laneAmp[i].data();
+                laneWork.noiseFrac = laneNoiseFrac[i].data();
+                prepareVoiceHop(tables, features, frames[1].data(), 0.2f, false,
+                                VoiceBins{laneState[i].data(), laneNoise[i].data(), &seed}, laneWork);
+                loadSolveLane(binCount, l, laneWork, laneState[i].data(), *lanes);
+            }
+            coherenceSolveLanes(binCount, *lanes);
+            for (int l = 0; l < solveLanes; ++l) {
+                const auto i = static_cast<size_t>(l);
+                storeSolveLane(binCount, l, *lanes, laneState[i].data());
+                finishVoiceHop(binCount, 0.2f, laneAmp[i].data(), laneNoiseFrac[i].data(),
+                               VoiceBins{laneState[i].data(), laneNoise[i].data(), &seed});
+            }
+        },
+        repeat);
+    json.key("hopKernel").value(fourVoices / solveLanes * nanoseconds);
+    // One voice alone, solved on its own.
+    json.key("hopKernelOneVoice")
         .value(perCall(
                    [&] {
                        synthesizeVoiceHop(tables, features, frames[1].data(), 0.2f, false,

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
+#include <memory>
 #include <numbers>
 #include <vector>
 
@@ -38,6 +40,55 @@ TEST(HopSynthesis, CoherenceSolveKeepsInputWithoutCouplingAndSmoothsWithIt) {
             const Complex expected = c.expectUnchanged ? x[j] : mean;
             EXPECT_NEAR(y[j].real(), expected.real(), 1e-3) << j;
             EXPECT_NEAR(y[j].imag(), expected.imag(), 1e-3) << j;
+        }
+    }
+}
+
+// The engine solves the voices of a track side by side; each voice must come out exactly as
+// if solved alone, whatever its neighbours hold (a lane not loaded this hop keeps old values,
+// here a NaN).
+TEST(HopSynthesis, VoicesSolvedSideBySideMatchTheirSolveAloneBitForBit) {
+    constexpr int n = 37;
+    constexpr int voices = solveLanes - 1;
+    struct VoiceOperands {
+        std::vector<float> a, e, power, scratch;
+        std::vector<Complex> phasor, y;
+    };
+    auto solve = std::make_unique<LaneSolve>();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (int j = 0; j < n; ++j) {
+        solve->a[j][voices] = nan;
+        solve->yRe[j][voices] = nan;
+    }
+    std::vector<VoiceOperands> alone(voices);
+    uint32_t seed = 99;
+    const auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<float>(seed >> 8) / 16777216.0f;
+    };
+    for (int v = 0; v < voices; ++v) {
+        VoiceOperands& o = alone[static_cast<size_t>(v)];
+        o.scratch.resize(n);
+        for (int j = 0; j < n; ++j) {
+            o.a.push_back(next() * 2.0f);
+            o.e.push_back(next() * 4.0f * static_cast<float>(v));
+            o.phasor.push_back(turnPhasor(next()));
+            o.power.push_back(std::norm(o.phasor.back()));
+            o.y.push_back({next() - 0.5f, next() - 0.5f});
+        }
+        const HopWork work{nullptr,         nullptr,        o.a.data(), o.e.data(), nullptr,
+                           o.phasor.data(), o.power.data(), nullptr,    nullptr};
+        loadSolveLane(n, v, work, o.y.data(), *solve);
+        coherenceSolve(n, o.a.data(), o.e.data(), o.phasor.data(), o.power.data(), o.y.data(),
+                       o.scratch.data());
+    }
+    coherenceSolveLanes(n, *solve);
+    for (int v = 0; v < voices; ++v) {
+        std::vector<Complex> sideBySide(n);
+        storeSolveLane(n, v, *solve, sideBySide.data());
+        for (int j = 0; j < n; ++j) {
+            EXPECT_EQ(sideBySide[j].real(), alone[v].y[j].real()) << v << " " << j;
+            EXPECT_EQ(sideBySide[j].imag(), alone[v].y[j].imag()) << v << " " << j;
         }
     }
 }
