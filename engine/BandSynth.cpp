@@ -114,7 +114,7 @@ void BandSynth::renderSubBlock(float* const* outputs, int frames, int channelCou
         }
         if (newHop && ready) {
             modSystem.globalPass(hopSeconds, hopBeats, position);
-            for (int t = 0; t < trackCount; ++t) synthesizeTrackHop(t, hopSeconds, hopBeats, position);
+            synthesizeTracksHop(hopSeconds, hopBeats, position);
         }
 
         // Effects: the sends return into Main, then the main chain runs on Main in place.

@@ -137,15 +137,24 @@ public:
     const Param& param(int index) const { return params[static_cast<size_t>(index)]; }
 
 private:
-    // One hop of track t: every sounding voice adds its spectrum, then the bank hops.
-    void synthesizeTrackHop(int t, float hopSeconds, float hopBeats, std::optional<double> position) noexcept;
+    // One hop of every track, in track order. The voices run up to the coherence solve track
+    // after track; their solves are batched across tracks, one voice per lane, and each
+    // track is completed (its voices added in order, then its bank hopped) once its last
+    // voice is solved.
+    void synthesizeTracksHop(float hopSeconds, float hopBeats, std::optional<double> position) noexcept;
+    // Track t's voices up to the solve; a full set of lanes is solved on the way.
+    void prepareTrackHop(int t, float hopSeconds, float hopBeats, std::optional<double> position) noexcept;
     // One hop of voice v of track t up to the coherence solve, whose operands it loads into
     // solve lane `lane`; returns false when the voice ended before sounding.
     bool synthesizeVoice(int t, int v, int lane, float hopSeconds, float hopBeats,
-                         std::optional<double> position, bool& accumulating) noexcept;
-    // Solves the loaded lanes side by side and adds each of their voices, in order, to the
-    // track's spectrum.
-    void finishVoiceHops(Track& track, int lanes) noexcept;
+                         std::optional<double> position) noexcept;
+    // Solves the loaded lanes side by side and adds each of their voices, in lane order, to
+    // its track's spectrum, completing the tracks before it on the way.
+    void solveLoadedLanes() noexcept;
+    // Adds the spectrum to the bank of every track before `end` not yet completed, and hops it.
+    void completeTracksBefore(int end) noexcept;
+    // Starts track t's spectrum sum if the sum does not hold track t yet.
+    void beginAccumulation(int t) noexcept;
 
     // Written by `prepare`, read by the audio thread and by the idle tick (effect swaps).
     std::atomic<float> sampleRate_{0.0f};
@@ -155,13 +164,22 @@ private:
         solverScratch_{};
     std::array<Complex, maxBinCount> stepPhasor_{};
     ExtraBinBands extraBands_{};
-    // The sounding voices of the current track, one per lane of the coherence solve: the
-    // solve's operands, and what each voice needs after it.
+    // Sounding voices waiting for the coherence solve, one per lane, from one or more tracks
+    // in track and voice order: the solve's operands, and what each voice needs after it.
     LaneSolve laneSolve_{};
     std::array<std::array<float, maxBinCount>, solveLanes> laneAmp_{}, laneNoiseFrac_{};
     std::array<float, solveLanes> laneDensity_{};
+    std::array<int, solveLanes> laneTrack_{};
     std::array<int, solveLanes> laneVoice_{};
-    // The current track's voices summed over this hop.
+    // Lanes loaded so far.
+    int loadedLanes_ = 0;
+    // Tracks before this one are completed in the current hop.
+    int completedTracks_ = 0;
+    // The track whose voices bandAccum_ and extraAccum_ sum, or -1.
+    int accumTrack_ = -1;
+    // Voices that ran this hop, per track (they count even when they ended before sounding).
+    std::array<int, trackCount> hopActive_{};
+    // One track's voices summed over this hop.
     std::array<Complex, plane::bandCount> bandAccum_{};
     std::array<Complex, maxTopBin> extraAccum_{};
 };

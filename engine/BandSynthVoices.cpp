@@ -112,8 +112,29 @@ void BandSynth::polyPressure(float pressure, int note, int channel) {
     }
 }
 
-void BandSynth::synthesizeTrackHop(int t, float hopSeconds, float hopBeats,
-                                   std::optional<double> position) noexcept {
+void BandSynth::synthesizeTracksHop(float hopSeconds, float hopBeats,
+                                    std::optional<double> position) noexcept {
+    // Why a track may be completed after later tracks have run up to their solve: the part
+    // before the solve (modulation passes, parameter reads, Blob readers, the shared tail
+    // noise, the voices' seeds) still runs track after track and voice after voice, and reads
+    // nothing the part after it writes. That part (solution, amplitude and noise mixing, the
+    // track's spectrum sum and bank hop, its voice count) touches only the lane, the voice's
+    // bins, the sum and the track's own bank, and reads no parameter. Every voice's arithmetic
+    // and every track's sum keep their order, so the output is the same to the bit.
+    loadedLanes_ = 0;
+    completedTracks_ = 0;
+    accumTrack_ = -1;
+    for (int t = 0; t < trackCount; ++t) {
+        prepareTrackHop(t, hopSeconds, hopBeats, position);
+        // With none of its voices waiting for the solve, the track is complete.
+        if (loadedLanes_ == 0) completeTracksBefore(t + 1);
+    }
+    if (loadedLanes_ > 0) solveLoadedLanes();
+    completeTracksBefore(trackCount);
+}
+
+void BandSynth::prepareTrackHop(int t, float hopSeconds, float hopBeats,
+                                std::optional<double> position) noexcept {
     Track& track = tracks[static_cast<size_t>(t)];
     // With both slots emptied every voice of the track is dropped. The dropped voices are
     // freed too: left held, they would come back to life when a later note raised
@@ -124,45 +145,53 @@ void BandSynth::synthesizeTrackHop(int t, float hopSeconds, float hopBeats,
         track.voicesInUse = 0;
     }
 
-    // Every sounding voice runs up to the coherence solve, the solve runs once for all of
-    // them, then the voices are added to the spectrum in the same order.
-    static_assert(Track::voiceCount <= solveLanes, "a track's voices fit the solve's lanes");
     int active = 0;
-    int lanes = 0;
-    bool accumulating = false;
     for (int v = 0; v < track.voicesInUse; ++v) {
         if (track.voices[static_cast<size_t>(v)].state == Voice::stateFree) continue;
         ++active;
-        if (synthesizeVoice(t, v, lanes, hopSeconds, hopBeats, position, accumulating))
-            laneVoice_[static_cast<size_t>(lanes++)] = v;
+        if (!synthesizeVoice(t, v, loadedLanes_, hopSeconds, hopBeats, position)) continue;
+        laneTrack_[static_cast<size_t>(loadedLanes_)] = t;
+        laneVoice_[static_cast<size_t>(loadedLanes_)] = v;
+        if (++loadedLanes_ == solveLanes) solveLoadedLanes();
     }
-    if (lanes > 0) finishVoiceHops(track, lanes);
-    if (active > 0) {
-        track.resynth.addBands(bandAccum_.data());
-        track.resynth.addExtraBins(extraAccum_.data());
+    hopActive_[static_cast<size_t>(t)] = active;
+}
+
+void BandSynth::beginAccumulation(int t) noexcept {
+    if (accumTrack_ == t) return;
+    std::fill_n(bandAccum_.begin(), tables.bandCount, Complex{});
+    std::fill_n(extraAccum_.begin(), tables.extraCount, Complex{});
+    accumTrack_ = t;
+}
+
+void BandSynth::completeTracksBefore(int end) noexcept {
+    for (; completedTracks_ < end; ++completedTracks_) {
+        const int t = completedTracks_;
+        Track& track = tracks[static_cast<size_t>(t)];
+        const int active = hopActive_[static_cast<size_t>(t)];
+        if (active > 0) {
+            // Voices that all ended before sounding still add their (zero) sum.
+            beginAccumulation(t);
+            track.resynth.addBands(bandAccum_.data());
+            track.resynth.addExtraBins(extraAccum_.data());
+        }
+        // The bank hops every time: an idle track still moves its overlap-add ring on.
+        track.resynth.hop();
+        while (track.voicesInUse > 0 &&
+               track.voices[static_cast<size_t>(track.voicesInUse - 1)].state == Voice::stateFree)
+            --track.voicesInUse;
+        track.activeVoices = active;
     }
-    // The bank hops every time: an idle track still moves its overlap-add ring on.
-    track.resynth.hop();
-    while (track.voicesInUse > 0 &&
-           track.voices[static_cast<size_t>(track.voicesInUse - 1)].state == Voice::stateFree)
-        --track.voicesInUse;
-    track.activeVoices = active;
 }
 
 bool BandSynth::synthesizeVoice(int t, int v, int lane, float hopSeconds, float hopBeats,
-                                std::optional<double> position, bool& accumulating) noexcept {
+                                std::optional<double> position) noexcept {
     Track& track = tracks[static_cast<size_t>(t)];
     Voice& voice = track.voices[static_cast<size_t>(v)];
 
     // Modulation of this voice into its track's parameters; every value below includes it.
     const ModVoice modVoice{t, voice.note, voice.channel, voice.velocity, voice.pressure, voice.newNote != 0};
     modSystem.voicePass(voice.modState, modVoice, hopSeconds, hopBeats, position);
-
-    if (!accumulating) {
-        std::fill_n(bandAccum_.begin(), tables.bandCount, Complex{});
-        std::fill_n(extraAccum_.begin(), tables.extraCount, Complex{});
-        accumulating = true;
-    }
 
     // Release: the level falls as (1 - progress)^2 while damping builds up.
     if (voice.state == Voice::stateReleased) {
@@ -254,19 +283,23 @@ bool BandSynth::synthesizeVoice(int t, int v, int lane, float hopSeconds, float 
     loadSolveLane(tables.binCount, lane, work, voice.binState.data(), laneSolve_);
     laneDensity_[l] = density;
 
-    // The voice still sounds this hop (finishVoiceHops adds it); it ends after it.
+    // The voice still sounds this hop (solveLoadedLanes adds it); it ends after it.
     voice.age += hopSeconds;
     if (voice.releaseProgress > 1.0f || relGain * voice.reader.tailLevel() < endLevel)
         voice.state = Voice::stateFree;
     return true;
 }
 
-void BandSynth::finishVoiceHops(Track& track, int lanes) noexcept {
+void BandSynth::solveLoadedLanes() noexcept {
     const int binCount = tables.binCount;
     coherenceSolveLanes(binCount, laneSolve_);
-    for (int lane = 0; lane < lanes; ++lane) {
+    for (int lane = 0; lane < loadedLanes_; ++lane) {
         const auto l = static_cast<size_t>(lane);
-        Voice& voice = track.voices[static_cast<size_t>(laneVoice_[l])];
+        const int t = laneTrack_[l];
+        // The tracks before this voice's have run all their voices: they are complete.
+        completeTracksBefore(t);
+        beginAccumulation(t);
+        Voice& voice = tracks[static_cast<size_t>(t)].voices[static_cast<size_t>(laneVoice_[l])];
         storeSolveLane(binCount, lane, laneSolve_, voice.binState.data());
         finishVoiceHop(binCount, laneDensity_[l], laneAmp_[l].data(), laneNoiseFrac_[l].data(),
                        VoiceBins{voice.binState.data(), voice.noiseState.data(), &voice.seed});
@@ -275,6 +308,7 @@ void BandSynth::finishVoiceHops(Track& track, int lanes) noexcept {
         for (int e = 0; e < tables.extraCount; ++e)
             extraAccum_[static_cast<size_t>(e)] += voice.binState[static_cast<size_t>(tables.bandCount + e)];
     }
+    loadedLanes_ = 0;
 }
 
 } // namespace tarvo
