@@ -3,7 +3,8 @@
 // - "realtimeFactor": seconds of audio rendered per second of CPU time, at 44100 and 48000 Hz
 //   in host blocks of 64 and 512 frames, for an idle plug-in, one hit, the start kit's
 //   pattern and the worst case (32 voices, every effect slot on with its costliest unit);
-// - "costs" in nanoseconds: one voice-hop, one track-hop of the resynthesis bank (the inverse
+// - "costs" in nanoseconds: one voice-hop (four voices per track, and one per track), one track-hop of the
+// resynthesis bank (the inverse
 //   FFT and its overlap-add), one Blob reader frame, the hop kernel alone (per voice of a track
 //   of four solved side by side, and for one voice on its own), every effect unit
 //   per stereo frame and `analyzeAudio` per second of input;
@@ -54,8 +55,8 @@ template <class Work> double perCall(Work&& work, int repeat) {
     return best;
 }
 
-// A plain engine without effect units, with all 32 voices sounding when loaded; one call
-// renders one hop.
+// A plain engine without effect units, with `polyphony` voices sounding on each track when
+// loaded (all 32 at the most); one call renders one hop.
 struct EngineHop {
     std::unique_ptr<BandSynth> engine = std::make_unique<BandSynth>();
     std::array<float, 2 * BandSynth::hopSize> buffer{};
@@ -63,7 +64,7 @@ struct EngineHop {
     bool loaded;
     int hops = 0;
 
-    explicit EngineHop(bool withVoices) : loaded(withVoices) {
+    explicit EngineHop(bool withVoices, int polyphony = Track::voiceCount) : loaded(withVoices) {
         engine->prepare(costRate);
         for (int s = 0; s < ParamLayout::fxSlotCount; ++s)
             engine->param(engine->layout.fxSlotBase[static_cast<size_t>(s)] + fxPower).set(0.0f);
@@ -73,7 +74,7 @@ struct EngineHop {
             scenes::shapeHit(blobs.slotB.working, 1.2f, 0.5f, 0.5f, 0.0f);
             blobs.publish();
             const int base = engine->layout.trackBase[static_cast<size_t>(t)];
-            engine->param(base + trackPolyphony).set(4.0f);
+            engine->param(base + trackPolyphony).set(static_cast<float>(polyphony));
             engine->param(base + trackTransform).set(50.0f);
         }
     }
@@ -128,6 +129,15 @@ void addCosts(JsonWriter& json, int repeat) {
         (busyHop - idleHop - BandSynth::trackCount * (trackHop - idleTrackHop)) / static_cast<double>(voices);
     json.key("voiceHop").value(voiceHop * nanoseconds);
     json.key("voicesMeasured").value(busy.voices());
+    // The same with one voice per track: the eight voices share two solves.
+    EngineHop single(true, 1);
+    const double singleHop = perCall(single, repeat);
+    const int singleVoices = std::max(single.voices(), 1);
+    const double voiceHopOnePerTrack =
+        (singleHop - idleHop - BandSynth::trackCount * (trackHop - idleTrackHop)) /
+        static_cast<double>(singleVoices);
+    json.key("voiceHopOnePerTrack").value(voiceHopOnePerTrack * nanoseconds);
+    json.key("voicesMeasuredOnePerTrack").value(single.voices());
     json.key("trackHopInverseFft").value(trackHop * nanoseconds);
 
     Fft fft(8, 0);
