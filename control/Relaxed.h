@@ -30,7 +30,6 @@ public:
         store(load() + x);
         return *this;
     }
-
     Relaxed& operator-=(T x) noexcept {
         store(load() - x);
         return *this;

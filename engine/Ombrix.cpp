@@ -252,9 +252,13 @@ bool Ombrix::firstStart() {
 void Ombrix::idleTick() {
     // First, so a start preset's effect units and Blobs go out in this same tick.
     firstStart();
+    handOverToAudio();
+    importIdleStep(*this);
+}
+
+void Ombrix::handOverToAudio() {
     swapFxUnits(engine.fxSlots, engine.sampleRate(), engine.keepFxParamValues);
     for (Track& track : engine.tracks) track.blobs.publish();
-    importIdleStep(*this);
 }
 
 int Ombrix::currentTrackIndex() const {

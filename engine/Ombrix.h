@@ -88,6 +88,10 @@ public:
     // changed, publishes edited Blobs to the audio thread, then analyses one file of a
     // running import batch. May allocate and touch files.
     void idleTick();
+    // User-interface thread, the part of the idle tick that cannot wait for the timer after a
+    // state load or a preparation: installs effect units whose "Type" changed and publishes
+    // edited Blobs. Allocates.
+    void handOverToAudio();
 
     // ---- First start -----------------------------------------------------------------------
     // The factory sounds and presets shipped inside the front end (plug-in or tool), installed

@@ -216,7 +216,7 @@ void TarvoProcessor::prepareToPlay(double sampleRate, int) {
     ombrix_->reset(static_cast<float>(sampleRate));
     // The effect units and Blobs a loaded state asks for go in now, not on a later tick, so
     // that playback starts the same way every time.
-    handOverToAudio();
+    ombrix_->handOverToAudio();
     bypassFadeFrames_ = std::max(1, static_cast<int>(std::lround(bypassFadeSeconds * sampleRate)));
     bypassFadePosition_ = bypass_->get() ? 0 : bypassFadeFrames_;
 }
@@ -227,18 +227,12 @@ void TarvoProcessor::runIdleTick() {
     // After a preparation, before any state load: factory content, then the start preset or
     // a random kit. The host hears about the loaded values at once.
     if (ombrix_->firstStart()) {
-        handOverToAudio();
+        ombrix_->handOverToAudio();
         pushParametersToHost();
     }
     if (const int program = pendingProgram_.exchange(-1); program >= 0 && loadProgram(program))
         pushParametersToHost();
     ombrix_->idleTick();
-}
-
-void TarvoProcessor::handOverToAudio() {
-    BandSynth& engine = ombrix_->engine;
-    swapFxUnits(engine.fxSlots, engine.sampleRate(), engine.keepFxParamValues);
-    for (Track& track : engine.tracks) track.blobs.publish();
 }
 
 void TarvoProcessor::pushParametersToHost() {
@@ -272,7 +266,7 @@ void TarvoProcessor::setCurrentProgram(int index) {
     }
     const std::lock_guard<std::mutex> guard(uiMutex_);
     if (!loadProgram(index)) return;
-    handOverToAudio();
+    ombrix_->handOverToAudio();
     pushParametersToHost();
 }
 
@@ -415,7 +409,7 @@ void TarvoProcessor::setStateInformation(const void* data, int sizeInBytes) {
         const std::lock_guard<std::mutex> guard(uiMutex_);
         consumed = readState(*ombrix_, bytes, sizeInBytes);
         if (consumed == 0) return;
-        handOverToAudio();
+        ombrix_->handOverToAudio();
     }
     // The state changed even when no bypass flag follows (a bare preset chunk): the host
     // must see the loaded values either way.

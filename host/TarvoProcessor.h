@@ -125,8 +125,6 @@ private:
     void timerCallback() override;
     // Under uiMutex_: opens factory program index; false when it is not one.
     bool loadProgram(int index);
-    // Under uiMutex_: installs changed effect units and publishes changed Blobs.
-    void handOverToAudio();
     // Under uiMutex_: reads the user settings the first time it is called (the first idle
     // tick). Not done by the constructor or the editor: hosts scanning plug-ins, and the
     // build's LV2 manifest step, which opens an editor to measure it, create instances that

@@ -3,11 +3,11 @@
 // - "realtimeFactor": seconds of audio rendered per second of CPU time, at 44100 and 48000 Hz
 //   in host blocks of 64 and 512 frames, for an idle plug-in, one hit, the start kit's
 //   pattern and the worst case (32 voices, every effect slot on with its costliest unit);
-// - "costs" in nanoseconds: one voice-hop (four voices per track, and one per track), one track-hop of the
-// resynthesis bank (the inverse
-//   FFT and its overlap-add), one Blob reader frame, the hop kernel alone (per voice of a track
-//   of four solved side by side, and for one voice on its own), every effect unit
-//   per stereo frame and `analyzeAudio` per second of input;
+// - "costs" in nanoseconds: one voice-hop (four voices per track, and one per track), one
+//   track-hop of the resynthesis bank (the inverse FFT and its overlap-add), one Blob reader
+//   frame, the hop kernel alone (per voice of a track of four solved side by side, and for one
+//   voice on its own), every effect unit per stereo frame and `analyzeAudio` per second of
+//   input;
 // - "reference": the fixed arithmetic kernel's time and the worst-case real-time factor
 //   relative to it, the figure the speed regression test watches.
 // Each figure is the best of --repeat runs (default 3); a run renders --seconds of audio
@@ -121,22 +121,21 @@ void addCosts(JsonWriter& json, int repeat) {
             bank.read(samples.data(), hopSize, silent);
         },
         repeat);
-    EngineHop busy(true), idle(false);
-    const double busyHop = perCall(busy, repeat);
+    EngineHop idle(false);
     const double idleHop = perCall(idle, repeat);
-    const int voices = std::max(busy.voices(), 1);
-    const double voiceHop =
-        (busyHop - idleHop - BandSynth::trackCount * (trackHop - idleTrackHop)) / static_cast<double>(voices);
-    json.key("voiceHop").value(voiceHop * nanoseconds);
+    // One voice's share of an engine hop: the hop less an idle one and the eight banks' work.
+    const auto perVoiceHop = [&](EngineHop& busy) {
+        const double busyHop = perCall(busy, repeat);
+        const int voices = std::max(busy.voices(), 1);
+        return (busyHop - idleHop - BandSynth::trackCount * (trackHop - idleTrackHop)) /
+               static_cast<double>(voices);
+    };
+    EngineHop busy(true);
+    json.key("voiceHop").value(perVoiceHop(busy) * nanoseconds);
     json.key("voicesMeasured").value(busy.voices());
     // The same with one voice per track: the eight voices share two solves.
     EngineHop single(true, 1);
-    const double singleHop = perCall(single, repeat);
-    const int singleVoices = std::max(single.voices(), 1);
-    const double voiceHopOnePerTrack =
-        (singleHop - idleHop - BandSynth::trackCount * (trackHop - idleTrackHop)) /
-        static_cast<double>(singleVoices);
-    json.key("voiceHopOnePerTrack").value(voiceHopOnePerTrack * nanoseconds);
+    json.key("voiceHopOnePerTrack").value(perVoiceHop(single) * nanoseconds);
     json.key("voicesMeasuredOnePerTrack").value(single.voices());
     json.key("trackHopInverseFft").value(trackHop * nanoseconds);
 
