@@ -23,9 +23,6 @@ constexpr float motionThreshold = 1e-4f;
 // columns (bands) alone: ten times the plane, reached only by an unbounded radius.
 constexpr float attractRowReach = 10.0f * frames;
 constexpr float attractColumnReach = 10.0f * bands;
-// Transform positions within which a mirror leaves the other slot alone.
-constexpr float mirrorOnlyA = 0.999f;
-constexpr float mirrorOnlyB = 0.001f;
 
 // How far knot j of a list of n knots may move: 0 at both ends, so the end knots stay, and
 // nearly flat in the middle.
@@ -135,25 +132,6 @@ void attractDeform(Blob& blob, float u, float w, float s, float rx, float ry) {
 
 float toolSizeAfterDrag(float size, float dy) {
     return std::clamp(size - dy, minToolSize, maxToolSize);
-}
-
-bool mirrorShownSlots(Blob& a, Blob& b, float transform, MirrorAxis axis) {
-    bool changed = false;
-    const auto mirror = [axis](Blob& blob) {
-        if (axis == MirrorAxis::frequency)
-            blob.mirrorFrequency();
-        else
-            blob.mirrorTime();
-    };
-    if (transform < mirrorOnlyA) {
-        mirror(a);
-        changed = true;
-    }
-    if (transform > mirrorOnlyB) {
-        mirror(b);
-        changed = true;
-    }
-    return changed;
 }
 
 int clearShownSlots(Blob& a, Blob& b, float mix) {

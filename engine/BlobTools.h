@@ -58,11 +58,6 @@ constexpr float maxToolSize = 128.0f;
 constexpr float startToolSize = 64.0f;
 float toolSizeAfterDrag(float size, float dy);
 
-// "Mirror X" (frequency) or "Mirror Y" (time) on the slots that Transform shows: A unless
-// Transform is fully at B, B unless it is fully at A. Returns whether a Blob changed.
-enum class MirrorAxis : int32_t { frequency, time };
-bool mirrorShownSlots(Blob& a, Blob& b, float transform, MirrorAxis axis);
-
 // The slots "Clear Blob" clears at the shown mix: A at 0, B at 1, both in between, none when no
 // slot is shown (mix -1). Returns the number cleared.
 int clearShownSlots(Blob& a, Blob& b, float mix);

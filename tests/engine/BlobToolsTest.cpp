@@ -269,33 +269,6 @@ TEST(BlobTools, ToolSizeFollowsTheDragOnAToolButtonWithinItsRange) {
     EXPECT_FLOAT_EQ(size, 128.0f);
 }
 
-TEST(BlobTools, MirrorsActOnTheShownSlotsAndTwiceGiveTheBlobBack) {
-    Blob shaped = evenBlob();
-    BlobStroke stroke;
-    stroke.setCanvas(canvas);
-    stroke.press(300.0f, 400.0f, 0.0);
-    stroke.drag(320.0f, 380.0f, 20.0f, -20.0f, 0.05, BlobTool::drag, radius, {&shaped, nullptr, 0.0f});
-    stroke.release();
-
-    struct Case {
-        float transform;
-        bool mirrorsA, mirrorsB;
-    };
-    const Case cases[] = {{0.0f, true, false}, {1.0f, false, true}, {0.5f, true, true}};
-    for (const MirrorAxis axis : {MirrorAxis::frequency, MirrorAxis::time}) {
-        for (const Case& c : cases) {
-            Blob a = shaped;
-            Blob b = shaped;
-            EXPECT_TRUE(mirrorShownSlots(a, b, c.transform, axis));
-            EXPECT_EQ(totalMovement(a, shaped) > 0.01f, c.mirrorsA) << c.transform;
-            EXPECT_EQ(totalMovement(b, shaped) > 0.01f, c.mirrorsB) << c.transform;
-            mirrorShownSlots(a, b, c.transform, axis);
-            EXPECT_LT(totalMovement(a, shaped), 0.01f) << c.transform;
-            EXPECT_LT(totalMovement(b, shaped), 0.01f) << c.transform;
-        }
-    }
-}
-
 TEST(BlobTools, ClearTakesTheShownSlotsAndNoneWhenNothingIsShown) {
     struct Case {
         float mix;
