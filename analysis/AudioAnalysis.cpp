@@ -47,6 +47,11 @@ constexpr double separationSmoothness = 0.005;
 constexpr int maxSeparationRounds = 20;
 // Each factor gets this fraction of its mean added, so no region is entirely empty.
 constexpr double factorFloor = 0.7;
+// The time knot density of time points after the end of a sound, as a share of the density
+// at which the engine starts to sound: just inaudible.
+constexpr double silentTimeDensityShare = 0.9;
+// The weight every band has in the time shape of every row, beside the bands the row plays.
+constexpr double otherBandsShare = 0.01;
 // Halvings of the band range when a grid node's crossing is bisected: far below 0.001 bands.
 constexpr int crossingBisections = 40;
 // Strength of the final push applied to interior cuts (see equalShareCuts).
@@ -549,12 +554,25 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
 
     separate(g, t, f);
     // Past the end of a short sound the picture is empty, yet the floor that separate() adds
-    // would spread about a third of every band's time knots over that silence, evenly where
-    // a band has no energy of its own (its time factor is flat there), and the frequency
-    // layout of empty time points is even. The Blob would then play a quiet wash of noise
-    // after the hit and carry it into a tail of many seconds. Those time points get no time
-    // knots instead, so the Blob ends where the sound ends.
-    for (int p = soundPoints; p < timePointCount; ++p) t[p].fill(0.0);
+    // would spread about a third of every band's time knots over that silence, and the Blob
+    // would play a quiet wash of noise after the hit and carry it into a long tail. With no
+    // knots there at all, the knot steps the mesh allows would draw knots out of the sound
+    // instead and its quiet end would fall silent early. Those time points get just less
+    // than the knot density the engine starts to sound at: the silence stays silent and the
+    // sound keeps its knots.
+    if (soundPoints < timePointCount) {
+        const double silentPoints = timePointCount - soundPoints;
+        const double silentDensity = silentTimeDensityShare * Blob::timeDensityThreshold;
+        for (int b = 0; b < analysisBandCount; ++b) {
+            double soundMass = 0.0;
+            for (int p = 0; p < soundPoints; ++p) soundMass += t[p][b];
+            // With the silent points at level v the band's total mass is soundMass +
+            // silentPoints * v, and the knot density there (timeNodeCount - 1) * v / total.
+            const double level =
+                silentDensity * soundMass / ((timeNodeCount - 1) - silentDensity * silentPoints);
+            for (int p = soundPoints; p < timePointCount; ++p) t[p][b] = level;
+        }
+    }
 
     // Equal-share cuts: along time for every band, along the bands for every time point.
     std::vector<std::vector<double>> timeCuts(analysisBandCount), bandCuts(timePointCount);
@@ -621,14 +639,43 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
             density[i][j] = (iHi - iLo) * (jHi - jLo) / (bandSpan * timeSpan);
         }
 
-    // Knot curves through the nodes, weighted by density.
-    std::vector<double> y, w;
-    for (int i = 0; i < timeNodeCount; ++i) {
-        y.assign(nodeTime[i].begin(), nodeTime[i].end());
-        w.assign(density[i].begin(), density[i].end());
-        const std::vector<double> knots = fitKnotCurve(y, w);
-        for (int r = 0; r < Blob::timeRowCount; ++r) blob.timeWarps[r][i] = static_cast<float>(knots[r]);
+    // Time curves. The engine's loudness goes with the knot density to about the fourth power,
+    // so neighbouring steps must not jump: each row takes the equal-share cuts of one smooth
+    // time shape, where times taken from crossings drift from band to band along a row and
+    // would turn into blips and late peaks. A row's shape is the mean of the time shapes of
+    // the bands it plays (in the engine a row's amplitude fades out over the eight frequency
+    // knots on either side), weighted by their level (the eighth root of their energy: a
+    // steeper weight lets a row follow only its loudest band and thins the low end of kicks),
+    // with a little of every band so that a row over empty bands follows the sound as a whole.
+    std::array<double, bandNodeCount> meanNodeBand{};
+    for (int j = 0; j < bandNodeCount; ++j)
+        for (int i = 0; i < timeNodeCount; ++i) meanNodeBand[j] += nodeBand[i][j] / timeNodeCount;
+    std::array<double, analysisBandCount> bandKnot{}, bandWeight{};
+    for (int b = 0; b < analysisBandCount; ++b) {
+        const double centre = b + 0.5;
+        int j = 0;
+        while (j + 2 < bandNodeCount && meanNodeBand[j + 1] <= centre) ++j;
+        const double span = std::max(meanNodeBand[j + 1] - meanNodeBand[j], 1e-9);
+        bandKnot[b] = j + std::clamp((centre - meanNodeBand[j]) / span, 0.0, 1.0);
+        double timeMass = 0.0;
+        for (int p = 0; p < timePointCount; ++p) {
+            bandWeight[b] += std::sqrt(g[p][b]);
+            timeMass += t[p][b];
+        }
+        bandWeight[b] = timeMass > 0.0 ? bandWeight[b] / timeMass : 0.0;
     }
+    for (int r = 0; r < Blob::timeRowCount; ++r) {
+        line.assign(timePointCount, 0.0);
+        for (int b = 0; b < analysisBandCount; ++b) {
+            const double reach = std::max(1.0 - std::abs(bandKnot[b] / knotSpacing - r), 0.0);
+            const double weight = (reach + otherBandsShare) * bandWeight[b];
+            for (int p = 0; p < timePointCount; ++p) line[p] += weight * t[p][b];
+        }
+        const std::vector<double> cuts = equalShareCuts(line, timeNodeCount);
+        for (int i = 0; i < timeNodeCount; ++i) blob.timeWarps[r][i] = static_cast<float>(cuts[i]);
+    }
+    // Band curves: knot curves through the nodes, weighted by density.
+    std::vector<double> y, w;
     for (int j = 0; j < bandNodeCount; ++j) {
         y.resize(timeNodeCount);
         w.resize(timeNodeCount);
@@ -640,11 +687,11 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
         for (int c = 0; c < Blob::freqColumnCount; ++c) blob.freqWarps[c][j] = static_cast<float>(knots[c]);
     }
 
-    // Keep successive knots apart by most of the smallest gap seen between nodes.
+    // Keep successive knots apart by most of the smallest gap seen: between the time cuts
+    // the rows follow, and between the nodes' bands.
     double timeGap = 1e30, bandGap = 1e30;
-    for (int i = 0; i + 1 < timeNodeCount; ++i)
-        for (int j = 0; j < bandNodeCount; ++j)
-            timeGap = std::min(timeGap, nodeTime[i + 1][j] - nodeTime[i][j]);
+    for (const auto& row : blob.timeWarps)
+        for (int i = 0; i + 1 < timeNodeCount; ++i) timeGap = std::min(timeGap, double{row[i + 1] - row[i]});
     for (int i = 0; i < timeNodeCount; ++i)
         for (int j = 0; j + 1 < bandNodeCount; ++j)
             bandGap = std::min(bandGap, nodeBand[i][j + 1] - nodeBand[i][j]);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -229,5 +231,84 @@ TEST(AudioAnalysis, ShortHitsEndWithTheSound) {
     }
 }
 
+// Implied level of each time segment of a row in dB: the engine's output power goes with the
+// knot density above its threshold to the fourth power.
+std::vector<double> segmentLevels(const Blob& blob, int row) {
+    std::vector<double> levels;
+    const auto& v = blob.timeWarps[row];
+    for (int k = 1; k < Blob::timeKnotCount; ++k) {
+        const double above = 1.0 / (v[k] - v[k - 1]) - Blob::timeDensityThreshold;
+        levels.push_back(above > 0.0 ? 40.0 * std::log10(above) : -1000.0);
+    }
+    return levels;
+}
+
+// Where a recording decays smoothly, neighbouring time segments of a row play at nearly the
+// same level: a jump in knot spacing is a blip, or a gap, in the replay.
+TEST(AudioAnalysis, NeighbouringTimeSegmentsPlayAlike) {
+    struct Case {
+        const char* name;
+        std::vector<float> samples;
+    };
+    const Case cases[] = {
+        {"drum hit", hit(44100.0, 0.4)},
+        {"bright short hit", hit(44100.0, 0.3, 3000.0, 0.03)},
+        {"long ring", hit(44100.0, 1.0, 180.0, 0.4)},
+    };
+    // The steps compared: within this many dB of the row's loudest segment, above where the
+    // level dives into the threshold at the end of a sound.
+    constexpr double heardRangeDb = 15.0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Blob blob = analysed(c.samples, 44100.0);
+        double sum = 0.0;
+        int steps = 0;
+        for (int r = 0; r < Blob::timeRowCount; ++r) {
+            const std::vector<double> levels = segmentLevels(blob, r);
+            const double loudest = *std::max_element(levels.begin(), levels.end());
+            for (size_t k = 1; k < levels.size(); ++k) {
+                if (levels[k] < loudest - heardRangeDb || levels[k - 1] < loudest - heardRangeDb) continue;
+                const double step = std::abs(levels[k] - levels[k - 1]);
+                EXPECT_LT(step, 4.0) << "row " << r << " segment " << k;
+                sum += step;
+                ++steps;
+            }
+        }
+        ASSERT_GT(steps, 0);
+        EXPECT_LT(sum / steps, 1.5);
+    }
+}
+
+// After a short hit the Blob holds just too few time knots to sound: no wash of noise, and
+// no stretch without knots that would draw them out of the hit and silence its quiet end.
+TEST(AudioAnalysis, TheSilenceAfterAShortHitStaysJustBelowSounding) {
+    struct Case {
+        const char* name;
+        std::vector<float> samples;
+    };
+    const Case cases[] = {
+        {"30 ms tick", hit(44100.0, 0.03, 6000.0, 0.005)},
+        {"a quarter second", hit(44100.0, 0.25, 400.0, 0.04)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Blob blob = analysed(c.samples, 44100.0);
+        // The analysed buffer: the sound, padded to at least 0.1 s, plus 256 samples.
+        const double seconds = std::max(0.1, static_cast<double>(c.samples.size()) / 44100.0 + 256.0 / 44100.0);
+        const double end = plane::warpTime(seconds * plane::framesPerSecond);
+        int silentSegments = 0;
+        for (int r = 0; r < Blob::timeRowCount; ++r) {
+            const auto& v = blob.timeWarps[r];
+            for (int k = 1; k < Blob::timeKnotCount; ++k) {
+                if (v[k - 1] < end) continue;
+                const double share = 1.0 / (v[k] - v[k - 1]) / Blob::timeDensityThreshold;
+                EXPECT_GT(share, 0.85) << "row " << r << " segment " << k;
+                EXPECT_LT(share, 1.0) << "row " << r << " segment " << k;
+                ++silentSegments;
+            }
+        }
+        EXPECT_GT(silentSegments, 0);
+    }
+}
 } // namespace
 } // namespace tarvo

@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "analysis/ImportFidelity.h"
+#include "engine/Blob.h"
+
+namespace tarvo {
+namespace {
+
+constexpr double twoPi = 6.283185307179586;
+
+// Deterministic white noise in -1..1.
+struct Noise {
+    uint32_t state = 12345;
+    double next() {
+        state = state * 1664525u + 1013904223u;
+        return static_cast<double>(state) / 4294967296.0 * 2.0 - 1.0;
+    }
+};
+
+// A burst of noise decaying with the given time constant, lasting the given seconds.
+std::vector<float> noiseBurst(double decay, double seconds) {
+    Noise noise;
+    std::vector<float> out(static_cast<size_t>(seconds * fidelityRate));
+    for (size_t i = 0; i < out.size(); ++i)
+        out[i] = static_cast<float>(0.5 * noise.next() * std::exp(-static_cast<double>(i) / fidelityRate / decay));
+    return out;
+}
+
+std::vector<float> decayingTone(double hz, double decay, double seconds) {
+    std::vector<float> out(static_cast<size_t>(seconds * fidelityRate));
+    for (size_t i = 0; i < out.size(); ++i) {
+        const double t = static_cast<double>(i) / fidelityRate;
+        out[i] = static_cast<float>(0.5 * std::sin(twoPi * hz * t) * std::exp(-t / decay));
+    }
+    return out;
+}
+
+FidelityFigures importAndReplay(const std::vector<float>& recording) {
+    Blob blob;
+    EXPECT_TRUE(importedBlob(recording, fidelityRate, blob));
+    return fidelityOf(recording, replayBlob(blob, static_cast<double>(recording.size()) / fidelityRate + 1.0));
+}
+
+// Synthetic hits imported and replayed keep their envelope and spectrum, peak on time, end
+// close to where the recording falls 60 dB below its peak and stay silent after it.
+TEST(ImportFidelity, ShortHitsComeBackWithTheirEnvelope) {
+    struct Case {
+        const char* name;
+        std::vector<float> recording;
+        double envelopeDb; // the largest envelope and spectrum errors allowed
+        double spectrumDb;
+    };
+    // A click is shorter than the engine's frame: its replay is smeared over a few hops.
+    const Case cases[] = {
+        {"click", noiseBurst(0.002, 0.02), 5.5, 5.0},
+        {"rim", noiseBurst(0.01, 0.1), 4.0, 4.0},
+        {"decaying tone", decayingTone(440.0, 0.08, 0.8), 5.5, 4.0},
+        {"low decaying tone", decayingTone(120.0, 0.1, 0.8), 4.0, 4.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const FidelityFigures f = importAndReplay(c.recording);
+        EXPECT_LT(f.cellErrorDb, 7.0);
+        EXPECT_LT(f.envelopeErrorDb, c.envelopeDb);
+        EXPECT_LT(f.spectrumErrorDb, c.spectrumDb);
+        EXPECT_LT(f.peakLateMs, 15.0);
+        EXPECT_LT(std::abs(f.replayEndMs - f.recordingEndMs), 100.0);
+        EXPECT_LT(f.silentTailDb, -60.0);
+    }
+}
+
+// The measure itself: a replay identical to the recording scores 0; one that is louder by a
+// constant, or starts a little later, too; one that decays too slowly, or keeps sounding,
+// does not.
+TEST(ImportFidelity, TheMeasureSeesWhatDiffers) {
+    const std::vector<float> recording = noiseBurst(0.05, 0.5);
+    std::vector<float> louderAndLater(128, 0.0f);
+    for (float s : recording) louderAndLater.push_back(2.0f * s);
+    std::vector<float> ringing = recording;
+    ringing.resize(recording.size() * 3, 0.0f);
+    Noise noise;
+    for (size_t i = recording.size(); i < ringing.size(); ++i) ringing[i] = static_cast<float>(0.01 * noise.next());
+
+    const FidelityFigures same = fidelityOf(recording, recording);
+    EXPECT_NEAR(same.cellErrorDb, 0.0, 1e-9);
+    EXPECT_NEAR(same.envelopeErrorDb, 0.0, 1e-9);
+    EXPECT_NEAR(same.spectrumErrorDb, 0.0, 1e-9);
+    EXPECT_NEAR(same.peakLateMs, 0.0, 1e-9);
+
+    const FidelityFigures shifted = fidelityOf(recording, louderAndLater);
+    EXPECT_NEAR(shifted.cellErrorDb, 0.0, 1e-6);
+    EXPECT_NEAR(shifted.shiftMs, 128.0 / fidelityRate * 1000.0, 1e-6);
+
+    const FidelityFigures slow = fidelityOf(recording, noiseBurst(0.5, 0.5));
+    EXPECT_GT(slow.cellErrorDb, 5.0);
+    EXPECT_GT(slow.envelopeErrorDb, 5.0);
+    EXPECT_LT(slow.spectrumErrorDb, 1.0);
+
+    const FidelityFigures washed = fidelityOf(recording, ringing);
+    EXPECT_GT(washed.replayEndMs - washed.recordingEndMs, 500.0);
+    EXPECT_GT(washed.silentTailDb, -60.0);
+}
+
+} // namespace
+} // namespace tarvo
