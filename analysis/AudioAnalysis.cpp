@@ -47,6 +47,9 @@ constexpr double separationSmoothness = 0.005;
 constexpr int maxSeparationRounds = 20;
 // Each factor gets this fraction of its mean added, so no region is entirely empty.
 constexpr double factorFloor = 0.7;
+// Energy, as a fraction of the loudest time point's, below which a sound's end counts as
+// silence.
+constexpr double silentLevel = 1e-6;
 // The time knot density of time points after the end of a sound, as a share of the density
 // at which the engine starts to sound: just inaudible.
 constexpr double silentTimeDensityShare = 0.9;
@@ -551,6 +554,17 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
     for (const auto& row : g)
         for (double v : row) gridTotal += v;
     if (!(gridTotal > 0.0) || !std::isfinite(gridTotal)) return 1.0f;
+    // The sound ends where its energy has fallen for good far below its peak, even when the
+    // recording's faint remainder reaches further.
+    {
+        std::vector<double> pointEnergy(timePointCount, 0.0);
+        for (int p = 0; p < timePointCount; ++p)
+            for (double v : g[p]) pointEnergy[p] += v * v * v * v;
+        const double loudest = *std::max_element(pointEnergy.begin(), pointEnergy.end());
+        int last = soundPoints - 1;
+        while (last > 0 && pointEnergy[last] < silentLevel * loudest) --last;
+        soundPoints = std::min(soundPoints, last + 1);
+    }
 
     separate(g, t, f);
     // Past the end of a short sound the picture is empty, yet the floor that separate() adds
