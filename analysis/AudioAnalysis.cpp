@@ -5,9 +5,9 @@
 #include <complex>
 #include <numbers>
 
+#include "dsp/Fft.h"
 #include "engine/Blob.h"
 #include "engine/CanonicalPlane.h"
-#include "engine/Fft.h"
 
 namespace tarvo {
 

@@ -9,7 +9,7 @@
 
 #include "analysis/AudioAnalysis.h"
 #include "engine/BandSynth.h"
-#include "engine/Fft.h"
+#include "dsp/Fft.h"
 
 namespace tarvo {
 

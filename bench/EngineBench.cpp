@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "engine/Ombrix.h"
+#include "instrument/Ombrix.h"
 
 namespace tarvo {
 namespace {

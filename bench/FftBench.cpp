@@ -5,8 +5,8 @@
 #include <array>
 #include <vector>
 
+#include "dsp/Fft.h"
 #include "engine/EngineSetup.h"
-#include "engine/Fft.h"
 #include "engine/ResynthBank.h"
 
 namespace tarvo {

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "control/EngineControls.h"
 #include "control/LfoBeatRates.h"
 #include "control/ParamLayout.h"
-#include "engine/BandSynth.h"
 
 namespace tarvo {
 
@@ -54,7 +54,7 @@ int truncToInt(float v) {
 
 } // namespace
 
-ModSystem::ModSystem(BandSynth& synth)
+ModSystem::ModSystem(EngineControls& synth)
     : lfoCurves{Curve(lfoCurveCapacity), Curve(lfoCurveCapacity), Curve(lfoCurveCapacity),
                 Curve(lfoCurveCapacity)},
       synth_(synth) {
@@ -231,7 +231,7 @@ void ModSystem::globalPass(float seconds, float beats, std::optional<double> bea
 }
 
 float ModSystem::scalerValue(int scaler, const ModVoice& voice) const noexcept {
-    const bool channelKnown = voice.channel >= 0 && voice.channel < BandSynth::midiChannelCount;
+    const bool channelKnown = voice.channel >= 0 && voice.channel < EngineControls::midiChannelCount;
     const ChannelControls none{};
     const ChannelControls& channel =
         channelKnown ? synth_.channelControls[static_cast<size_t>(voice.channel)] : none;

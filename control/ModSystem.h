@@ -22,7 +22,7 @@
 
 namespace tarvo {
 
-class BandSynth;
+struct EngineControls;
 
 struct LfoState {
     float phase = 0.0f;  // 0..1
@@ -108,7 +108,7 @@ public:
 
     // Binds to the engine's parameters, target lists and channel controllers; starts the
     // four LFO shapes with one random shape (C library rand()). User-interface thread.
-    explicit ModSystem(BandSynth& synth);
+    explicit ModSystem(EngineControls& synth);
     ModSystem(const ModSystem&) = delete;
     ModSystem& operator=(const ModSystem&) = delete;
 
@@ -149,7 +149,7 @@ public:
 private:
     float effective(int index) const noexcept;
 
-    BandSynth& synth_;
+    EngineControls& synth_;
     std::array<ModRouting, slotCount> routings_{};
 };
 

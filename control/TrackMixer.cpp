@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "control/EngineControls.h"
 #include "control/ParamLayout.h"
-#include "engine/BandSynth.h"
 
 namespace tarvo {
 
@@ -152,7 +152,7 @@ void djFilterBands(float* bands, float filter) noexcept {
     }
 }
 
-TrackMixer::TrackMixer(BandSynth& synth) : synth_(synth) {}
+TrackMixer::TrackMixer(EngineControls& synth) : synth_(synth) {}
 
 void TrackMixer::prepare(float sampleRate) {
     sampleRate_ = sampleRate;

@@ -15,7 +15,7 @@
 
 namespace tarvo {
 
-class BandSynth;
+struct EngineControls;
 
 // Soft, asymmetric limiter state of a track.
 struct TrackClipper {
@@ -70,7 +70,7 @@ public:
     static constexpr int sendFrames = 64;
     static constexpr int sendCount = 2;
 
-    explicit TrackMixer(BandSynth& synth);
+    explicit TrackMixer(EngineControls& synth);
     TrackMixer(const TrackMixer&) = delete;
     TrackMixer& operator=(const TrackMixer&) = delete;
 
@@ -102,7 +102,7 @@ public:
     std::array<bool, trackCount> silent{};
 
 private:
-    BandSynth& synth_;
+    EngineControls& synth_;
     float sampleRate_ = 44100.0f;
 };
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "dsp/Fft.h"
 #include "effects/ChorusDelay.h"
 #include "effects/FlushDenormals.h"
-#include "engine/Fft.h"
 
 namespace tarvo {
 

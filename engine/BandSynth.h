@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "control/EngineControls.h"
 #include "control/ModSystem.h"
 #include "control/Param.h"
 #include "control/ParamLayout.h"
@@ -24,56 +25,25 @@
 
 namespace tarvo {
 
-// Per-MIDI-channel controller values fed to the modulation scalers.
-struct ChannelControls {
-    float pitchBend = 0.0f;  // -1..1
-    float modWheel = 0.0f;   // 0..1
-    float aftertouch = 0.0f; // 0..1
-};
-
-class BandSynth {
+class BandSynth : public EngineControls {
 public:
-    static constexpr int trackCount = 8;
-    static constexpr int midiChannelCount = 16;
     // Engine hop: the resynthesis runs one inverse transform every this many samples.
     static constexpr int hopSize = 64;
 
     // User-interface thread; allocates. Defines the whole parameter table.
     BandSynth();
 
-    ParamLayout layout;
-    std::vector<Param> params;
-    // Parameter indices that modulation slots can target, per track, and the global ones.
-    std::vector<int> modTargets;
-    std::array<std::vector<int>, trackCount> trackTargets;
-    std::vector<int> globalTargets;
-    // Indices of the parameters the host sees, in host order.
-    std::vector<int> hostParams;
-
     // Written by the block loop before every sub-block loop.
     double tempoBpm = 120.0;
     double ppqPosition = 0.0;
     bool transportRunning = false;
     int32_t pendingHopSamples = 0;
-    std::array<ChannelControls, midiChannelCount> channelControls{};
 
     // ---- Modulation and track mixer ------------------------------------------------------
     // Sources, routings and LFO shapes; the passes run on the audio thread once per hop.
     ModSystem modSystem{*this};
     // Channel strips, sends and meters; runs on the audio thread once per sub-block.
     TrackMixer mixer{*this};
-    // Bit t mutes track t. The editor's Mute buttons and state loading write it, the mixer reads it.
-    std::atomic<int16_t> muteMask{0};
-    // The soloed track, or -1. Written like `muteMask`.
-    std::atomic<int16_t> soloTrack{-1};
-    // Peak meters of up to nine stereo output buses (left, right of bus 0, then bus 1 ...);
-    // the audio thread writes them while `metersOn`, the editor reads them.
-    std::array<std::atomic<float>, TrackMixer::meterChannelCount> meterLevel{};
-    // Set by the editor while it shows the meters.
-    std::atomic<bool> metersOn{false};
-    // Send buses 1 and 2 of one hop: left (64 frames) then right (64 frames); cleared at the
-    // start of every hop step, filled by the mixer, processed by the send effect slots.
-    std::array<std::array<float, 2 * TrackMixer::sendFrames>, TrackMixer::sendCount> sendBus{};
     // ---- end of modulation and track mixer -----------------------------------------------
 
     // User-interface thread (host reset at a new rate); allocates.
@@ -132,9 +102,6 @@ public:
         return params[static_cast<size_t>(layout.trackBase[static_cast<size_t>(t)] + which)].effective();
     }
     // ---- end of tracks, voices and hop synthesis -----------------------------------------
-
-    Param& param(int index) { return params[static_cast<size_t>(index)]; }
-    const Param& param(int index) const { return params[static_cast<size_t>(index)]; }
 
 private:
     // One hop of every track, in track order. The voices run up to the coherence solve track

@@ -218,7 +218,7 @@ void defineModSlotParams(Param* p, int j, const char* group, const SharedTexts& 
 
 } // namespace
 
-BandSynth::BandSynth() : params(static_cast<size_t>(layout.paramCount)) {
+BandSynth::BandSynth() {
     const SharedTexts& texts = sharedTexts();
     auto block = [this](int base) { return &params[static_cast<size_t>(base)]; };
 

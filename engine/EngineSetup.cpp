@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/Fft.h"
+#include "dsp/Fft.h"
 
 namespace tarvo {
 

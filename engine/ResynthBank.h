@@ -12,8 +12,8 @@
 
 #include <array>
 
+#include "dsp/Fft.h"
 #include "engine/EngineSetup.h"
-#include "engine/Fft.h"
 
 namespace tarvo {
 

@@ -10,8 +10,8 @@
 #include <memory>
 #include <vector>
 
-#include "engine/Ombrix.h"
 #include "fuzz/FuzzInput.h"
+#include "instrument/Ombrix.h"
 
 using tarvo::Ombrix;
 using tarvo::StepSequencer;

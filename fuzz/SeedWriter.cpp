@@ -14,15 +14,15 @@
 #include <string>
 #include <vector>
 
+#include "bench/scenes/KitScenes.h"
 #include "control/Curve.h"
 #include "control/StepSequencer.h"
 #include "engine/BandSynth.h"
 #include "engine/Blob.h"
-#include "engine/KitScenes.h"
-#include "engine/Ombrix.h"
 #include "fuzz/FuzzInput.h"
+#include "instrument/Ombrix.h"
+#include "instrument/StateChunk.h"
 #include "persistence/Settings.h"
-#include "persistence/StateChunk.h"
 #include "tools/WavWriter.h"
 
 using tarvo::fuzz::FuzzOutput;

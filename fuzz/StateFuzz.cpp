@@ -9,9 +9,9 @@
 #include <memory>
 #include <vector>
 
-#include "engine/Ombrix.h"
 #include "fuzz/FuzzInput.h"
-#include "persistence/StateChunk.h"
+#include "instrument/Ombrix.h"
+#include "instrument/StateChunk.h"
 
 using tarvo::Ombrix;
 

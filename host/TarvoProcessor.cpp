@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "analysis/RandomKit.h"
+#include "instrument/Presets.h"
+#include "instrument/StateChunk.h"
 #include "persistence/Folders.h"
-#include "persistence/Presets.h"
-#include "persistence/StateChunk.h"
 #include "tools/factory/FactoryContent.h"
 
 namespace tarvo {

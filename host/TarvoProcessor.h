@@ -25,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/Ombrix.h"
+#include "instrument/Ombrix.h"
 
 namespace tarvo {
 

@@ -52,7 +52,7 @@ asan_stage() {
 tsan_stage() {
     cmake -S "$root" -B "$root/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVO_TSAN=ON \
         -DTARVO_PLUGIN=OFF -DTARVO_WERROR=ON >/dev/null
-    cmake --build "$root/build-tsan" --parallel "$jobs" --target test_engine
+    cmake --build "$root/build-tsan" --parallel "$jobs" --target test_instrument
     (cd "$root/build-tsan" &&
         TSAN_OPTIONS="halt_on_error=1:history_size=7" \
             ctest --output-on-failure --timeout 900 -R '^HandoverStress\.')

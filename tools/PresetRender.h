@@ -12,7 +12,7 @@
 #include <cmath>
 #include <vector>
 
-#include "engine/Ombrix.h"
+#include "instrument/Ombrix.h"
 
 namespace tarvo::tool {
 

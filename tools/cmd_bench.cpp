@@ -22,10 +22,10 @@
 #include <vector>
 
 #include "analysis/AudioAnalysis.h"
+#include "bench/scenes/KitScenes.h"
 #include "effects/FxTypes.h"
 #include "engine/BlobReader.h"
 #include "engine/HopSynthesis.h"
-#include "engine/KitScenes.h"
 #include "engine/ResynthBank.h"
 #include "tools/Command.h"
 #include "tools/Json.h"

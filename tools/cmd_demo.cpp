@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "engine/Ombrix.h"
+#include "instrument/Ombrix.h"
 #include "tools/Command.h"
 #include "tools/WavWriter.h"
 

@@ -7,10 +7,10 @@
 #include <iterator>
 #include <memory>
 
-#include "engine/Ombrix.h"
+#include "instrument/Ombrix.h"
+#include "instrument/Presets.h"
+#include "instrument/StateChunk.h"
 #include "persistence/MidiExport.h"
-#include "persistence/Presets.h"
-#include "persistence/StateChunk.h"
 #include "tools/Command.h"
 #include "tools/Json.h"
 

@@ -1,5 +1,5 @@
 // `tarvo golden --out FILE`: renders the reference scene (one bar of the main bus at 44.1 kHz,
-// see engine/KitScenes.h) and writes it as raw little-endian 32-bit floats, left and right
+// see bench/scenes/KitScenes.h) and writes it as raw little-endian 32-bit floats, left and right
 // interleaved. The engine test compares every render with the stored file
 // tests/engine/golden/reference_scene.f32; rewrite that file with this command only when
 // the sound is meant to change.
@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "engine/KitScenes.h"
+#include "bench/scenes/KitScenes.h"
 #include "tools/Command.h"
 #include "tools/Json.h"
 

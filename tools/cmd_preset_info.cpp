@@ -7,9 +7,9 @@
 #include <iterator>
 #include <memory>
 
-#include "engine/Ombrix.h"
-#include "persistence/Presets.h"
-#include "persistence/StateChunk.h"
+#include "instrument/Ombrix.h"
+#include "instrument/Presets.h"
+#include "instrument/StateChunk.h"
 #include "tools/Command.h"
 #include "tools/Json.h"
 

@@ -13,9 +13,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "engine/Ombrix.h"
+#include "instrument/Ombrix.h"
+#include "instrument/Presets.h"
 #include "persistence/Folders.h"
-#include "persistence/Presets.h"
 #include "tools/Command.h"
 #include "tools/Json.h"
 #include "tools/PresetRender.h"

@@ -11,14 +11,15 @@
 
 #include "analysis/AudioAnalysis.h"
 #include "analysis/AudioImport.h"
-#include "analysis/DrumSynth.h"
 #include "engine/BlobReader.h"
 #include "engine/BlobSlots.h"
 #include "engine/CanonicalPlane.h"
-#include "engine/Ombrix.h"
+#include "instrument/ImportQueue.h"
+#include "instrument/Ombrix.h"
 #include "persistence/Folders.h"
 #include "support/ScopedHome.h"
 #include "tools/WavWriter.h"
+#include "tools/factory/DrumSynth.h"
 
 namespace tarvo {
 namespace {

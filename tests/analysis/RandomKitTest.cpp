@@ -10,7 +10,7 @@
 
 #include "analysis/RandomKit.h"
 #include "engine/Blob.h"
-#include "engine/Ombrix.h"
+#include "instrument/Ombrix.h"
 #include "persistence/Folders.h"
 #include "support/ScopedHome.h"
 

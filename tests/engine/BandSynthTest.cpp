@@ -9,8 +9,8 @@
 #include <optional>
 #include <vector>
 
-#include "engine/Fft.h"
-#include "engine/Ombrix.h"
+#include "dsp/Fft.h"
+#include "instrument/Ombrix.h"
 #include "support/RealtimeGuard.h"
 
 namespace tarvo {

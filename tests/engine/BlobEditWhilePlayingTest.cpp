@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/BlobTools.h"
-#include "engine/Ombrix.h"
+#include "instrument/Ombrix.h"
 #include "support/EngineDriver.h"
 #include "support/RealtimeGuard.h"
 

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <vector>
 
-#include "engine/KitScenes.h"
+#include "bench/scenes/KitScenes.h"
 
 namespace tarvo {
 namespace {

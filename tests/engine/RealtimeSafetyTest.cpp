@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/Ombrix.h"
+#include "instrument/Ombrix.h"
 #include "support/EngineDriver.h"
 #include "support/RealtimeGuard.h"
 

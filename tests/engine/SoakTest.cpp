@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "engine/Ombrix.h"
+#include "instrument/Ombrix.h"
 #include "support/EngineDriver.h"
 
 namespace tarvo {

@@ -10,8 +10,8 @@
 
 #include "HostFixtures.h"
 #include "host/TarvoProcessor.h"
+#include "instrument/StateChunk.h"
 #include "persistence/Settings.h"
-#include "persistence/StateChunk.h"
 #include "support/ScopedHome.h"
 
 namespace tarvo {

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "persistence/StateChunk.h"
+#include "instrument/StateChunk.h"
 
 namespace tarvo::testsupport {
 

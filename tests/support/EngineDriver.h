@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/Ombrix.h"
+#include "instrument/Ombrix.h"
 
 namespace tarvo::testsupport {
 

@@ -10,8 +10,8 @@
 #include <sys/wait.h>
 #include <vector>
 
-#include "engine/Ombrix.h"
-#include "persistence/StateChunk.h"
+#include "instrument/Ombrix.h"
+#include "instrument/StateChunk.h"
 #include "support/JsonReader.h"
 #include "support/ScopedHome.h"
 #include "support/ToolRun.h"

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "analysis/AudioFile.h"
-#include "engine/Ombrix.h"
+#include "instrument/Ombrix.h"
+#include "instrument/Presets.h"
 #include "persistence/Folders.h"
-#include "persistence/Presets.h"
 #include "support/JsonReader.h"
 #include "support/ScopedHome.h"
 #include "support/ToolRun.h"

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "analysis/DrumSynth.h"
 #include "engine/Blob.h"
 #include "persistence/Folders.h"
+#include "tools/factory/DrumSynth.h"
 
 namespace tarvo::factory {
 

@@ -11,9 +11,9 @@
 
 #include "effects/FxTypes.h"
 #include "engine/BlobSlots.h"
-#include "engine/Ombrix.h"
-#include "persistence/Presets.h"
-#include "persistence/StateChunk.h"
+#include "instrument/Ombrix.h"
+#include "instrument/Presets.h"
+#include "instrument/StateChunk.h"
 #include "tools/PresetRender.h"
 #include "tools/factory/FactoryGen.h"
 

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/Ombrix.h"
+#include "instrument/Ombrix.h"
 #include "support/EngineDriver.h"
 
 namespace tarvo {

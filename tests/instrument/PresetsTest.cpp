@@ -1,4 +1,4 @@
-#include "persistence/Presets.h"
+#include "instrument/Presets.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +9,9 @@
 
 #include "engine/Blob.h"
 #include "engine/BlobSlots.h"
-#include "engine/Ombrix.h"
+#include "instrument/Ombrix.h"
+#include "instrument/StateChunk.h"
 #include "persistence/Folders.h"
-#include "persistence/StateChunk.h"
 #include "support/ScopedHome.h"
 
 namespace tarvo {

@@ -1,11 +1,11 @@
-#include "persistence/StateChunk.h"
+#include "instrument/StateChunk.h"
 
 #include <array>
 #include <memory>
 #include <span>
 #include <string>
 
-#include "engine/Ombrix.h"
+#include "instrument/Ombrix.h"
 #include "persistence/Bytes.h"
 
 namespace tarvo {

@@ -110,7 +110,7 @@ public:
     // ---- end of first start ----------------------------------------------------------------
 
     // ---- Presets, state and settings -----------------------------------------------------
-    // Loading and saving live in persistence/StateChunk.h and persistence/Presets.h; these are
+    // Loading and saving live in instrument/StateChunk.h and instrument/Presets.h; these are
     // the plug-in's records of them. User-interface thread, except `presetEditCount`, which
     // parameter changes may count up from any thread.
     //

@@ -1,4 +1,4 @@
-#include "persistence/Presets.h"
+#include "instrument/Presets.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,9 +8,9 @@
 
 #include "analysis/SoundCategories.h"
 #include "engine/Blob.h"
-#include "engine/Ombrix.h"
+#include "instrument/Ombrix.h"
+#include "instrument/StateChunk.h"
 #include "persistence/Folders.h"
-#include "persistence/StateChunk.h"
 
 namespace tarvo {
 

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "analysis/AudioAnalysis.h"
-#include "analysis/DrumSynth.h"
 #include "engine/BandSynth.h"
 #include "engine/CanonicalPlane.h"
+#include "tools/factory/DrumSynth.h"
 
 namespace tarvo {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/DrumSynth.h"
+#include "tools/factory/DrumSynth.h"
 
 namespace tarvo {
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/Ombrix.h"
+#include "instrument/Ombrix.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
+#include "instrument/StateChunk.h"
 #include "persistence/FactoryInstall.h"
 #include "persistence/Folders.h"
-#include "persistence/StateChunk.h"
 #include "support/ScopedHome.h"
 
 #if defined(__SSE__) || defined(_M_X64) || defined(_M_AMD64)

@@ -1,11 +1,12 @@
-#include "engine/Ombrix.h"
+#include "instrument/Ombrix.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include "analysis/RandomKit.h"
+#include "instrument/ImportQueue.h"
+#include "instrument/Presets.h"
 #include "persistence/FactoryInstall.h"
-#include "persistence/Presets.h"
 
 #if defined(__SSE__) || defined(_M_X64) || defined(_M_AMD64)
 #include <pmmintrin.h>

@@ -1,4 +1,4 @@
-#include "engine/KitScenes.h"
+#include "bench/scenes/KitScenes.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "persistence/StateChunk.h"
+#include "instrument/StateChunk.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/Ombrix.h"
+#include "instrument/Ombrix.h"
 
 namespace tarvo {
 namespace {

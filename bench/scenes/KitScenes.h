@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "engine/Blob.h"
-#include "engine/Ombrix.h"
+#include "instrument/Ombrix.h"
 
 namespace tarvo::scenes {
 

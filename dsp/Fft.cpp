@@ -1,4 +1,4 @@
-#include "engine/Fft.h"
+#include "dsp/Fft.h"
 
 #include <cstring>
 #include <fftw3.h>

@@ -1,11 +1,11 @@
-#include "analysis/DrumSynth.h"
+#include "tools/factory/DrumSynth.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <numbers>
 
-#include "engine/Fft.h"
+#include "dsp/Fft.h"
 
 namespace tarvo {
 
