@@ -2,14 +2,14 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <numbers>
 
 #include "analysis/AudioAnalysis.h"
-#include "engine/BandSynth.h"
 #include "dsp/Fft.h"
+#include "engine/BandSynth.h"
 
 namespace tarvo {
 
@@ -43,9 +43,13 @@ constexpr double trimLevel = 1e-4;
 constexpr int trackOneNote = 36;
 constexpr int pointsPerBand = 64;
 
-double frameMs(double frames) { return frames * hopLength * 1000.0 / fidelityRate; }
+double frameMs(double frames) {
+    return frames * hopLength * 1000.0 / fidelityRate;
+}
 
-double bandEdge(int k) { return lowestHz * std::pow(highestHz / lowestHz, static_cast<double>(k) / bandCount); }
+double bandEdge(int k) {
+    return lowestHz * std::pow(highestHz / lowestHz, static_cast<double>(k) / bandCount);
+}
 
 // Per band, the weight of every bin: the band's mean power density when the power spectrum is
 // taken as linear between bin centres.
@@ -110,7 +114,9 @@ std::vector<double> envelopeOf(const Picture& picture) {
     return envelope;
 }
 
-double toDb(double power, double floorPower) { return 10.0 * std::log10(std::max(power, floorPower)); }
+double toDb(double power, double floorPower) {
+    return 10.0 * std::log10(std::max(power, floorPower));
+}
 
 // Mean absolute difference of a set of dB differences after removing the gain that suits
 // them best (their median).
@@ -219,7 +225,8 @@ FidelityFigures fidelityOf(const std::vector<float>& recording, const std::vecto
     const double recSpectrumMax = *std::max_element(recSpectrum.begin(), recSpectrum.end());
     const double repSpectrumMax = *std::max_element(repSpectrum.begin(), repSpectrum.end());
     const double spectrumFloor = recSpectrumMax * std::pow(10.0, -floorDb / 10.0);
-    const double repSpectrumFloor = std::max(recSpectrumMax, repSpectrumMax) * std::pow(10.0, -floorDb / 10.0);
+    const double repSpectrumFloor =
+        std::max(recSpectrumMax, repSpectrumMax) * std::pow(10.0, -floorDb / 10.0);
     differences.clear();
     for (int b = 0; b < bandCount; ++b) {
         const double r = toDb(recSpectrum[b], spectrumFloor);
@@ -229,8 +236,8 @@ FidelityFigures fidelityOf(const std::vector<float>& recording, const std::vecto
     figures.spectrumErrorDb = spreadAfterGain(differences);
 
     // The replay's loudest frame against the recording's.
-    const int repPeak = static_cast<int>(std::max_element(repEnvelope.begin(), repEnvelope.end()) -
-                                         repEnvelope.begin());
+    const int repPeak =
+        static_cast<int>(std::max_element(repEnvelope.begin(), repEnvelope.end()) - repEnvelope.begin());
     figures.peakLateMs = frameMs(repPeak - shift - recPeak);
 
     // Ends: where each signal last reaches 60 dB below its own peak; and what the replay plays

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <vector>
 
@@ -299,7 +299,8 @@ TEST(AudioAnalysis, TheSilenceAfterAShortHitStaysJustBelowSounding) {
         SCOPED_TRACE(c.name);
         const Blob blob = analysed(c.samples, 44100.0);
         // The analysed buffer: the sound, padded to at least 0.1 s, plus 256 samples.
-        const double seconds = std::max(0.1, static_cast<double>(c.samples.size()) / 44100.0 + 256.0 / 44100.0);
+        const double seconds =
+            std::max(0.1, static_cast<double>(c.samples.size()) / 44100.0 + 256.0 / 44100.0);
         const double end = plane::warpTime(seconds * plane::framesPerSecond);
         int silentSegments = 0;
         for (int r = 0; r < Blob::timeRowCount; ++r) {

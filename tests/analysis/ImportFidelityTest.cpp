@@ -26,7 +26,8 @@ std::vector<float> noiseBurst(double decay, double seconds) {
     Noise noise;
     std::vector<float> out(static_cast<size_t>(seconds * fidelityRate));
     for (size_t i = 0; i < out.size(); ++i)
-        out[i] = static_cast<float>(0.5 * noise.next() * std::exp(-static_cast<double>(i) / fidelityRate / decay));
+        out[i] =
+            static_cast<float>(0.5 * noise.next() * std::exp(-static_cast<double>(i) / fidelityRate / decay));
     return out;
 }
 
@@ -42,7 +43,8 @@ std::vector<float> decayingTone(double hz, double decay, double seconds) {
 FidelityFigures importAndReplay(const std::vector<float>& recording) {
     Blob blob;
     EXPECT_TRUE(importedBlob(recording, fidelityRate, blob));
-    return fidelityOf(recording, replayBlob(blob, static_cast<double>(recording.size()) / fidelityRate + 1.0));
+    return fidelityOf(recording,
+                      replayBlob(blob, static_cast<double>(recording.size()) / fidelityRate + 1.0));
 }
 
 // Synthetic hits imported and replayed keep their envelope and spectrum, peak on time, end
@@ -83,7 +85,8 @@ TEST(ImportFidelity, TheMeasureSeesWhatDiffers) {
     std::vector<float> ringing = recording;
     ringing.resize(recording.size() * 3, 0.0f);
     Noise noise;
-    for (size_t i = recording.size(); i < ringing.size(); ++i) ringing[i] = static_cast<float>(0.01 * noise.next());
+    for (size_t i = recording.size(); i < ringing.size(); ++i)
+        ringing[i] = static_cast<float>(0.01 * noise.next());
 
     const FidelityFigures same = fidelityOf(recording, recording);
     EXPECT_NEAR(same.cellErrorDb, 0.0, 1e-9);
