@@ -7,6 +7,7 @@
 #include "analysis/AudioAnalysis.h"
 #include "analysis/SoundCategories.h"
 #include "engine/Blob.h"
+#include "persistence/AtomicFile.h"
 #include "persistence/Folders.h"
 
 namespace tarvo {
@@ -17,14 +18,6 @@ bool canOpen(const std::filesystem::path& file) {
     std::error_code error;
     if (!std::filesystem::is_regular_file(file, error)) return false;
     return std::ifstream(file, std::ios::binary).is_open();
-}
-
-bool writeBytes(const std::filesystem::path& target, const std::vector<uint8_t>& bytes) {
-    if (!createParentFolders(target)) return false;
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    return static_cast<bool>(out);
 }
 
 void appendFolder(std::string folder, std::vector<ImportEntry>& entries) {
@@ -101,7 +94,7 @@ ImportOutcome analyzeIntoBlobFile(const std::filesystem::path& source, const std
         outcome.message = "ERROR: the Blob could not be serialised";
         return outcome;
     }
-    if (!writeBytes(target, bytes)) {
+    if (!writeFileAtomically(target, bytes)) {
         outcome.message = "ERROR: could not write " + target.generic_string();
         return outcome;
     }

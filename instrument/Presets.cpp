@@ -10,19 +10,12 @@
 #include "engine/Blob.h"
 #include "instrument/Ombrix.h"
 #include "instrument/StateChunk.h"
+#include "persistence/AtomicFile.h"
 #include "persistence/Folders.h"
 
 namespace tarvo {
 
 namespace {
-
-bool writeFile(const std::filesystem::path& path, const uint8_t* bytes, size_t count) {
-    if (!createParentFolders(path)) return false;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(count));
-    out.close();
-    return static_cast<bool>(out);
-}
 
 bool readFile(const std::filesystem::path& path, std::vector<uint8_t>& bytes) {
     std::ifstream in(path, std::ios::binary);
@@ -53,7 +46,7 @@ bool savePreset(Ombrix& plugin, const std::filesystem::path& path) {
     plugin.presetEditCount.store(0, std::memory_order_relaxed);
     plugin.savedSeqCount = plugin.sequencer.changeCount.load(std::memory_order_relaxed);
     const std::vector<uint8_t> chunk = saveState(plugin);
-    if (writeFile(path, chunk.data(), chunk.size())) return true;
+    if (writeFileAtomically(path, chunk)) return true;
 
     // Nothing was saved, so the preset keeps its name and stays modified.
     plugin.presetName = previousName;
@@ -85,7 +78,7 @@ bool saveBlob(const Blob& blob, const std::string& name, bool isFullPath) {
         isFullPath ? std::filesystem::path(name) : folderPath(Folder::Sounds) / (name + ".blob");
     std::vector<uint8_t> bytes(Blob::byteSize);
     if (blob.serialize(bytes) != Blob::byteSize) return false;
-    return writeFile(path, bytes.data(), bytes.size());
+    return writeFileAtomically(path, bytes).ok;
 }
 
 std::filesystem::path clipboardBlobPath() {

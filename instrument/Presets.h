@@ -4,7 +4,8 @@
 //
 // Threads: user-interface thread (the start preset: the idle tick after a preparation, see
 // Ombrix::firstStart; never the host's preparation call, which may be the audio thread). Everything here
-// allocates and touches the disk. Every writer creates the missing folders along its path.
+// allocates and touches the disk. Every writer creates the missing folders along its path and
+// replaces a file whole, so a failed save leaves the previous file as it was.
 
 #include <filesystem>
 #include <string>

@@ -4,6 +4,8 @@
 #include <set>
 #include <system_error>
 
+#include "persistence/AtomicFile.h"
+
 namespace tarvo {
 
 namespace {
@@ -45,36 +47,6 @@ Record readRecord() {
             record.offered.insert(line);
     }
     return record;
-}
-
-// Writes data to file through a temporary file in the same folder, so a file is either
-// complete or absent.
-bool writeWhole(const std::filesystem::path& file, const uint8_t* data, size_t size, std::string& error) {
-    if (!createParentFolders(file)) {
-        error = "Cannot create the folder " + file.parent_path().string();
-        return false;
-    }
-    std::filesystem::path temporary = file;
-    temporary += ".part";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (size > 0) out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            error = "Cannot write " + file.string();
-            return false;
-        }
-    }
-    std::error_code failure;
-    std::filesystem::rename(temporary, file, failure);
-    if (failure) {
-        std::filesystem::remove(temporary, failure);
-        error = "Cannot write " + file.string();
-        return false;
-    }
-    return true;
 }
 
 // A relative path that stays inside its folder: not empty, not absolute, no "." or ".."
@@ -128,9 +100,8 @@ FactoryInstallReport installFactoryContent(const FactoryContent& content) {
             record.offered.insert(entry);
             continue;
         }
-        std::string why;
-        if (!writeWhole(target, file.data, file.size, why)) {
-            fail(why);
+        if (const FileWriteResult result = writeFileAtomically(target, {file.data, file.size}); !result) {
+            fail(result.error);
             continue;
         }
         ++report.written;
@@ -142,9 +113,8 @@ FactoryInstallReport installFactoryContent(const FactoryContent& content) {
     std::string text;
     if (report.failed == 0) text += std::string(versionKey) + version + "\n";
     for (const std::string& entry : record.offered) text += entry + "\n";
-    std::string why;
-    if (!writeWhole(factoryRecordPath(), reinterpret_cast<const uint8_t*>(text.data()), text.size(), why))
-        fail(why);
+    if (const FileWriteResult result = writeFileAtomically(factoryRecordPath(), text); !result)
+        fail(result.error);
     return report;
 }
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 
+#include "persistence/AtomicFile.h"
 #include "persistence/Folders.h"
 
 namespace tarvo {
@@ -140,9 +140,7 @@ std::filesystem::path midiExportPath() {
 std::filesystem::path exportMidi(const StepSequencer& sequencer) {
     const std::filesystem::path path = midiExportPath();
     const std::vector<uint8_t> bytes = encodeMidiFile(buildExportEvents(sequencer));
-    createParentFolders(path);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!writeFileAtomically(path, bytes)) return {};
     return path;
 }
 

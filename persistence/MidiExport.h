@@ -34,8 +34,8 @@ std::vector<uint8_t> encodeMidiFile(const std::vector<ExportEvent>& events);
 // Where the export is written: "sequence_export.mid" in the data folder.
 std::filesystem::path midiExportPath();
 
-// Builds the events, writes the file (creating missing folders) and returns its path. A file
-// that cannot be written is not reported: the drag starts with the path all the same.
+// Builds the events, writes the file (creating missing folders) and returns its path; an
+// empty path when the file could not be written, so no drag hands the host an older export.
 std::filesystem::path exportMidi(const StepSequencer& sequencer);
 
 } // namespace tarvo

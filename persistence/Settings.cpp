@@ -5,6 +5,7 @@
 #include <system_error>
 #include <vector>
 
+#include "persistence/AtomicFile.h"
 #include "persistence/Folders.h"
 
 namespace tarvo {
@@ -29,8 +30,11 @@ bool Settings::load() {
 
 bool Settings::set(const std::string& key, const std::string& value) {
     if (!storable(key) || !storable(value)) return false;
+    const std::map<std::string, std::string> previous = values;
     values[key] = value;
-    return save();
+    if (save()) return true;
+    values = previous;
+    return false;
 }
 
 std::string Settings::get(const std::string& key, const std::string& fallback) const {
@@ -66,12 +70,7 @@ std::map<std::string, std::string> Settings::parse(const std::string& text) {
 }
 
 bool Settings::save() const {
-    const std::filesystem::path path = filePath();
-    if (!createParentFolders(path)) return false;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    const std::string text = format(values);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    return static_cast<bool>(out);
+    return writeFileAtomically(filePath(), format(values)).ok;
 }
 
 } // namespace tarvo

@@ -10,6 +10,7 @@
 #include "instrument/Ombrix.h"
 #include "instrument/Presets.h"
 #include "instrument/StateChunk.h"
+#include "persistence/AtomicFile.h"
 #include "persistence/MidiExport.h"
 #include "tools/Command.h"
 #include "tools/Json.h"
@@ -45,11 +46,8 @@ int runExportMidi(const std::vector<std::string>& args) {
     }
     const std::vector<ExportEvent> events = buildExportEvents(plugin->sequencer);
     const std::vector<uint8_t> file = encodeMidiFile(events);
-    std::ofstream midi(out, std::ios::binary | std::ios::trunc);
-    midi.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
-    midi.close();
-    if (!midi) {
-        std::fprintf(stderr, "tarvo export-midi: cannot write %s\n", out.c_str());
+    if (const FileWriteResult written = writeFileAtomically(out, file); !written) {
+        std::fprintf(stderr, "tarvo export-midi: %s\n", written.error.c_str());
         return 1;
     }
     JsonWriter json;

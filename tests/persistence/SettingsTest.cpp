@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <string>
+#include <thread>
 
 #include "support/ScopedHome.h"
 
@@ -87,6 +89,50 @@ TEST(Settings, AnExistingFileIsReadAsItIs) {
     ASSERT_TRUE(settings.load());
     EXPECT_EQ(settings.values, (std::map<std::string, std::string>{{"ui_size_percent", "125"}}));
     EXPECT_EQ(settings.get("ui_theme", "none"), "none");
+}
+
+// Two instances in one session share the settings file. However their saves interleave, a
+// reader only ever finds one instance's complete text, and so does the next start.
+TEST(Settings, TwoInstancesSavingAtOnceLeaveOneCompleteFile) {
+    test::ScopedHome home;
+    using Pairs = std::map<std::string, std::string>;
+    const Pairs first = {{"ui_size_percent", "100"}, {"ui_theme", "First.txt"}};
+    const Pairs second = {{"ui_size_percent", "250"}, {"ui_theme", "A much longer second theme name.txt"}};
+    const std::string firstText = Settings::format(first), secondText = Settings::format(second);
+    writeFile(Settings::filePath(), firstText);
+
+    constexpr int savesPerInstance = 60;
+    std::atomic<int> saving{2};
+    std::atomic<int> failedSaves{0};
+    auto instance = [&](const Pairs& pairs) {
+        Settings settings;
+        settings.values = pairs;
+        for (int i = 0; i < savesPerInstance; ++i)
+            if (!settings.set(Settings::themeKey, pairs.at(Settings::themeKey))) ++failedSaves;
+        --saving;
+    };
+    std::thread a(instance, first), b(instance, second);
+    int reads = 0;
+    std::vector<std::string> torn;
+    while (saving.load() > 0) {
+        const std::string text = readFile(Settings::filePath());
+        ++reads;
+        if (text != firstText && text != secondText && torn.size() < 3) torn.push_back(text);
+    }
+    a.join();
+    b.join();
+
+    EXPECT_EQ(failedSaves.load(), 0);
+    EXPECT_TRUE(torn.empty()) << torn.size() << " torn reads of " << reads << ", first: \"" << torn.front()
+                              << "\"";
+    Settings next;
+    ASSERT_TRUE(next.load());
+    EXPECT_TRUE(next.values == first || next.values == second);
+    int files = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator(Settings::filePath().parent_path()))
+        ++files;
+    EXPECT_EQ(files, 1) << "a temporary file was left behind";
 }
 
 } // namespace
