@@ -148,6 +148,9 @@ TarvoProcessor::BusesProperties TarvoProcessor::makeBuses() {
 
 TarvoProcessor::TarvoProcessor() : juce::AudioProcessor(makeBuses()), ombrix_(std::make_unique<Ombrix>()) {
     ombrix_->shippedContent = &factoryContent();
+    // The program list is built here: a host's first program change may come on the audio
+    // thread, which must not build it.
+    factoryPresets();
     addHostParameters();
     auto bypass = std::make_unique<juce::AudioParameterBool>(juce::ParameterID{"bypass", 1}, "Bypass", false);
     bypass_ = bypass.get();

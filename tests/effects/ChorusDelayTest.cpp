@@ -2,14 +2,14 @@
 
 #include <cmath>
 
-#include "FxHarness.h"
 #include "effects/ChorusDelay.h"
+#include "effects/UnitHarness.h"
 
 namespace tarvo {
 namespace {
 
-using testing::BoundUnit;
 using testing::Stereo;
+using testing::UnitHarness;
 
 TEST(SineApprox, StaysCloseToTheSine) {
     for (float o = 0.0f; o < 1.0f; o += 0.001f)
@@ -28,7 +28,7 @@ TEST(ChorusDelayParams, BindSetsNamesRangesAndDefaults) {
         {new FxTempoDelay(), {"Length", "Feedback"}, {2.7f, 50.0f}, {{1.0f, 8.0f}, {0.0f, 100.0f}}},
     };
     for (const Case& c : cases) {
-        BoundUnit u(c.unit, 48000.0f);
+        UnitHarness u(c.unit, 48000.0f);
         for (int i = 0; i < 2; ++i) {
             EXPECT_STREQ(u.params[i].name, c.names[i]);
             EXPECT_FLOAT_EQ(u.params[i].value, c.defaults[i]);
@@ -40,7 +40,7 @@ TEST(ChorusDelayParams, BindSetsNamesRangesAndDefaults) {
 
 // First echo of an impulse sent after the delay has settled, in frames after the impulse.
 long echoTime(float sampleRate, float bpm, float length) {
-    BoundUnit u(new FxTempoDelay(), sampleRate);
+    UnitHarness u(new FxTempoDelay(), sampleRate);
     u.set(length, 0.0f);
     u.unit->setTempo(bpm);
     u.runSilence(static_cast<size_t>(sampleRate));
@@ -74,7 +74,7 @@ TEST(FxTempoDelay, EchoTimesBeyondTheLineAreHeldAtItsEnd) {
     // 8 sixteenths at 20 BPM ask for 6 s, at 1 BPM for 2 minutes; the lines hold 4 s.
     for (float bpm : {20.0f, 1.0f}) {
         const float sr = 44100.0f;
-        BoundUnit u(new FxTempoDelay(), sr);
+        UnitHarness u(new FxTempoDelay(), sr);
         u.set(8.0f, 0.0f);
         u.unit->setTempo(bpm);
         u.runSilence(static_cast<size_t>(sr));
@@ -97,7 +97,7 @@ TEST(FxTempoDelay, OnlyTheTapsNearTheLengthRead) {
     // 2.0 sounds the 2-sixteenth tap only; 2.5 blends 2 and 3; 3.0 sounds only 3.
     const Case cases[] = {{2.0f, true, false}, {2.5f, true, true}, {3.0f, false, true}};
     for (const Case& c : cases) {
-        BoundUnit u(new FxTempoDelay(), 48000.0f);
+        UnitHarness u(new FxTempoDelay(), 48000.0f);
         u.set(c.length, 50.0f);
         u.runSilence(48000);
         auto* delay = static_cast<FxTempoDelay*>(u.unit.get());
@@ -111,7 +111,7 @@ TEST(FxTempoDelay, OnlyTheTapsNearTheLengthRead) {
 TEST(FxTempoDelay, FeedbackZeroEchoesOnceAndFullFeedbackStaysBounded) {
     const float sr = 48000.0f;
     for (float feedback : {0.0f, 100.0f}) {
-        BoundUnit u(new FxTempoDelay(), sr);
+        UnitHarness u(new FxTempoDelay(), sr);
         u.set(2.0f, feedback);
         u.runSilence(static_cast<size_t>(sr));
         Stereo audio(static_cast<size_t>(4.0f * sr));
@@ -129,7 +129,7 @@ TEST(FxTempoDelay, FeedbackZeroEchoesOnceAndFullFeedbackStaysBounded) {
 }
 
 TEST(FxTempoDelay, ResetSilencesEchoes) {
-    BoundUnit u(new FxTempoDelay(), 44100.0f);
+    UnitHarness u(new FxTempoDelay(), 44100.0f);
     u.set(2.0f, 90.0f);
     Stereo noise(44100);
     for (size_t i = 0; i < noise.size(); ++i) noise.left[i] = noise.right[i] = (i % 7 < 3) ? 0.5f : -0.5f;
@@ -140,7 +140,7 @@ TEST(FxTempoDelay, ResetSilencesEchoes) {
 
 TEST(FxChorus, RateZeroHoldsTheDelaysStill) {
     const float sr = 48000.0f;
-    BoundUnit u(new FxChorus(), sr);
+    UnitHarness u(new FxChorus(), sr);
     u.set(1.0f, 2.0f);
     // Modulation can carry "Rate" below its range; the chorus treats that as standing still.
     u.params[1].addModA(-1.0f);
@@ -166,7 +166,7 @@ TEST(FxChorus, RateZeroHoldsTheDelaysStill) {
 }
 
 TEST(FxChorus, ResetForgetsEarlierSound) {
-    BoundUnit u(new FxChorus(), 44100.0f);
+    UnitHarness u(new FxChorus(), 44100.0f);
     Stereo tone(44100);
     for (size_t i = 0; i < tone.size(); ++i)
         tone.left[i] = tone.right[i] = std::sin(0.05f * static_cast<float>(i));

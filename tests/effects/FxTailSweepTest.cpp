@@ -1,25 +1,25 @@
-// Drives every time-based unit with silence, DC, full-scale noise, an impulse and one-frame
-// blocks at several rates and extreme settings; its output must stay finite and bounded,
-// its tail must die away, and a decaying tail must cost no more than the signal did.
+// The time-based units at the edges: the lowest and highest rates, modulation past the ends
+// of the ranges; their longest tails must die away, and a decaying tail must cost no more
+// than the signal did.
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
+#include <ctime>
 #include <functional>
 #include <random>
 #include <string>
 
-#include "FxHarness.h"
 #include "effects/ChorusDelay.h"
 #include "effects/PlateSpring.h"
 #include "effects/RoomReverbs.h"
+#include "effects/UnitHarness.h"
 
 namespace tarvo {
 namespace {
 
-using testing::BoundUnit;
 using testing::Stereo;
+using testing::UnitHarness;
 
 struct UnitCase {
     std::string name;
@@ -44,29 +44,15 @@ std::vector<UnitCase> units() {
 
 const float sampleRates[] = {44100.0f, 48000.0f, 96000.0f};
 
-enum class Signal { Silence, Dc, Noise, Impulse, NoiseInSingleFrames };
-
-Stereo makeSignal(Signal s, size_t frames, uint32_t seed) {
+// Full-scale stereo noise.
+Stereo makeNoise(size_t frames, uint32_t seed) {
     Stereo audio(frames);
     std::mt19937 rng(seed);
     std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
     for (size_t i = 0; i < frames; ++i) {
-        switch (s) {
-        case Signal::Silence:
-            break;
-        case Signal::Dc:
-            audio.left[i] = audio.right[i] = 1.0f;
-            break;
-        case Signal::Noise:
-        case Signal::NoiseInSingleFrames:
-            audio.left[i] = noise(rng);
-            audio.right[i] = noise(rng);
-            break;
-        case Signal::Impulse:
-            break;
-        }
+        audio.left[i] = noise(rng);
+        audio.right[i] = noise(rng);
     }
-    if (s == Signal::Impulse) audio.left[0] = audio.right[0] = 1.0f;
     return audio;
 }
 
@@ -78,44 +64,15 @@ void expectFiniteAndBounded(const Stereo& audio, const std::string& what) {
     }
 }
 
-TEST(FxTailSweep, StaysFiniteAndBoundedAtExtremes) {
-    // Normalized positions of the two parameters; -1 keeps the default.
-    const float settings[][2] = {{0, 0}, {0, 1}, {1, 0}, {1, 1}, {-1, -1}};
-    const Signal signals[] = {Signal::Silence, Signal::Dc, Signal::Noise, Signal::Impulse,
-                              Signal::NoiseInSingleFrames};
-    for (const UnitCase& u : units()) {
-        for (float sr : sampleRates) {
-            for (const auto& setting : settings) {
-                for (Signal s : signals) {
-                    BoundUnit unit(u.create(), sr);
-                    for (int p = 0; p < 2; ++p) {
-                        if (setting[p] >= 0.0f) unit.params[p].setNormalized(setting[p]);
-                    }
-                    Stereo audio = makeSignal(s, static_cast<size_t>(0.5f * sr), 1);
-                    unit.run(audio, s == Signal::NoiseInSingleFrames ? 1 : 64);
-                    const std::string what = u.name + " at " + std::to_string(static_cast<int>(sr)) +
-                                             " Hz, settings " + std::to_string(setting[0]) + "/" +
-                                             std::to_string(setting[1]) + ", signal " +
-                                             std::to_string(static_cast<int>(s));
-                    expectFiniteAndBounded(audio, what);
-                    if (s == Signal::Silence) {
-                        EXPECT_EQ(testing::peak(audio), 0.0f) << what;
-                    }
-                }
-            }
-        }
-    }
-}
-
 TEST(FxTailSweep, RunsAtTheLowestAndHighestRates) {
     for (const UnitCase& u : units()) {
         for (float sr : {8000.0f, 384000.0f}) {
             for (float position : {0.0f, 1.0f}) {
                 for (int block : {1, 64}) {
-                    BoundUnit unit(u.create(), sr);
+                    UnitHarness unit(u.create(), sr);
                     unit.params[0].setNormalized(position);
                     unit.params[1].setNormalized(position);
-                    Stereo audio = makeSignal(Signal::Noise, static_cast<size_t>(1.25f * sr), 6);
+                    Stereo audio = makeNoise(static_cast<size_t>(1.25f * sr), 6);
                     unit.run(audio, block);
                     const std::string what = u.name + " at " + std::to_string(static_cast<int>(sr)) +
                                              " Hz, block " + std::to_string(block);
@@ -131,10 +88,10 @@ TEST(FxTailSweep, ExtremeModulationStaysFiniteAndBounded) {
     // Modulation may carry a value past either end of its range.
     for (const UnitCase& u : units()) {
         for (float offset : {-1.0f, 1.0f}) {
-            BoundUnit unit(u.create(), 44100.0f);
+            UnitHarness unit(u.create(), 44100.0f);
             unit.params[0].addModA(offset);
             unit.params[1].addModA(offset);
-            Stereo audio = makeSignal(Signal::Noise, 44100, 2);
+            Stereo audio = makeNoise(44100, 2);
             unit.run(audio);
             expectFiniteAndBounded(audio, u.name + " modulated by " + std::to_string(offset));
         }
@@ -144,9 +101,9 @@ TEST(FxTailSweep, ExtremeModulationStaysFiniteAndBounded) {
 TEST(FxTailSweep, LongestTailsDieAway) {
     for (const UnitCase& u : units()) {
         for (float sr : sampleRates) {
-            BoundUnit unit(u.create(), sr);
+            UnitHarness unit(u.create(), sr);
             unit.set(u.longFirst, u.longSecond);
-            Stereo noise = makeSignal(Signal::Noise, static_cast<size_t>(0.5f * sr), 3);
+            Stereo noise = makeNoise(static_cast<size_t>(0.5f * sr), 3);
             unit.run(noise);
             // Longer than the longest echo period, so a window never falls between echoes.
             const size_t window = static_cast<size_t>(1.5f * sr);
@@ -165,24 +122,31 @@ TEST(FxTailSweep, LongestTailsDieAway) {
 
 TEST(FxTailSweep, ResetLeavesSilence) {
     for (const UnitCase& u : units()) {
-        BoundUnit unit(u.create(), 48000.0f);
+        UnitHarness unit(u.create(), 48000.0f);
         unit.set(u.longFirst, u.longSecond);
-        Stereo noise = makeSignal(Signal::Noise, 48000, 4);
+        Stereo noise = makeNoise(48000, 4);
         unit.run(noise);
         unit.unit->reset();
         EXPECT_EQ(testing::peak(unit.runSilence(96000)), 0.0f) << u.name;
     }
 }
 
-// Shortest seconds over a few tries of processing `seconds` of `source` in 64-frame blocks.
-double fastestRun(BoundUnit& unit, const Stereo& source, int tries) {
+// CPU time of the calling thread: what other programs on a busy machine do meanwhile does
+// not count in it.
+double threadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
+// Least CPU time over a few tries of processing `source` in 64-frame blocks.
+double fastestRun(UnitHarness& unit, const Stereo& source, int tries) {
     double best = 1e9;
     for (int t = 0; t < tries; ++t) {
         Stereo audio = source;
-        const auto start = std::chrono::steady_clock::now();
+        const double start = threadCpuSeconds();
         unit.run(audio);
-        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-        best = std::min(best, took.count());
+        best = std::min(best, threadCpuSeconds() - start);
     }
     return best;
 }
@@ -190,10 +154,10 @@ double fastestRun(BoundUnit& unit, const Stereo& source, int tries) {
 TEST(FxTailSweep, DecayingTailsCostNoMoreThanSignal) {
     const float sr = 44100.0f;
     for (const UnitCase& u : units()) {
-        BoundUnit unit(u.create(), sr);
+        UnitHarness unit(u.create(), sr);
         // Short settings let the tail reach the tiniest magnitudes within seconds.
         unit.params[0].setNormalized(0.0f);
-        const Stereo noise = makeSignal(Signal::Noise, static_cast<size_t>(0.5f * sr), 5);
+        const Stereo noise = makeNoise(static_cast<size_t>(0.5f * sr), 5);
         const double signal = fastestRun(unit, noise, 5);
         unit.runSilence(static_cast<size_t>(8.0f * sr));
         const Stereo silence(static_cast<size_t>(0.5f * sr));

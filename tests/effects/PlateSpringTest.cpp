@@ -3,18 +3,18 @@
 #include <cmath>
 #include <vector>
 
-#include "FxHarness.h"
 #include "effects/PlateSpring.h"
+#include "effects/UnitHarness.h"
 
 namespace tarvo {
 namespace {
 
-using testing::BoundUnit;
 using testing::Stereo;
+using testing::UnitHarness;
 
 TEST(ReverbPlate, LinesAndLoopGainsFollowLengthAndBrightness) {
     const float sr = 44100.0f;
-    BoundUnit u(new ReverbPlate(), sr);
+    UnitHarness u(new ReverbPlate(), sr);
     auto* plate = static_cast<ReverbPlate*>(u.unit.get());
     const float ms[ReverbPlate::lineCount] = {12.0f, 19.9f, 33.0f, 54.8f};
     for (int k = 0; k < ReverbPlate::lineCount; ++k)
@@ -46,7 +46,7 @@ TEST(ReverbPlate, LinesAndLoopGainsFollowLengthAndBrightness) {
 }
 
 TEST(ReverbPlate, ResetLeavesNoTail) {
-    BoundUnit u(new ReverbPlate(), 48000.0f);
+    UnitHarness u(new ReverbPlate(), 48000.0f);
     u.set(100.0f, 100.0f);
     Stereo burst(4800);
     for (size_t i = 0; i < burst.size(); ++i) burst.left[i] = (i % 5 < 2) ? 0.8f : -0.5f;
@@ -124,7 +124,7 @@ TEST(ReverbSpring, LengthSetsDecayAndInputGain) {
     // Longer springs take in less and ring longer.
     auto lateEnergy = [](float length) {
         const float sr = 44100.0f;
-        BoundUnit u(new ReverbSpring(), sr);
+        UnitHarness u(new ReverbSpring(), sr);
         u.set(length, 50.0f);
         Stereo audio(static_cast<size_t>(2.0f * sr));
         audio.left[0] = audio.right[0] = 1.0f;

@@ -2,14 +2,14 @@
 
 #include <cmath>
 
-#include "FxHarness.h"
 #include "effects/RoomReverbs.h"
+#include "effects/UnitHarness.h"
 
 namespace tarvo {
 namespace {
 
-using testing::BoundUnit;
 using testing::Stereo;
+using testing::UnitHarness;
 
 TEST(ReverbDiffuser, StagesSpanTwoHundredToTwelveMilliseconds) {
     const float sr = 48000.0f;
@@ -28,7 +28,7 @@ TEST(ReverbDiffuser, StagesGrowBySampleEachChunkTowardsTheirShareOfTheLine) {
     const Case cases[] = {{0.0f, 0.1f}, {50.0f, 0.55f}, {100.0f, 1.0f}};
     const float sr = 44100.0f;
     for (const Case& c : cases) {
-        BoundUnit u(new ReverbDiffuser(), sr);
+        UnitHarness u(new ReverbDiffuser(), sr);
         u.set(c.length, 0.0f);
         auto* d = static_cast<ReverbDiffuser*>(u.unit.get());
         for (int k = 0; k < ReverbDiffuser::stageCount; ++k) EXPECT_EQ(d->lenNow[k], 0);
@@ -48,7 +48,7 @@ TEST(ReverbDiffuser, StagesGrowBySampleEachChunkTowardsTheirShareOfTheLine) {
 
 TEST(ReverbDiffuser, PreDelayOfThreeHundredMilliseconds) {
     const float sr = 48000.0f;
-    BoundUnit u(new ReverbDiffuser(), sr);
+    UnitHarness u(new ReverbDiffuser(), sr);
     u.set(0.0f, 300.0f);
     u.runSilence(16);
     auto* d = static_cast<ReverbDiffuser*>(u.unit.get());
@@ -84,7 +84,7 @@ TEST(ReverbHall, LengthAndColorSetTheRoom) {
 
 TEST(ReverbHall, MainTapsStayAroundSevenHundredAndFiftySevenHundredSamples) {
     for (float sr : {8000.0f, 44100.0f, 384000.0f}) {
-        BoundUnit u(new ReverbHall(), sr);
+        UnitHarness u(new ReverbHall(), sr);
         u.unit->reset();
         auto* hall = static_cast<ReverbHall*>(u.unit.get());
         const float centre[2] = {700.0f, 5700.0f};
@@ -103,7 +103,7 @@ TEST(ReverbHall, MainTapsStayAroundSevenHundredAndFiftySevenHundredSamples) {
 // Energy of the room's answer to an impulse between `from` and `to` seconds.
 double tailEnergy(float length, float from, float to) {
     const float sr = 44100.0f;
-    BoundUnit u(new ReverbHall(), sr);
+    UnitHarness u(new ReverbHall(), sr);
     u.set(length, 50.0f);
     u.runSilence(4410);
     Stereo audio(static_cast<size_t>(to * sr));

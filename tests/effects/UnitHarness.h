@@ -1,8 +1,10 @@
 #pragma once
 // Drives one effect unit outside a slot: its own two parameters, a rate, and stereo signals
-// run through it in blocks.
+// run through it in blocks; and the measurements the effect tests make on the output.
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <numbers>
 #include <vector>
@@ -35,16 +37,38 @@ inline float peak(const std::vector<float>& v, size_t from = 0, size_t to = SIZE
     return p;
 }
 
+inline float peak(const Stereo& audio, size_t from = 0, size_t to = SIZE_MAX) {
+    return std::max(peak(audio.left, from, to), peak(audio.right, from, to));
+}
+
+// First frame at which either channel's magnitude exceeds `threshold`, or -1.
+inline long firstAbove(const Stereo& audio, float threshold) {
+    for (size_t i = 0; i < audio.size(); ++i)
+        if (std::fabs(audio.left[i]) > threshold || std::fabs(audio.right[i]) > threshold)
+            return static_cast<long>(i);
+    return -1;
+}
+
 class UnitHarness {
 public:
     // Creates a unit from the prototype, defines its parameters, sets them (plain values)
     // and the rate.
     UnitHarness(const FxBase& prototype, float rate, float first, float second) : unit(prototype.create()) {
         unit->bindParams(params);
-        params[0].set(first);
-        params[1].set(second);
+        set(first, second);
         unit->setSampleRate(rate);
     }
+    // Takes a newly created unit over, with its parameters at their defaults.
+    UnitHarness(FxBase* created, float rate) : unit(created) {
+        unit->bindParams(params);
+        unit->setSampleRate(rate);
+    }
+
+    void set(float first, float second) {
+        params[0].set(first);
+        params[1].set(second);
+    }
+
     // Processes the signal in place in blocks of at most blockFrames.
     void run(Stereo& s, int blockFrames = 64) {
         for (size_t start = 0; start < s.size(); start += static_cast<size_t>(blockFrames)) {
@@ -57,6 +81,7 @@ public:
         run(s, blockFrames);
         return s;
     }
+    Stereo runSilence(size_t frames, int blockFrames = 64) { return processed(Stereo(frames), blockFrames); }
 
     std::unique_ptr<FxBase> unit;
     Param params[2];

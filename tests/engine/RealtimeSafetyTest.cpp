@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -46,12 +47,15 @@ struct ForbiddenCall {
     const char* name;
     Violation kind;
     std::function<void()> call;
+    bool cAllocator = false; // a call of the C allocator
 };
 
 class RealtimeGuardTest : public ::testing::TestWithParam<ForbiddenCall> {};
 
 TEST_P(RealtimeGuardTest, CountsTheCallOnlyInsideAnAudioThreadScope) {
     const ForbiddenCall& c = GetParam();
+    if (c.cAllocator && !RealtimeGuard::countsCAllocator())
+        GTEST_SKIP() << "the sanitizer's runtime owns the C allocator here";
     RealtimeGuard::clear();
     c.call();
     EXPECT_EQ(RealtimeGuard::count(c.kind), 0) << "outside a scope nothing counts";
@@ -101,6 +105,56 @@ INSTANTIATE_TEST_SUITE_P(
                                         escape(p);
                                         delete p;
                                     }},
+                      ForbiddenCall{"malloc", Violation::allocation,
+                                    [] {
+                                        void* p = std::malloc(24);
+                                        escape(p);
+                                        testsupport::AllowedScope allowed;
+                                        std::free(p);
+                                    },
+                                    true},
+                      ForbiddenCall{"calloc", Violation::allocation,
+                                    [] {
+                                        void* p = std::calloc(3, 8);
+                                        escape(p);
+                                        testsupport::AllowedScope allowed;
+                                        std::free(p);
+                                    },
+                                    true},
+                      ForbiddenCall{"realloc", Violation::allocation,
+                                    [] {
+                                        void* p = nullptr;
+                                        {
+                                            testsupport::AllowedScope allowed;
+                                            p = std::malloc(8);
+                                            escape(p);
+                                        }
+                                        p = std::realloc(p, 4096);
+                                        escape(p);
+                                        testsupport::AllowedScope allowed;
+                                        std::free(p);
+                                    },
+                                    true},
+                      ForbiddenCall{"posixMemalign", Violation::allocation,
+                                    [] {
+                                        void* p = nullptr;
+                                        if (posix_memalign(&p, 64, 256) != 0) return;
+                                        escape(p);
+                                        testsupport::AllowedScope allowed;
+                                        std::free(p);
+                                    },
+                                    true},
+                      ForbiddenCall{"free", Violation::deallocation,
+                                    [] {
+                                        void* p = nullptr;
+                                        {
+                                            testsupport::AllowedScope allowed;
+                                            p = std::malloc(16);
+                                        }
+                                        escape(p);
+                                        std::free(p);
+                                    },
+                                    true},
                       ForbiddenCall{"mutexLock", Violation::mutexLock,
                                     [] {
                                         sharedMutex.lock();

@@ -1,7 +1,9 @@
 // Guards the engine's speed: the worst-case real-time factor (32 voices, every effect slot on
 // with its costliest unit) times the time of a fixed arithmetic kernel, both measured in the
 // same run, must not fall more than 20 % below the stored baseline. The product cancels the
-// machine's speed, so the check also holds on a slower or busier machine of the same kind.
+// machine's speed. Both are measured in the thread's own CPU time and the best of several
+// runs counts: other programs on a busy machine only ever make a run slower, so the best run
+// stays close to the undisturbed figure and the check holds on a loaded machine too.
 //
 // Rewrite the baseline (after a deliberate change, or for a new kind of machine) with
 // TARVO_WRITE_SPEED_BASELINE=1 ctest -R SpeedRegression.
@@ -10,7 +12,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <vector>
 
 #include "bench/scenes/KitScenes.h"
 
@@ -20,36 +21,28 @@ namespace {
 constexpr const char* baselinePath = TARVO_SOURCE_DIR "/tests/engine/golden/worst_case_speed.txt";
 // Largest loss accepted against the baseline.
 constexpr double allowedLoss = 0.2;
-// Paired measurements per attempt; the median of their ratios counts.
+// Runs of the engine and of the kernel per attempt; the best of each counts.
 constexpr int roundsPerAttempt = 5;
-// A failing attempt is measured again this many times before the verdict.
+// A failing attempt is measured again this many times before the verdict, keeping the best
+// runs of all attempts.
 constexpr int attempts = 3;
 // Audio rendered per measurement of the worst case, seconds.
 constexpr double worstCaseSeconds = 0.4;
-// The reference kernel's slowest run may exceed its fastest by this share on a quiet machine;
-// beyond it the machine is busy enough to disturb the engine's timing too.
-constexpr double quietSpread = 0.25;
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-struct Attempt {
-    double ratio;  // median of real-time factor times kernel seconds
-    double spread; // (slowest - fastest) / fastest kernel run
+// The best real-time factor and the shortest kernel time seen so far; their product is the
+// figure compared with the baseline.
+struct BestRuns {
+    double factor = 0.0;
+    double kernel = 1e9;
+    double ratio() const { return factor * kernel; }
 };
 
-Attempt measure() {
-    std::vector<double> ratios, kernels;
+void measure(BestRuns& best) {
     for (int r = 0; r < roundsPerAttempt; ++r) {
-        const double kernel = scenes::referenceKernelSeconds();
-        const double factor = scenes::realtimeFactor(scenes::Load::worst, 44100.0f, 512, worstCaseSeconds);
-        kernels.push_back(kernel);
-        ratios.push_back(factor * kernel);
+        best.kernel = std::min(best.kernel, scenes::referenceKernelSeconds());
+        best.factor = std::max(best.factor,
+                               scenes::realtimeFactor(scenes::Load::worst, 44100.0f, 512, worstCaseSeconds));
     }
-    const auto [fastest, slowest] = std::minmax_element(kernels.begin(), kernels.end());
-    return {median(ratios), (*slowest - *fastest) / *fastest};
 }
 
 // Sanitizers slow the engine and the kernel by different factors.
@@ -61,24 +54,21 @@ constexpr bool timingsMeanSomething = true;
 
 TEST(SpeedRegression, WorstCaseKeepsItsSpeedAgainstTheReferenceKernel) {
     if (!timingsMeanSomething) GTEST_SKIP() << "timings under a sanitizer say nothing about speed";
-    Attempt attempt = measure();
+    BestRuns best;
+    measure(best);
     if (const char* write = std::getenv("TARVO_WRITE_SPEED_BASELINE"); write != nullptr && *write == '1') {
-        std::ofstream(baselinePath) << attempt.ratio << "\n";
-        GTEST_SKIP() << "baseline written: " << attempt.ratio;
+        std::ofstream(baselinePath) << best.ratio() << "\n";
+        GTEST_SKIP() << "baseline written: " << best.ratio();
     }
     double baseline = 0.0;
     std::ifstream(baselinePath) >> baseline;
     ASSERT_GT(baseline, 0.0) << "no baseline in " << baselinePath;
 
     const double floor = (1.0 - allowedLoss) * baseline;
-    for (int a = 1; a < attempts && attempt.ratio < floor; ++a) attempt = measure();
-    RecordProperty("ratioToBaseline", std::to_string(attempt.ratio / baseline));
-    if (attempt.ratio < floor && attempt.spread > quietSpread)
-        GTEST_SKIP() << "machine too busy to judge: the reference kernel's runs differ by "
-                     << 100.0 * attempt.spread << " %; ratio " << attempt.ratio / baseline
-                     << " of the baseline";
-    EXPECT_GE(attempt.ratio, floor) << "worst case runs at " << 100.0 * attempt.ratio / baseline
-                                    << " % of its baseline speed";
+    for (int a = 1; a < attempts && best.ratio() < floor; ++a) measure(best);
+    RecordProperty("ratioToBaseline", std::to_string(best.ratio() / baseline));
+    EXPECT_GE(best.ratio(), floor) << "worst case runs at " << 100.0 * best.ratio() / baseline
+                                   << " % of its baseline speed";
 }
 
 } // namespace

@@ -6,13 +6,18 @@
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <random>
+#include <thread>
 #include <vector>
 
 #include "HostFixtures.h"
 #include "host/TarvoProcessor.h"
+#include "instrument/Presets.h"
 #include "instrument/StateChunk.h"
 #include "persistence/Settings.h"
+#include "support/RealtimeGuard.h"
 #include "support/ScopedHome.h"
+#include "tools/factory/FactoryContent.h"
 
 namespace tarvo {
 namespace {
@@ -281,18 +286,20 @@ TEST_F(TarvoProcessorTest, LoadedKitPlaysWithoutWaitingForTheIdleTick) {
     reference.setRateAndBufferSizeDetails(48000.0, 256);
     reference.prepareToPlay(48000.0, 256);
     processor.prepareToPlay(48000.0, 256);
+    std::vector<std::vector<float>> renders;
     for (auto* p : {&processor, &reference}) {
         juce::AudioBuffer<float> buffer(2, 256);
         juce::MidiBuffer midi;
         midi.addEvent(juce::MidiMessage::noteOn(1, 36, static_cast<juce::uint8>(110)), 0);
-        float peak = 0.0f;
+        std::vector<float>& out = renders.emplace_back();
         for (int b = 0; b < 40; ++b) {
             p->processBlock(buffer, midi);
             midi.clear();
-            peak = std::max(peak, buffer.getMagnitude(0, 256));
+            for (int c = 0; c < 2; ++c)
+                out.insert(out.end(), buffer.getReadPointer(c), buffer.getReadPointer(c) + 256);
         }
-        EXPECT_GT(peak, 1e-3f);
     }
+    for (const auto& render : renders) EXPECT_GT(hosttest::peakOf(render), 1e-3f);
     EXPECT_EQ(stateOf(processor), stateOf(reference));
 }
 
@@ -301,15 +308,13 @@ TEST_F(TarvoProcessorTest, EditorNotesPlayInTheNextBlock) {
     processor.setRateAndBufferSizeDetails(48000.0, 256);
     processor.prepareToPlay(48000.0, 256);
     processor.runIdleTick();
-    ASSERT_TRUE(processor.sendMidiFromEditor({0, 0x90, 36, 110}));
     juce::AudioBuffer<float> buffer(2, 256);
     juce::MidiBuffer midi;
-    float peak = 0.0f;
-    for (int b = 0; b < 20; ++b) {
-        processor.processBlock(buffer, midi);
-        peak = std::max(peak, buffer.getMagnitude(0, 256));
-    }
-    EXPECT_GT(peak, 1e-3f);
+    processor.processBlock(buffer, midi);
+    ASSERT_EQ(buffer.getMagnitude(0, 256), 0.0f) << "the start kit plays on its own";
+    ASSERT_TRUE(processor.sendMidiFromEditor({0, 0x90, 36, 110}));
+    processor.processBlock(buffer, midi);
+    EXPECT_GT(buffer.getMagnitude(0, 256), 1e-3f) << "the note must sound in the very next block";
 
     // A full queue refuses instead of overwriting notes not yet played.
     int accepted = 0;
@@ -335,6 +340,121 @@ TEST_F(TarvoProcessorTest, NoteSoundsWithinTheReportedLatency) {
     }
     ASSERT_GE(first, 0);
     EXPECT_LE(first, processor.getLatencySamples() + 64);
+}
+
+// The built-in presets in the order they ship: the host's programs.
+std::vector<const FactoryFile*> programPresets() {
+    std::vector<const FactoryFile*> presets;
+    for (const FactoryFile& file : factoryContent().files)
+        if (file.folder == Folder::Presets) presets.push_back(&file);
+    return presets;
+}
+
+// Whether the plug-in holds a program's preset: its name, its patterns and its parameter
+// values (as the host parameters show them: telling the host may round a value to what its
+// range can hold).
+void expectHoldsPreset(Ombrix& plugin, const FactoryFile& preset) {
+    auto reference = std::make_unique<Ombrix>();
+    ASSERT_GT(readState(*reference, preset.data, static_cast<int>(preset.size)), 0);
+    EXPECT_EQ(plugin.presetName, presetNameOf(preset.path));
+    for (size_t i = 0; i < reference->engine.params.size(); ++i) {
+        const Param& expected = reference->engine.params[i];
+        EXPECT_NEAR(plugin.engine.params[i].value, expected.value,
+                    1e-5f * (std::fabs(expected.max - expected.min) + 1.0f))
+            << "parameter " << i;
+    }
+    for (size_t t = 0; t < reference->sequencer.patterns.size(); ++t) {
+        EXPECT_EQ(plugin.sequencer.patterns[t].length.load(), reference->sequencer.patterns[t].length.load());
+        EXPECT_EQ(plugin.sequencer.patterns[t].notes.size(), reference->sequencer.patterns[t].notes.size());
+    }
+}
+
+// Choosing a program loads its preset: at once when the host chooses on another thread; when
+// it chooses on the audio thread, nothing touches the files there and the next idle tick on
+// the message thread loads it.
+TEST_F(TarvoProcessorTest, ChoosingAProgramLoadsItsPreset) {
+    const test::ScopedHome home;
+    const auto presets = programPresets();
+    ASSERT_GE(presets.size(), 3u);
+    TarvoProcessor processor;
+    ASSERT_EQ(processor.getNumPrograms(), static_cast<int>(presets.size()));
+
+    processor.setCurrentProgram(1);
+    EXPECT_EQ(processor.getCurrentProgram(), 1);
+    EXPECT_EQ(processor.plugin().presetName, processor.getProgramName(1).toStdString());
+    expectHoldsPreset(processor.plugin(), *presets[1]);
+
+    processor.setRateAndBufferSizeDetails(48000.0, 64);
+    processor.prepareToPlay(48000.0, 64);
+    const int last = static_cast<int>(presets.size()) - 1;
+    testsupport::RealtimeGuard::clear();
+    std::thread audio([&processor, last] {
+        juce::AudioBuffer<float> buffer(2, 64);
+        juce::MidiBuffer midi;
+        const testsupport::AudioThreadScope scope;
+        processor.processBlock(buffer, midi);
+        processor.setCurrentProgram(last);
+    });
+    audio.join();
+    char report[160];
+    testsupport::RealtimeGuard::describe(report, sizeof report);
+    EXPECT_EQ(testsupport::RealtimeGuard::total(), 0) << report;
+    EXPECT_EQ(processor.getCurrentProgram(), last);
+    EXPECT_EQ(processor.plugin().presetName, processor.getProgramName(1).toStdString())
+        << "loaded on the audio thread";
+    processor.runIdleTick();
+    EXPECT_EQ(processor.plugin().presetName, processor.getProgramName(last).toStdString());
+}
+
+// A host's block loop under the real-time guard: notes, automation of the host parameters,
+// program changes and the bypass switch on the audio thread, at block sizes from 1 to 4096;
+// state loads and idle ticks between the blocks, on the message thread.
+TEST_F(TarvoProcessorTest, TheBlockLoopNeverAllocatesLocksOrWaits) {
+    const test::ScopedHome home;
+    constexpr int largestBlock = 4096;
+    const std::vector<uint8_t> states[] = {
+        hosttest::startKitState(),
+        hosttest::startKitState([](Ombrix& plugin) {
+            hosttest::playTrackOneOnSteps(plugin, {0, 3, 8}, false);
+        }),
+    };
+    TarvoProcessor processor;
+    processor.setRateAndBufferSizeDetails(48000.0, largestBlock);
+    processor.prepareToPlay(48000.0, largestBlock);
+    processor.runIdleTick();
+    int hostParameters = 0;
+    while (processor.hostParameter(hostParameters) != nullptr) ++hostParameters;
+    juce::AudioBuffer<float> buffer(2, largestBlock);
+    juce::MidiBuffer midi;
+    midi.ensureSize(1024);
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> anywhere(0.0f, 1.0f);
+    const int sizes[] = {1, 7, 64, 333, 512, largestBlock};
+    float peak = 0.0f;
+    testsupport::RealtimeGuard::clear();
+    for (int round = 0; round < 48; ++round) {
+        // The message thread's turn.
+        if (round % 12 == 6) setState(processor, states[static_cast<size_t>(round / 12) % 2]);
+        processor.runIdleTick();
+        midi.clear();
+        midi.addEvent(juce::MidiMessage::noteOn(1, 36 + round % 8, static_cast<juce::uint8>(100)), 0);
+        const int frames = sizes[round % 6];
+        juce::AudioBuffer<float> block(buffer.getArrayOfWritePointers(), 2, frames);
+
+        const testsupport::AudioThreadScope scope;
+        for (int i = 0; i < 8; ++i)
+            processor.hostParameter(static_cast<int>(random() % static_cast<unsigned>(hostParameters)))
+                ->setValue(anywhere(random));
+        if (round % 8 == 3) processor.setCurrentProgram(round % processor.getNumPrograms());
+        if (round == 20 || round == 30) processor.getBypassParameter()->setValue(round == 20 ? 1.0f : 0.0f);
+        processor.processBlock(block, midi);
+        peak = std::max(peak, block.getMagnitude(0, frames));
+    }
+    char report[160];
+    testsupport::RealtimeGuard::describe(report, sizeof report);
+    EXPECT_EQ(testsupport::RealtimeGuard::total(), 0) << report;
+    EXPECT_TRUE(std::isfinite(peak));
+    EXPECT_GT(peak, 0.0f);
 }
 
 } // namespace

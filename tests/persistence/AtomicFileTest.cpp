@@ -16,10 +16,10 @@
 
 #include "control/StepSequencer.h"
 #include "engine/Blob.h"
-#include "engine/Ombrix.h"
+#include "instrument/Ombrix.h"
+#include "instrument/Presets.h"
 #include "persistence/Folders.h"
 #include "persistence/MidiExport.h"
-#include "persistence/Presets.h"
 #include "persistence/Settings.h"
 #include "support/ScopedHome.h"
 

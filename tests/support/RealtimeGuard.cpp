@@ -6,11 +6,25 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <new>
+
+// A sanitizer's runtime replaces the C allocator itself and calls it while it starts up, before
+// anything here could run safely: under a sanitizer only operator new and delete are counted.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define TARVO_GUARD_COUNTS_MALLOC 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define TARVO_GUARD_COUNTS_MALLOC 0
+#endif
+#endif
+#ifndef TARVO_GUARD_COUNTS_MALLOC
+#define TARVO_GUARD_COUNTS_MALLOC 1
+#endif
 
 // Everything in this file runs inside allocation and locking paths, possibly before main and
 // while a sanitizer starts up: no allocation, no function-local statics (their guards may
@@ -78,9 +92,59 @@ template <typename Fn> struct RealFunction {
         return real.get();                                                                                   \
     }())
 
+} // namespace
+
+} // namespace tarvo::testsupport
+
+#if TARVO_GUARD_COUNTS_MALLOC
+// The C library's allocator, under the names it exports for a program that replaces malloc.
+extern "C" {
+void* __libc_malloc(size_t size);
+void* __libc_calloc(size_t count, size_t size);
+void* __libc_realloc(void* p, size_t size);
+void __libc_free(void* p);
+void* __libc_memalign(size_t alignment, size_t size);
+}
+#endif
+
+namespace tarvo::testsupport {
+
+namespace {
+
+#if TARVO_GUARD_COUNTS_MALLOC
+void* realMalloc(std::size_t size) {
+    return __libc_malloc(size);
+}
+void* realCalloc(std::size_t count, std::size_t size) {
+    return __libc_calloc(count, size);
+}
+void* realRealloc(void* p, std::size_t size) {
+    return __libc_realloc(p, size);
+}
+void realFree(void* p) {
+    __libc_free(p);
+}
+// The alignment is a power of two and a multiple of the pointer size; returns 0 or an errno
+// value.
+int realPosixMemalign(void** p, std::size_t alignment, std::size_t size) {
+    *p = __libc_memalign(alignment, size);
+    return *p != nullptr ? 0 : ENOMEM;
+}
+#else
+void* realMalloc(std::size_t size) {
+    return std::malloc(size);
+}
+void realFree(void* p) {
+    std::free(p);
+}
+int realPosixMemalign(void** p, std::size_t alignment, std::size_t size) {
+    return posix_memalign(p, alignment, size);
+}
+#endif
+
 void* allocate(std::size_t size) {
     noteViolation(Violation::allocation, "operator new");
-    return std::malloc(size == 0 ? 1 : size);
+    return realMalloc(size == 0 ? 1 : size);
 }
 
 void* allocateAligned(std::size_t size, std::align_val_t alignment) {
@@ -89,14 +153,14 @@ void* allocateAligned(std::size_t size, std::align_val_t alignment) {
                                   ? sizeof(void*)
                                   : static_cast<std::size_t>(alignment);
     void* p = nullptr;
-    if (posix_memalign(&p, align, size == 0 ? 1 : size) != 0) return nullptr;
+    if (realPosixMemalign(&p, align, size == 0 ? 1 : size) != 0) return nullptr;
     return p;
 }
 
 void release(void* p) {
     if (p == nullptr) return;
     noteViolation(Violation::deallocation, "operator delete");
-    std::free(p);
+    realFree(p);
 }
 
 } // namespace
@@ -149,6 +213,10 @@ void RealtimeGuard::describe(char* text, int capacity) {
 
 bool RealtimeGuard::active() {
     return insideScope();
+}
+
+bool RealtimeGuard::countsCAllocator() {
+    return TARVO_GUARD_COUNTS_MALLOC != 0;
 }
 
 AudioThreadScope::AudioThreadScope() {
@@ -242,6 +310,38 @@ void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcep
 // ---- Interposed C library functions ----------------------------------------------------------
 
 extern "C" {
+
+#if TARVO_GUARD_COUNTS_MALLOC
+// The C allocator: the audio thread must not use it any more than operator new. Replacing
+// malloc, calloc, realloc and free together (and the aligned forms, which share free) is what
+// the C library supports.
+void* malloc(size_t size) noexcept {
+    noteViolation(Violation::allocation, "malloc");
+    return tarvo::testsupport::realMalloc(size);
+}
+void* calloc(size_t count, size_t size) noexcept {
+    noteViolation(Violation::allocation, "calloc");
+    return tarvo::testsupport::realCalloc(count, size);
+}
+void* realloc(void* p, size_t size) noexcept {
+    noteViolation(Violation::allocation, "realloc");
+    return tarvo::testsupport::realRealloc(p, size);
+}
+void free(void* p) noexcept {
+    if (p == nullptr) return;
+    noteViolation(Violation::deallocation, "free");
+    tarvo::testsupport::realFree(p);
+}
+int posix_memalign(void** p, size_t alignment, size_t size) noexcept {
+    noteViolation(Violation::allocation, "posix_memalign");
+    if (alignment < sizeof(void*) || (alignment & (alignment - 1)) != 0) return EINVAL;
+    return tarvo::testsupport::realPosixMemalign(p, alignment, size);
+}
+void* aligned_alloc(size_t alignment, size_t size) noexcept {
+    noteViolation(Violation::allocation, "aligned_alloc");
+    return __libc_memalign(alignment, size);
+}
+#endif
 
 int pthread_mutex_lock(pthread_mutex_t* mutex) {
     noteViolation(Violation::mutexLock, "pthread_mutex_lock");

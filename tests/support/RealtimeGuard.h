@@ -2,12 +2,13 @@
 // Catches what the audio thread must never do: allocate or free memory, wait on a mutex,
 // sleep, or do file and console I/O.
 //
-// Every test binary links this guard. It replaces the global operator new and delete and
-// interposes pthread_mutex_lock and a few C library calls (write, read, open, fopen, the
-// stdio writers, the sleeps). Outside an `AudioThreadScope` they simply forward; inside one,
-// on that thread only, each call is counted as a violation and still carried out, so the
-// test goes on and reports. try_lock stays allowed: the sequencer's pattern lock is only
-// ever tried by the audio thread.
+// Every test binary links this guard. It replaces the global operator new and delete and,
+// except under a sanitizer, the C allocator (malloc, calloc, realloc, free, posix_memalign,
+// aligned_alloc); it interposes pthread_mutex_lock and a few C library calls (write, read,
+// open, fopen, the stdio writers, the sleeps). Outside an `AudioThreadScope` they simply
+// forward; inside one, on that thread only, each call is counted as a violation and still
+// carried out, so the test goes on and reports. try_lock stays allowed: the sequencer's
+// pattern lock is only ever tried by the audio thread.
 //
 // Setting the environment variable TARVO_RT_TRAP=1 stops the program at the first
 // violation, so that a debugger or a sanitizer shows the offending stack.
@@ -30,7 +31,7 @@ public:
     static int64_t total();
     static int64_t count(Violation kind);
     // The first violation since the last `clear` and the intercepted call that raised it
-    // ("operator new", "pthread_mutex_lock", "fwrite" ...), or null for none.
+    // ("operator new", "malloc", "pthread_mutex_lock", "fwrite" ...), or null for none.
     static const char* firstCall();
     static void clear();
     // A one-line summary for test failure messages, e.g. "2 allocation (first: operator new)";
@@ -38,6 +39,9 @@ public:
     static void describe(char* text, int capacity);
     // Whether the calling thread is inside an audio-thread scope.
     static bool active();
+    // Whether malloc and its family are counted: not under a sanitizer, whose runtime owns
+    // the C allocator.
+    static bool countsCAllocator();
 };
 
 // Marks the calling thread as the audio thread for its lifetime; scopes nest.

@@ -72,7 +72,7 @@ TEST(HitCommand, RefusesBadArguments) {
         std::string args = c[0];
         if (const size_t at = args.find("OUT"); at != std::string::npos) args.replace(at, 3, wav);
         const ToolRun run = runTool(args, true);
-        EXPECT_NE(run.exitCode, 0) << args;
+        EXPECT_EQ(run.exitCode, 2) << args;
         EXPECT_NE(run.out.find(c[1]), std::string::npos) << args << ": " << run.out;
     }
 }

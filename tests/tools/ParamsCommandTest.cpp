@@ -98,7 +98,7 @@ TEST_F(ParamsCommand, Fields) {
 TEST(ParamsCommandArguments, RejectsUnknownArguments) {
     int status = 0;
     const std::string output = runTool("params --bogus", status);
-    EXPECT_NE(status, 0);
+    EXPECT_EQ(status, 2);
     EXPECT_TRUE(output.empty());
 }
 
