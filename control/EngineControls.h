@@ -53,7 +53,8 @@ struct EngineControls {
     // Peak meters of up to nine stereo output buses (left, right of bus 0, then bus 1 ...);
     // the audio thread writes them while `metersOn`, the editor reads them.
     std::array<std::atomic<float>, TrackMixer::meterChannelCount> meterLevel{};
-    // Set by the editor while it shows the meters.
+    // Set by the editor while it is shown: the audio thread then keeps the meters and the
+    // parameters' shown values (the display copy of the modulation) up to date.
     std::atomic<bool> metersOn{false};
     // Send buses 1 and 2 of one hop: left (64 frames) then right (64 frames); cleared at the
     // start of every hop step, filled by the mixer, processed by the send effect slots.

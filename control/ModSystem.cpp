@@ -214,9 +214,14 @@ void ModSystem::advanceSources(ModSourceState& state, float seconds, float beats
 
 void ModSystem::globalPass(float seconds, float beats, std::optional<double> beatPosition) noexcept {
     advanceSources(globalState, seconds, beats, beatPosition, nullptr, false);
-    for (int index : synth_.modTargets) synth_.param(index).resetModulation();
-    for (const ModRouting& r : buildRoutings(Level::global))
+    // Nothing modulated since the last reset leaves every target reset already.
+    if (modulationApplied_)
+        for (int index : synth_.modTargets) synth_.param(index).resetModulation();
+    modulationApplied_ = false;
+    for (const ModRouting& r : buildRoutings(Level::global)) {
         synth_.param(r.target).addModA(sourceValue(globalState, r.source) * r.amount);
+        modulationApplied_ = true;
+    }
 
     const ParamLayout& layout = synth_.layout;
     for (int i = 0; i < ParamLayout::globalStride; ++i) {
@@ -224,6 +229,7 @@ void ModSystem::globalPass(float seconds, float beats, std::optional<double> bea
         // The global Transform spans twice the track range.
         if (i == globalTransform) g *= 2.0f;
         if (!(std::fabs(g) > allOffsetThreshold)) continue;
+        modulationApplied_ = true;
         for (int t = 0; t < ParamLayout::trackCount; ++t)
             synth_.param(layout.trackBase[static_cast<size_t>(t)] + allTargetOffset[static_cast<size_t>(i)])
                 .addModA(g);
@@ -256,6 +262,7 @@ void ModSystem::voicePass(ModSourceState& state, const ModVoice& voice, float se
                           std::optional<double> beatPosition) noexcept {
     if (voice.track < 0 || voice.track >= ParamLayout::trackCount) return;
     advanceSources(state, seconds, beats, beatPosition, &globalState, voice.newNote);
+    modulationApplied_ = true;
 
     const std::vector<int>& trackTargets = synth_.trackTargets[static_cast<size_t>(voice.track)];
     auto forEachTarget = [&](auto&& action) {

@@ -151,6 +151,8 @@ private:
 
     EngineControls& synth_;
     std::array<ModRouting, slotCount> routings_{};
+    // Whether a pass has offset any parameter since the global pass last reset them all.
+    bool modulationApplied_ = true;
 };
 
 } // namespace tarvo

@@ -120,6 +120,13 @@ void FxTempoDelay::setTempo(float bpm) noexcept {
     if (std::isfinite(bpm) && bpm > 0.0f) tempo = bpm;
 }
 
+float FxTempoDelay::tailSeconds() const noexcept {
+    const float length = std::max(lengthNow, params != nullptr ? params[0].effective() : lengthNow);
+    // Two sixteenths beyond the shorter tap cover the longer one and its wobble.
+    const float sixteenths = std::floor(std::max(length, 1.0f)) + 2.0f;
+    return std::min(sixteenths * 15.0f / tempo, echoSeconds) + shortTailSeconds;
+}
+
 void FxTempoDelay::process(float* const* inputs, float* const* outputs, int frames) noexcept {
     if (params == nullptr || sampleRate <= 0.0f) return silence(outputs, frames);
     ScopedFlushDenormals noDenormals;

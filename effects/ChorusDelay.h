@@ -50,6 +50,8 @@ public:
     FxBase* create() const override { return new FxTempoDelay(); }
     void setSampleRate(float sampleRate) override;
     void process(float* const* inputs, float* const* outputs, int frames) noexcept override;
+    // The longest echo now sounding: the tap beyond the current length, at the tempo.
+    float tailSeconds() const noexcept override;
     void reset() noexcept override;
     // Audio thread: keeps the tempo for the next call; values that are not positive and
     // finite are ignored.

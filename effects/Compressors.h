@@ -20,6 +20,7 @@ public:
     FxBase* create() const override { return new CompGlue; }
     void setSampleRate(float rate) override;
     void process(float* const* inputs, float* const* outputs, int frames) noexcept override;
+    float tailSeconds() const noexcept override { return followerTailSeconds; }
 
     float sampleRate = 0.0f;
     float gainLog2 = 0.0f;
@@ -37,6 +38,7 @@ public:
     FxBase* create() const override { return new CompOptical; }
     void setSampleRate(float rate) override;
     void process(float* const* inputs, float* const* outputs, int frames) noexcept override;
+    float tailSeconds() const noexcept override { return followerTailSeconds; }
 
     float sampleRate = 0.0f;
     float envelope = 1.0f;
@@ -55,6 +57,7 @@ public:
     FxBase* create() const override { return new CompVinyl; }
     void setSampleRate(float rate) override;
     void process(float* const* inputs, float* const* outputs, int frames) noexcept override;
+    float tailSeconds() const noexcept override { return followerTailSeconds; }
     void reset() noexcept override;
 
     float sampleRate = 0.0f;
@@ -74,6 +77,7 @@ public:
     FxBase* create() const override { return new CompLimiter; }
     void setSampleRate(float rate) override;
     void process(float* const* inputs, float* const* outputs, int frames) noexcept override;
+    float tailSeconds() const noexcept override { return followerTailSeconds; }
 
     float sampleRate = 0.0f;
     float fastGain = 1.0f;
@@ -92,6 +96,7 @@ public:
     FxBase* create() const override { return new ParaCompress; }
     void setSampleRate(float rate) override;
     void process(float* const* inputs, float* const* outputs, int frames) noexcept override;
+    float tailSeconds() const noexcept override { return followerTailSeconds; }
 
     float sampleRate = 0.0f;
     float gainLog2 = 0.0f;

@@ -42,6 +42,7 @@ public:
     FxBase* create() const override { return new CompTape; }
     void setSampleRate(float rate) override;
     void process(float* const* inputs, float* const* outputs, int frames) noexcept override;
+    float tailSeconds() const noexcept override { return followerTailSeconds; }
 
     // Any thread: one value 0 <= v < 1 of the generator all tape units share; they draw
     // from one sequence in processing order.

@@ -26,6 +26,18 @@ public:
     virtual void reset() noexcept {}
     // Audio thread: the engine tempo in beats per minute.
     virtual void setTempo(float) noexcept {}
+    // Audio thread: how long input and output must both stay below audibility before the
+    // unit holds nothing that matters any more: its longest echo or pre-delay, or the time
+    // its gain follower takes to come back to rest. The slot lets the unit sleep after that.
+    // Units without memory beyond a few milliseconds keep this default.
+    virtual float tailSeconds() const noexcept { return shortTailSeconds; }
+
+    static constexpr float shortTailSeconds = 0.1f;
+    // Gain followers (compressors, limiters, the tape's level follower) have recovered from
+    // any gain change within this time.
+    static constexpr float followerTailSeconds = 3.0f;
+    // Reverbs: their longest pre-delay and loop, with room to spare.
+    static constexpr float reverbTailSeconds = 1.0f;
 
     Param* params = nullptr;
 };

@@ -1,7 +1,9 @@
 #include "effects/FxSlot.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 
 #include "control/ParamLayout.h"
@@ -24,6 +26,23 @@ constexpr float fadeArrived = 0.0001f;
 constexpr float meterFallSeconds = 0.05f;
 // Meter levels at or below this are shown as silence.
 constexpr float meterFloor = 1e-9f;
+// A unit that has heard nothing audible since it started from silence sleeps after this
+// long, once its parameter ramps have settled.
+constexpr float restSettleSeconds = 0.05f;
+// Saturation of the quiet count.
+constexpr int maxQuietFrames = 1 << 30;
+
+// The largest magnitude of x[0..n). Exact silence, what a sleeping slot mostly sees, is found
+// by a test of the bits that vectorises; only other signals pay for the comparisons.
+float peakOf(const float* x, int n) noexcept {
+    uint32_t bits = 0;
+    for (int i = 0; i < n; ++i) bits |= std::bit_cast<uint32_t>(x[i]);
+    // The sign bit alone is a negative zero.
+    if ((bits & 0x7fffffffu) == 0) return 0.0f;
+    float peak = 0.0f;
+    for (int i = 0; i < n; ++i) peak = std::max(peak, std::fabs(x[i]));
+    return peak;
+}
 
 } // namespace
 
@@ -99,17 +118,29 @@ bool FxSlot::swap(float rate, bool keepParamValues) {
 }
 
 void FxSlot::updateMeters(std::array<std::atomic<float>, 2>& levels, float* const* bus, int frames,
-                          float rate) noexcept {
+                          float rate, float (&peaks)[2]) noexcept {
     const float dt = static_cast<float>(frames) / rate;
     const float fall = dt / (dt + meterFallSeconds);
     for (size_t c = 0; c < 2; ++c) {
-        float peak = 0.0f;
-        for (int i = 0; i < frames; ++i) peak = std::max(peak, std::fabs(bus[c][i]));
+        const float peak = peakOf(bus[c], frames);
+        peaks[c] = peak;
         float level = levels[c].load(std::memory_order_relaxed);
         level += fall * (peak - level);
         level = std::max(level, peak);
         levels[c].store(level <= meterFloor ? 0.0f : level, std::memory_order_relaxed);
     }
+}
+
+void FxSlot::watchQuiet(const FxBase& u, float loudest, int frames, float rate) noexcept {
+    // A NaN counts as loud: it never lets the slot sleep.
+    if (!(loudest < audibleLevel)) {
+        quietFrames_ = 0;
+        heard_ = true;
+        return;
+    }
+    quietFrames_ = std::min(quietFrames_ + frames, maxQuietFrames);
+    const float tail = heard_ ? u.tailSeconds() : restSettleSeconds;
+    if (static_cast<float>(quietFrames_) >= tail * rate) asleep_ = true;
 }
 
 bool FxSlot::process(float* const* bus, int frames, float engineRate, float tempo) noexcept {
@@ -131,10 +162,19 @@ bool FxSlot::process(float* const* bus, int frames, float engineRate, float temp
     if (!skip) {
         FxBase* u = (g > 0.0f || goal > 0.0f) ? unit.load(std::memory_order_acquire) : nullptr;
         if (isSend_ && u != nullptr) u->setTempo(tempo);
-        updateMeters(inLevel, bus, frames, rate);
-        if (u != nullptr) {
+        float inPeaks[2] = {};
+        updateMeters(inLevel, bus, frames, rate, inPeaks);
+        const float loudestIn = std::max(inPeaks[0], inPeaks[1]);
+        // Only a fully-on unit sleeps; a fade or a louder input wakes it.
+        const bool steady = g == 1.0f && goal == 1.0f;
+        if (asleep_ && (u == nullptr || !steady || !(loudestIn <= wakeLevel))) asleep_ = false;
+        if (u != nullptr && !asleep_) {
             // A unit always starts from silence.
-            if (g == 0.0f) u->reset();
+            if (g == 0.0f) {
+                u->reset();
+                quietFrames_ = 0;
+                heard_ = false;
+            }
             const float maxStep = fadePerSecond / (rate + 1.0f);
             const float dry = static_cast<float>(passDry);
             for (int start = 0; start < frames; start += chunkFrames) {
@@ -156,10 +196,14 @@ bool FxSlot::process(float* const* bus, int frames, float engineRate, float temp
                 g = std::clamp(g, 0.0f, 1.0f);
             }
             if (std::fabs(g - goal) < fadeArrived) g = goal;
-            updateMeters(outLevel, bus, frames, rate);
+            float outPeaks[2] = {};
+            updateMeters(outLevel, bus, frames, rate, outPeaks);
+            if (g == 1.0f && goal == 1.0f)
+                watchQuiet(*u, std::max(loudestIn, std::max(outPeaks[0], outPeaks[1])), frames, rate);
             produced = true;
         } else {
-            // Off: a main slot passes the dry mix unchanged, a send slot returns nothing.
+            // Off or asleep: a main slot passes the dry mix unchanged, a send slot returns
+            // nothing.
             for (size_t c = 0; c < 2; ++c)
                 outLevel[c].store(isSend_ ? 0.0f : inLevel[c].load(std::memory_order_relaxed),
                                   std::memory_order_relaxed);

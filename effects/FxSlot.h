@@ -19,6 +19,12 @@
 // - the new unit is published by storing its list position into `typeIndex` after it is
 //   fully configured, so no audio ever passes through a half-configured unit.
 // The editor reads the meters without synchronization; they are relaxed atomics.
+//
+// Sleep. A fully-on slot whose input and output have stayed below audibility for as long as
+// its unit's tail lasts stops running the unit: a main slot passes its input, a send slot
+// returns nothing. The first input sample above the wake level, any fade, or a new unit
+// wakes it, and the unit carries on from the state it was left in, which by then holds
+// nothing audible. Silence therefore costs a peak scan per bus.
 
 #include <array>
 #include <atomic>
@@ -41,6 +47,11 @@ public:
     static constexpr int swapInProgress = -111;
     // Largest block the unit interface takes at once; longer passes run in chunks.
     static constexpr int chunkFrames = 64;
+    // Below this level (-100 dB relative to full scale) a sample is inaudible.
+    static constexpr float audibleLevel = 1e-5f;
+    // A sleeping slot wakes on an input sample above this: 60 dB under audibility, more
+    // than any unit's gain, so no sample the unit would make audible passes unprocessed.
+    static constexpr float wakeLevel = 1e-8f;
 
     FxSlot() = default;
     FxSlot(const FxSlot&) = delete;
@@ -83,14 +94,26 @@ public:
     // Set by the audio thread for the duration of `process`.
     std::atomic<bool> audioBusy{false};
 
+    // Audio thread (and tests): whether the unit is sleeping.
+    bool asleep() const noexcept { return asleep_; }
+
 private:
-    void updateMeters(std::array<std::atomic<float>, 2>& levels, float* const* bus, int frames,
-                      float rate) noexcept;
+    // Updates a meter pair from the bus's peaks, which it stores in peaks.
+    void updateMeters(std::array<std::atomic<float>, 2>& levels, float* const* bus, int frames, float rate,
+                      float (&peaks)[2]) noexcept;
+    // After the unit ran: counts the frames of quiet and falls asleep after the unit's tail.
+    void watchQuiet(const FxBase& unit, float loudest, int frames, float rate) noexcept;
 
     const FxTypeList* types_ = nullptr;
     Param* params_ = nullptr;
     bool isSend_ = false;
     float scratch_[2][chunkFrames] = {};
+    // Audio thread only. Frames since input or output last reached audibility.
+    int quietFrames_ = 0;
+    // Whether the unit has heard or made an audible sample since it started from silence;
+    // until then its state is its reset state and it may sleep after `restSettleSeconds`.
+    bool heard_ = false;
+    bool asleep_ = false;
 };
 
 using FxSlots = std::array<FxSlot, FxSlot::slotCount>;

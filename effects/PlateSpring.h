@@ -29,6 +29,7 @@ public:
     FxBase* create() const override { return new ReverbPlate(); }
     void setSampleRate(float sampleRate) override;
     void process(float* const* inputs, float* const* outputs, int frames) noexcept override;
+    float tailSeconds() const noexcept override { return reverbTailSeconds; }
     void reset() noexcept override;
 
     float sampleRate = 0.0f;
@@ -95,6 +96,7 @@ public:
     FxBase* create() const override { return new ReverbSpring(); }
     void setSampleRate(float sampleRate) override;
     void process(float* const* inputs, float* const* outputs, int frames) noexcept override;
+    float tailSeconds() const noexcept override { return reverbTailSeconds; }
     void reset() noexcept override;
 
     // Group delay in milliseconds of the spring at f Hz: longest (80 ms) at 6 kHz.

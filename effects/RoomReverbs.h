@@ -64,6 +64,7 @@ public:
     FxBase* create() const override { return new ReverbDiffuser(); }
     void setSampleRate(float sampleRate) override;
     void process(float* const* inputs, float* const* outputs, int frames) noexcept override;
+    float tailSeconds() const noexcept override { return reverbTailSeconds; }
     void reset() noexcept override;
 
     DelayLine stages[stageCount];
@@ -130,6 +131,7 @@ public:
     FxBase* create() const override { return new ReverbHall(); }
     void setSampleRate(float sampleRate) override { engine.setSampleRate(sampleRate); }
     void process(float* const* inputs, float* const* outputs, int frames) noexcept override;
+    float tailSeconds() const noexcept override { return reverbTailSeconds; }
     void reset() noexcept override { engine.reset(); }
 
     // Derives the engine's decay and colour settings from "Length" and "Color" (0..100).

@@ -131,8 +131,12 @@ void BandSynth::renderSubBlock(float* const* outputs, int frames, int channelCou
         pendingHopSamples = newHop ? hopSize : pending - m;
     }
 
-    if (metersOn.load(std::memory_order_relaxed)) mixer.meterBuses(outputs, channelCount / 2, frames, offset);
-    modSystem.updateDisplay();
+    // What the editor shows: the meters and the modulated values. Without an editor nobody
+    // reads them, and the first block after it opens brings them up to date.
+    if (metersOn.load(std::memory_order_relaxed)) {
+        mixer.meterBuses(outputs, channelCount / 2, frames, offset);
+        modSystem.updateDisplay();
+    }
 }
 
 } // namespace tarvo

@@ -116,6 +116,13 @@ int ResynthBank::read(float* out, int maxCount, bool& silent) noexcept {
     const int count = std::clamp(maxCount, 0, available);
     const bool filtered =
         shelfOn_ && (silentHops_ < shelfBypassHops || std::abs(shelf_.state) > shelfRestLevel);
+    if (!dirty_ && silentHops_ > hopsUntilSilent && !filtered) {
+        // Every sample of the ring has been read (and zeroed) since the last frame went in.
+        std::fill(out, out + count, 0.0f);
+        readPos_ = (readPos_ + count) % fftSize;
+        silent = std::abs(shelf_.state) < shelfRestLevel;
+        return count;
+    }
     // The ring wraps at most once within a read: take its contiguous pieces in turn. The shelf
     // runs on a local copy, so its state stays in a register however out is placed.
     LowShelf shelf = shelf_;

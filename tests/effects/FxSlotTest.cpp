@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -446,6 +447,87 @@ TEST_F(FxSlotFixture, ConcurrentTypeFlipsAndSwapsStaySafe) {
     audio.join();
     log.watchedSlot = nullptr;
     EXPECT_GT(log.destroyed.load(), 0);
+}
+
+TEST_F(FxSlotFixture, QuietSlotsSleepAfterTheTailAndWakeOnTheFirstSound) {
+    std::atomic<uint8_t> keep{0};
+    power(0).set(1);
+    power(2).set(1);
+    swapFxUnits(slots, rate44, keep);
+    settle();
+    // The spy keeps the default tail: asleep after that much quiet, not before.
+    const int tailBlocks = static_cast<int>(spyA.tailSeconds() * rate44) / 64;
+    const auto silentPass = [&] {
+        StereoBus s1(64), s2(64), m(64);
+        runFxPass(slots, s1.ptr(), s2.ptr(), m.ptr(), 64, 120.0f, rate44);
+    };
+    // Both slots hear a sound; from then on the whole tail must pass before they sleep.
+    StereoBus heard1(64, 0.25f), heard2(64), heardMain(64, 0.25f);
+    runFxPass(slots, heard1.ptr(), heard2.ptr(), heardMain.ptr(), 64, 120.0f, rate44);
+    for (int b = 0; b < tailBlocks - 2; ++b) silentPass();
+    EXPECT_FALSE(slot(0).asleep());
+    EXPECT_FALSE(slot(2).asleep());
+    for (int b = 0; b < 4; ++b) silentPass();
+    ASSERT_TRUE(slot(0).asleep());
+    ASSERT_TRUE(slot(2).asleep());
+
+    // Asleep: nothing runs, a main slot passes what comes, a send returns nothing. An input
+    // below the wake level counts as silence.
+    const int processes = log.processes.load();
+    StereoBus s1(64, 1e-9f), s2(64), m(64, 5e-9f);
+    runFxPass(slots, s1.ptr(), s2.ptr(), m.ptr(), 64, 120.0f, rate44);
+    EXPECT_EQ(log.processes.load(), processes);
+    EXPECT_EQ(m.left[7], 5e-9f);
+
+    // The first sound wakes both, from the start of the block.
+    StereoBus s1Loud(64), s2Quiet(64), mLoud(64);
+    s1Loud.left[40] = 0.5f;
+    mLoud.right[63] = 0.25f;
+    runFxPass(slots, s1Loud.ptr(), s2Quiet.ptr(), mLoud.ptr(), 64, 120.0f, rate44);
+    EXPECT_FALSE(slot(0).asleep());
+    EXPECT_FALSE(slot(2).asleep());
+    // Send 1 halves its 0.5 into the mix, and Main 1 halves the sum; Main 2 is off.
+    EXPECT_EQ(mLoud.left[40], 0.125f);
+    EXPECT_EQ(mLoud.right[63], 0.125f);
+
+    // A fade wakes a sleeping slot so that it can reach silence and take a new unit.
+    for (int b = 0; b < tailBlocks + 2; ++b) silentPass();
+    ASSERT_TRUE(slot(2).asleep());
+    type(2).set(1);
+    silentPass();
+    EXPECT_FALSE(slot(2).asleep());
+    EXPECT_GT(framesUntilSettled(2, rate44), 0);
+    EXPECT_EQ(slot(2).gain.load(), 0.0f);
+}
+
+TEST(FxSlotSleep, TempoDelayKeepsItsEchoesThroughTheQuietBetweenThem) {
+    // One click into the longest, slowest echo: two seconds of silence before it comes back.
+    std::vector<Param> params(4);
+    FxSlot slot;
+    slot.define(0, params.data(), sendFxTypes());
+    params[fxType].set(5);
+    ASSERT_STREQ(sendFxTypes().names[5], "Tempo Delay");
+    params[fxPower].set(1);
+    ASSERT_TRUE(slot.swap(rate44, false));
+    params[fxParam1].set(8);
+    params[fxParam2].set(50);
+    constexpr float tempo = 60.0f;
+    const int total = static_cast<int>(3 * rate44);
+    float loudest = 0.0f;
+    bool slept = false;
+    for (int done = 0; done < total; done += 64) {
+        StereoBus bus(64);
+        if (done == 64 * 100) bus.left[0] = bus.right[0] = 1.0f;
+        slot.process(bus.ptr(), 64, rate44, tempo);
+        slept = slept || slot.asleep();
+        if (done > static_cast<int>(1.9 * rate44))
+            for (int i = 0; i < 64; ++i)
+                loudest = std::max({loudest, std::fabs(bus.left[static_cast<size_t>(i)]),
+                                    std::fabs(bus.right[static_cast<size_t>(i)])});
+    }
+    // Before the click the fresh unit may sleep; after it the echo must still come.
+    EXPECT_TRUE(slept);
+    EXPECT_GT(loudest, 1e-3f);
 }
 
 TEST(FxSlotLists, TypeParametersListTheUnitsAndSlotsStartWithTheirDefaults) {
