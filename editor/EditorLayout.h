@@ -128,15 +128,18 @@ inline juce::Rectangle<int> modRow(int column, int slot) {
 }
 inline const auto envBox = box(140, 284, 322, 250);
 inline juce::Rectangle<int> envTab(int k) {
-    return edges(144 + juce::roundToInt(78.5 * k), 288, 144 + juce::roundToInt(78.5 * (k + 1)), 308);
+    return edges(144 + static_cast<int>(std::lround(78.5 * k)), 288,
+                 144 + static_cast<int>(std::lround(78.5 * (k + 1))), 308);
 }
 inline const auto envEditor = box(144, 308, 314, 178);
 inline juce::Rectangle<int> envKnob(int k) {
-    return edges(144 + juce::roundToInt(62.8 * k) + 1, 490, 144 + juce::roundToInt(62.8 * (k + 1)) - 1, 530);
+    return edges(144 + static_cast<int>(std::lround(62.8 * k)) + 1, 490,
+                 144 + static_cast<int>(std::lround(62.8 * (k + 1))) - 1, 530);
 }
 inline const auto lfoBox = edges(466, 284, 788, 534);
 inline juce::Rectangle<int> lfoTab(int k) {
-    return edges(470 + juce::roundToInt(78.5 * k), 288, 470 + juce::roundToInt(78.5 * (k + 1)), 308);
+    return edges(470 + static_cast<int>(std::lround(78.5 * k)), 288,
+                 470 + static_cast<int>(std::lround(78.5 * (k + 1))), 308);
 }
 inline const auto lfoEditor = box(470, 308, 314, 178);
 inline juce::Rectangle<int> lfoKnob(int column) {

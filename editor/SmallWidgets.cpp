@@ -54,8 +54,8 @@ void FadeBox::paint(juce::Graphics& g) {
         if ((edges_ & line.bit) == 0) continue;
         if (fade != 0.0f && size > 0.0f) {
             const auto shade = static_cast<juce::uint8>(std::min(std::trunc(std::abs(fade)), 255.0f));
-            const juce::Colour start =
-                fade > 0.0f ? juce::Colour(255, 255, 255, shade) : juce::Colour(0, 0, 0, shade);
+            const juce::Colour start = fade > 0.0f ? juce::Colour::fromRGBA(255, 255, 255, shade)
+                                                   : juce::Colour::fromRGBA(0, 0, 0, shade);
             g.setGradientFill(
                 juce::ColourGradient(start, line.inner, start.withAlpha(juce::uint8(0)), line.outer, false));
             g.fillRect(area);

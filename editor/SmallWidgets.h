@@ -151,6 +151,7 @@ public:
     // The button's value: the shown state (a tool's, the play state); drawn on when above 0.
     void setValue(float value);
     float value() const { return value_; }
+    using Widget::value;
     void setDisabled(bool disabled);
     bool isDisabled() const { return disabled_; }
     // Text in the corner square (in this widget's coordinates); empty hides it.

@@ -11,7 +11,8 @@ constexpr float meterFloorDb = -60.0f;
 
 float meterFill(float peak) {
     if (peak <= 0.0f) return 0.0f;
-    return std::clamp(1.0f - juce::Decibels::gainToDecibels(peak, meterFloorDb) / meterFloorDb, 0.0f, 1.0f);
+    const float decibels = 20.0f * std::log10(peak);
+    return std::clamp(1.0f - decibels / meterFloorDb, 0.0f, 1.0f);
 }
 
 } // namespace

@@ -60,7 +60,7 @@ const Place places[] = {
     {"track1.mute", 4, 484, 26, 506},
     {"track1.solo", 4, 510, 26, 532},
     {"track1.wave", 30, 484, 90, 532},
-    {"track5.mute", 4, 258, 26, 280},
+    {"track5.mute", 4, 252, 26, 274},
     {"bottomKnobs", 232, 538, 560, 602},
     {"macro0", 236, 543, 300, 597},
     {"macro4", 492, 543, 556, 597},
@@ -116,7 +116,7 @@ const Place places[] = {
     {"lfoBox", 466, 284, 788, 534},
     {"lfoTab0", 470, 288, 549, 308},
     {"lfoEditor", 470, 308, 784, 486},
-    {"lfoKnob0", 471, 490, 532, 530},
+    {"lfoKnob0", 471, 490, 531, 530},
     {"lfoKnob5", 722, 490, 783, 530},
     // Mix view
     {"mixTitle.Filter", 140, 44, 194, 72},
