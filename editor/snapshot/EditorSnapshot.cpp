@@ -13,8 +13,8 @@
 #include <string>
 
 #include "editor/TarvoEditor.h"
-#include "instrument/Ombrix.h"
 #include "host/TarvoProcessor.h"
+#include "instrument/Ombrix.h"
 #include "instrument/Presets.h"
 
 namespace {

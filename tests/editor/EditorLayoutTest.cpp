@@ -11,8 +11,8 @@
 
 #include "editor/SmallWidgets.h"
 #include "editor/TarvoEditor.h"
-#include "instrument/Ombrix.h"
 #include "host/TarvoProcessor.h"
+#include "instrument/Ombrix.h"
 #include "persistence/Folders.h"
 #include "persistence/Settings.h"
 #include "support/RealtimeGuard.h"

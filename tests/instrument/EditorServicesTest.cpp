@@ -4,8 +4,8 @@
 #include <atomic>
 #include <thread>
 
-#include "instrument/Ombrix.h"
 #include "instrument/DisplaySnapshot.h"
+#include "instrument/Ombrix.h"
 #include "instrument/UndoHistory.h"
 
 namespace tarvo {
