@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "analysis/RandomKit.h"
+#include "editor/TarvoEditor.h"
 #include "instrument/Presets.h"
 #include "instrument/StateChunk.h"
 #include "persistence/Folders.h"
@@ -386,8 +387,35 @@ void TarvoProcessor::loadSettingsOnce() {
     ombrix_->settings.load();
 }
 
+void TarvoProcessor::performEditorAction(const std::function<void(Ombrix&)>& action) {
+    {
+        const std::lock_guard<std::mutex> guard(uiMutex_);
+        action(*ombrix_);
+        ombrix_->handOverToAudio();
+    }
+    pushParametersToHost();
+}
+
+std::string TarvoProcessor::setting(const std::string& key) {
+    const std::lock_guard<std::mutex> guard(uiMutex_);
+    if (!settingsLoaded_) {
+        const juce::File file(juce::String(Settings::filePath().string()));
+        if (!file.existsAsFile()) return {};
+        const auto pairs = Settings::parse(file.loadFileAsString().toStdString());
+        const auto found = pairs.find(key);
+        return found != pairs.end() ? found->second : std::string();
+    }
+    return ombrix_->settings.get(key);
+}
+
+void TarvoProcessor::storeSetting(const std::string& key, const std::string& value) {
+    const std::lock_guard<std::mutex> guard(uiMutex_);
+    loadSettingsOnce();
+    ombrix_->setSetting(key, value);
+}
+
 juce::AudioProcessorEditor* TarvoProcessor::createEditor() {
-    return new juce::GenericAudioProcessorEditor(*this);
+    return new TarvoEditor(*this, *this);
 }
 
 void TarvoProcessor::getStateInformation(juce::MemoryBlock& destination) {

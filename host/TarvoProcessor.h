@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "editor/EditorHost.h"
 #include "instrument/Ombrix.h"
 
 namespace tarvo {
@@ -38,7 +39,7 @@ juce::NormalisableRange<float> hostRangeFor(const Param& param);
 // it, so the rule must never change.
 juce::String hostParameterId(const juce::String& hostName);
 
-class TarvoProcessor final : public juce::AudioProcessor, private juce::Timer {
+class TarvoProcessor final : public juce::AudioProcessor, public EditorHost, private juce::Timer {
 public:
     // Stereo pairs of every output bus.
     static constexpr int channelsPerBus = 2;
@@ -111,6 +112,19 @@ public:
     void pushParametersToHost();
 
     juce::AudioProcessorParameter* getBypassParameter() const override { return bypass_; }
+
+    // EditorHost, for the editor on the message thread. Editor actions run under the same
+    // mutex as the idle tick and the state calls, then hand Blobs and effect units over to the
+    // audio thread and push the parameters to the host.
+    Ombrix& instrument() override { return *ombrix_; }
+    void performEditorAction(const std::function<void(Ombrix&)>& action) override;
+    juce::RangedAudioParameter* hostParameterOf(const Param& param) override {
+        return hostParameter(param.hostIndex);
+    }
+    // Before the first idle tick has read the settings, reads the file without creating it, so
+    // an editor opened by a host's scan writes nothing.
+    std::string setting(const std::string& key) override;
+    void storeSetting(const std::string& key, const std::string& value) override;
 
     // The plug-in object behind this processor (for the editor and tests).
     Ombrix& plugin() { return *ombrix_; }

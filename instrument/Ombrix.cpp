@@ -169,6 +169,7 @@ void Ombrix::processBlock(float* const* outputs, int channelCount, int frames,
 
     midiQueue_.erase(midiQueue_.begin(), midiQueue_.begin() + static_cast<std::ptrdiff_t>(consumed));
     for (MidiMessage& message : midiQueue_) message.offset -= n;
+    if (editor.displayWanted.load(std::memory_order_relaxed)) publishDisplay();
 }
 
 void Ombrix::dispatch(const MidiMessage& message) noexcept {
@@ -232,6 +233,89 @@ std::string Ombrix::busName(bool isInput, int bus) {
 void Ombrix::paramChanged() {
     if (engine.keepFxParamValues.load(std::memory_order_relaxed) == 0)
         presetEditCount.fetch_add(1, std::memory_order_relaxed);
+}
+
+void Ombrix::pushUndoSnapshot(bool restart) {
+    const TrackBlobs& blobs = engine.tracks[static_cast<size_t>(currentTrackIndex())].blobs;
+    if (editor.undo.record(blobs.slotA.working, blobs.slotB.working, restart))
+        presetEditCount.fetch_add(1, std::memory_order_relaxed);
+}
+
+bool Ombrix::undoStep(int direction) {
+    const UndoHistory::Entry* entry = editor.undo.step(direction);
+    if (entry == nullptr) return false;
+    TrackBlobs& blobs = engine.tracks[static_cast<size_t>(currentTrackIndex())].blobs;
+    blobs.slotA.working.copyFrom(entry->a, true);
+    blobs.slotB.working.copyFrom(entry->b, true);
+    return true;
+}
+
+void Ombrix::mirrorCurrentTrack(bool frequency) {
+    const int track = currentTrackIndex();
+    const Param& transform =
+        engine.param(engine.layout.trackBase[static_cast<size_t>(track)] + trackTransform);
+    const float mix = transform.toNormalized(transform.value);
+    TrackBlobs& blobs = engine.tracks[static_cast<size_t>(track)].blobs;
+    // A Blob the mix does not play at all is left alone.
+    constexpr float unheard = 0.001f;
+    auto mirror = [frequency](Blob& blob) { frequency ? blob.mirrorFrequency() : blob.mirrorTime(); };
+    if (mix < 1.0f - unheard) mirror(blobs.slotA.working);
+    if (mix > unheard) mirror(blobs.slotB.working);
+    pushUndoSnapshot(false);
+}
+
+void Ombrix::setError(const std::string& text) {
+    editor.errorText = text.substr(0, statusTextCapacity);
+    editor.errorTime = std::chrono::system_clock::now();
+}
+
+void Ombrix::publishDisplay() noexcept {
+    DisplaySnapshot& shown = editor.display.back();
+    for (size_t t = 0; t < shown.tracks.size() && t < engine.tracks.size(); ++t) {
+        const Track& track = engine.tracks[t];
+        TrackDisplay& out = shown.tracks[t];
+        out.soundingVoices = 0;
+        for (size_t v = 0; v < out.voices.size(); ++v) {
+            const Voice& voice = track.voices[v];
+            VoiceDisplay& d = out.voices[v];
+            d.state = voice.state;
+            if (voice.state != Voice::stateFree) ++out.soundingVoices;
+            d.readerPosition = voice.framesFilled > 0 ? voice.reader.lastPos() : -1.0f;
+            d.releaseProgress = voice.releaseProgress;
+            d.dynGain = voice.dynGain;
+            d.velocity = voice.velocity;
+            d.curvedVelocity = voice.curvedVelocity;
+            d.age = voice.age;
+            for (size_t e = 0; e < d.envelopeStage.size(); ++e) {
+                d.envelopeStage[e] = voice.modState.envelopes[e].stage;
+                d.envelopeLevel[e] = voice.modState.envelopes[e].level;
+            }
+            for (size_t l = 0; l < d.lfoPhase.size(); ++l) {
+                d.lfoPhase[l] = voice.modState.lfos[l].phase;
+                d.lfoOutput[l] = voice.modState.lfos[l].output;
+            }
+        }
+        out.sequencerPosition = t < sequencer.playStates.size() ? sequencer.playStates[t].pos : 0;
+        out.lastVelocity = track.lastVelocity;
+    }
+    const ModSourceState& global = engine.modSystem.globalState;
+    for (size_t l = 0; l < shown.lfoPhase.size(); ++l) {
+        shown.lfoPhase[l] = global.lfos[l].phase;
+        shown.lfoOutput[l] = global.lfos[l].output;
+    }
+    shown.lastTriggeredTrack = engine.lastTriggeredTrack;
+    shown.playing = seqRunning.load(std::memory_order_relaxed);
+    shown.sequencerSteps = static_cast<double>(sequencer.tick) / StepSequencer::ticksPerStep;
+    for (size_t c = 0; c < shown.meters.size() && c < engine.meterLevel.size(); ++c)
+        shown.meters[c] = engine.meterLevel[c].load(std::memory_order_relaxed);
+    for (size_t s = 0; s < shown.fxMeters.size() && s < engine.fxSlots.size(); ++s) {
+        const FxSlot& slot = engine.fxSlots[s];
+        shown.fxMeters[s] = {slot.inLevel[0].load(std::memory_order_relaxed),
+                             slot.inLevel[1].load(std::memory_order_relaxed),
+                             slot.outLevel[0].load(std::memory_order_relaxed),
+                             slot.outLevel[1].load(std::memory_order_relaxed)};
+    }
+    editor.display.publish();
 }
 
 void Ombrix::setStatus(const std::string& text) {

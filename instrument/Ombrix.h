@@ -20,6 +20,7 @@
 #include "analysis/AudioImport.h"
 #include "control/StepSequencer.h"
 #include "engine/BandSynth.h"
+#include "instrument/EditorState.h"
 #include "persistence/Settings.h"
 
 namespace tarvo {
@@ -159,6 +160,26 @@ public:
     // folder in modes 1 and 3), so the editor knows whether to refresh.
     bool randomize(int mode);
     // ---- end of dice and audio import ----------------------------------------------------
+
+    // ---- Editor services -----------------------------------------------------------------
+    // What the editor keeps across openings (style, view, tool, undo history, errors) and the
+    // display snapshots; see EditorState.h. User-interface thread, except the snapshots.
+    EditorState editor;
+    // Records the current track's two Blobs in the undo history; with restart the history
+    // begins again (a new current track). A recorded edit counts as a preset edit. Allocates.
+    void pushUndoSnapshot(bool restart);
+    // Undo (-1) or redo (+1) of the current track's Blobs; false beyond the history's ends.
+    // The restored Blobs reach the audio thread with the next hand-over.
+    bool undoStep(int direction);
+    // Mirrors the Blobs the current track's Transform plays (A below the far right, B above the
+    // far left) across frequency or time, and records the result.
+    void mirrorCurrentTrack(bool frequency);
+    // Sets the error the editor shows once, in a box, with its time. Allocates.
+    void setError(const std::string& text);
+    // Audio thread: the display snapshot of this block, when an editor wants one. Never
+    // allocates or waits.
+    void publishDisplay() noexcept;
+    // ---- end of editor services -----------------------------------------------------------
 
     float sampleRate() const { return sampleRate_; }
     // Audio thread (or tests between blocks): messages waiting for a later block.

@@ -16,7 +16,7 @@ packages=(
   xvfb xauth python3
 )
 if [[ "${1:-}" == "--hosts" ]]; then
-  packages+=(ardour jalv lilv-utils jackd2 jack-tools jack-capture python3-jack-client sox)
+  packages+=(ardour jalv lilv-utils jackd2 jack-tools jack-capture python3-jack-client sox xdotool x11-apps x11-utils)
 fi
 
 missing=()
