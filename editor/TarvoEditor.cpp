@@ -5,6 +5,7 @@
 #include "TarvoEditorData.h"
 #include "editor/BlobEditor.h"
 #include "editor/CurveEditor.h"
+#include "editor/EditorGl.h"
 #include "editor/EditorLayout.h"
 #include "editor/FolderDropDown.h"
 #include "editor/HelpTable.h"
@@ -121,10 +122,13 @@ TarvoEditor::TarvoEditor(juce::AudioProcessor& processor, EditorHost& host)
     sizePercent_ = percentFromSetting(host_.setting(Settings::sizeKey));
     setSizePercent(sizePercent_);
     startTimerHz(displayTicksPerSecond);
+    gl_ = std::make_unique<EditorGl>(*this);
+    gl_->add(*blobEditor_);
 }
 
 TarvoEditor::~TarvoEditor() {
     stopTimer();
+    gl_.reset();
     Ombrix& o = instrument();
     o.engine.metersOn.store(false);
     o.editor.displayWanted.store(false);
@@ -268,8 +272,9 @@ void TarvoEditor::buildFrame() {
 void TarvoEditor::buildSoundView() {
     constexpr int sound = EditorState::soundView;
     add(std::make_unique<FadeBox>("soundCol", FadeBox::left), layout::soundColumn, sound, "soundColumn");
-    add(std::make_unique<BlobEditorWidget>(layout::blobCanvas - layout::blobEditor.getPosition()),
-        layout::blobEditor, sound, "blobEditor");
+    blobEditor_ =
+        &add(std::make_unique<BlobEditorWidget>(layout::blobCanvas - layout::blobEditor.getPosition()),
+             layout::blobEditor, sound, "blobEditor");
     add(std::make_unique<FolderDropDown>(FolderDropDown::Role::blobSelectorA, "soundselector",
                                          "Blob Selector A"),
         layout::blobSelectorA, sound, "blobSelectorA");
@@ -283,17 +288,27 @@ void TarvoEditor::buildSoundView() {
     static constexpr const char* toolPictures[] = {"finger-drag.svg", "magnet.svg", "eraser.svg"};
     static constexpr const char* toolHelp[] = {"Drag Tool", "Attract Tool", "Repel Tool"};
     for (int k = 0; k < 3; ++k) {
-        auto& tool =
-            add(std::make_unique<SvgButton>(loadIcon(toolPictures[k]), nullptr, "tool",
-                                            [this, k](Widget&) {
-                                                instrument().editor.tool = k;
-                                                for (int i = 0; i < 3; ++i)
-                                                    toolButtons_[static_cast<size_t>(i)]->setValue(i == k);
-                                            }),
-                layout::toolButton(k), sound, "tool" + juce::String(k));
+        auto& tool = add(
+            std::make_unique<SvgButton>(
+                loadIcon(toolPictures[k]), nullptr, "tool",
+                [this, k](Widget& w) {
+                    instrument().editor.tool = k;
+                    for (int i = 0; i < 3; ++i) toolButtons_[static_cast<size_t>(i)]->setValue(i == k);
+                    // Dragging on a held tool button sizes the tool.
+                    const auto& button = static_cast<SvgButton&>(w);
+                    if (!button.isPressed()) {
+                        toolSizeOverlay_->hide();
+                        return;
+                    }
+                    blobEditor_->setToolSize(toolSizeAfterDrag(blobEditor_->toolSize(), button.dragStep()));
+                    toolSizeOverlay_->show(button.getBounds().toFloat().getCentre(), blobEditor_->toolSize());
+                }),
+            layout::toolButton(k), sound, "tool" + juce::String(k));
         tool.setHelpName(toolHelp[k]);
+        tool.setDragEnabled(true);
         toolButtons_[static_cast<size_t>(k)] = &tool;
     }
+    toolSizeOverlay_ = &add(std::make_unique<ToolSizeOverlay>(), layout::whole, sound, "toolSize");
     auto mirror = [this](bool frequency) {
         perform([frequency](Ombrix& o) { o.mirrorCurrentTrack(frequency); });
     };

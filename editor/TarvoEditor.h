@@ -33,6 +33,9 @@ class SvgButton;
 class HelpBox;
 class StyledLabel;
 class KnobWidget;
+class BlobEditorWidget;
+class ToolSizeOverlay;
+class EditorGl;
 
 class TarvoEditor final : public juce::AudioProcessorEditor, public EditorContext, private juce::Timer {
 public:
@@ -124,6 +127,10 @@ private:
     HelpBox* helpBox_ = nullptr;
     StyledLabel* styleHelp_ = nullptr;
     Widget* analyserPanel_ = nullptr;
+    BlobEditorWidget* blobEditor_ = nullptr;
+    ToolSizeOverlay* toolSizeOverlay_ = nullptr;
+    // The window's OpenGL context; the Blob canvas draws on its thread.
+    std::unique_ptr<EditorGl> gl_;
 
     const DisplaySnapshot* display_;
     int sizePercent_ = 100;

@@ -364,22 +364,23 @@ std::vector<float> generateDomePicture(int size) {
             const float rib =
                 std::pow(std::abs(std::cos(6.0f * angle)), 24.0f) * std::clamp(0.5f - r, 0.0f, 0.5f);
             // The round skylight at the crown and a warm glow along the horizon.
-            const float skylight = 1.0f / (1.0f + std::pow(r / 0.09f, 6.0f));
+            const float skylight = 1.0f / (1.0f + std::pow(r / 0.07f, 6.0f));
             const float horizon = std::exp(-std::pow((y - 0.66f) / 0.045f, 2.0f));
             // Tall windows around the walls below the horizon's glow.
             const float window = std::pow(std::max(std::cos(x * 2.0f * 3.14159265f * 5.0f), 0.0f), 8.0f) *
                                  std::clamp((y - 0.42f) * 6.0f, 0.0f, 1.0f) *
                                  std::clamp((0.64f - y) * 8.0f, 0.0f, 1.0f);
             const float floor = std::clamp((y - 0.7f) * 2.0f, 0.0f, 1.0f);
+            // Dim overall, so that the relief seen through it keeps the grid visible.
             float red =
-                0.10f + 0.30f * vault + 0.55f * horizon + 0.22f * window + 0.9f * skylight - 0.05f * floor;
+                0.05f + 0.18f * vault + 0.35f * horizon + 0.12f * window + 0.8f * skylight - 0.03f * floor;
             float green =
-                0.12f + 0.36f * vault + 0.40f * horizon + 0.24f * window + 0.9f * skylight - 0.06f * floor;
+                0.06f + 0.22f * vault + 0.26f * horizon + 0.13f * window + 0.8f * skylight - 0.04f * floor;
             float blue =
-                0.16f + 0.46f * vault + 0.22f * horizon + 0.28f * window + 0.95f * skylight - 0.08f * floor;
-            red -= 0.25f * rib;
-            green -= 0.25f * rib;
-            blue -= 0.22f * rib;
+                0.09f + 0.30f * vault + 0.14f * horizon + 0.16f * window + 0.85f * skylight - 0.05f * floor;
+            red -= 0.12f * rib;
+            green -= 0.12f * rib;
+            blue -= 0.10f * rib;
             float* texel = &rgba[(static_cast<size_t>(row) * size + column) * 4];
             texel[0] = std::clamp(red, 0.0f, 1.0f);
             texel[1] = std::clamp(green, 0.0f, 1.0f);
