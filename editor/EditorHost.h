@@ -14,6 +14,7 @@ namespace tarvo {
 
 class Ombrix;
 class Param;
+struct MidiMessage;
 
 class EditorHost {
 public:
@@ -28,6 +29,9 @@ public:
     // The user settings as last read, without touching any file (an editor opened before the
     // plug-in's first idle tick sees them as soon as they are read).
     virtual std::string setting(const std::string& key) = 0;
+    // Plays a MIDI message at the start of the next block (the waveform buttons' previews);
+    // false when the queue is full.
+    virtual bool sendMidiFromEditor(const MidiMessage& message) = 0;
     // Stores a setting (writes the settings file).
     virtual void storeSetting(const std::string& key, const std::string& value) = 0;
 };

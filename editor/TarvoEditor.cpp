@@ -4,16 +4,17 @@
 
 #include "TarvoEditorData.h"
 #include "editor/BlobEditor.h"
-#include "editor/CurveEditor.h"
+#include "editor/CurveEditors.h"
 #include "editor/EditorGl.h"
 #include "editor/EditorLayout.h"
 #include "editor/FolderDropDown.h"
 #include "editor/HelpTable.h"
 #include "editor/Knob.h"
+#include "editor/MidiDrag.h"
 #include "editor/SequencerEditor.h"
 #include "editor/SmallWidgets.h"
 #include "editor/TrackStrip.h"
-#include "editor/WaveformButton.h"
+#include "editor/WaveButton.h"
 #include "instrument/Ombrix.h"
 #include "persistence/Folders.h"
 
@@ -217,7 +218,12 @@ void TarvoEditor::buildFrame() {
         solo.setFontName("bigFont");
         solo.setHelpName("Solo Button");
         soloButtons_[static_cast<size_t>(t)] = &solo;
-        add(std::make_unique<WaveformButton>(t), layout::waveButton(t), always, "track" + n + ".wave");
+        // The preview reaches the processor, which outlives the editor: a button destroyed
+        // while held still sends its note-off.
+        add(std::make_unique<WaveButton>(
+                t,
+                [&host = host_](int track, bool on) { host.sendMidiFromEditor(previewMessage(track, on)); }),
+            layout::waveButton(t), always, "track" + n + ".wave");
     }
 
     add(std::make_unique<StyledRect>("bottomKnobs_bg"), layout::bottomKnobs, always, "bottomKnobs");
@@ -367,8 +373,8 @@ void TarvoEditor::buildSoundView() {
             y += layout::soundKnobStep;
         }
     }
-    add(std::make_unique<CurveEditor>(CurveEditor::Kind::velocity, "velocityEditor", "Velocity Curve"),
-        layout::velocityCurve(y), sound, "velocityCurve");
+    add(std::make_unique<WaveEditor>(WaveEditor::Kind::velocity), layout::velocityCurve(y), sound,
+        "velocityCurve");
 }
 
 void TarvoEditor::buildSequenceView() {
@@ -385,8 +391,11 @@ void TarvoEditor::buildSequenceView() {
         add(std::make_unique<KnobWidget>(std::move(spec)), layout::sequenceKnob(k), sequence,
             "sequence.knob" + juce::String(k));
     }
-    auto& exportMidi = add(std::make_unique<TextButton>("Export MIDI", "seqParam", WidgetAction{}, false),
-                           layout::exportMidi, sequence, "exportMidi");
+    auto& exportMidi =
+        add(std::make_unique<TextButton>(
+                "Export MIDI", "seqParam",
+                [this](Widget& button) { exportMidiDrag(instrument().sequencer, button); }, false),
+            layout::exportMidi, sequence, "exportMidi");
     exportMidi.setTextSize(15.0f);
     exportMidi.setHelpName("Export MIDI");
 }
@@ -426,8 +435,7 @@ void TarvoEditor::buildModulateView() {
         tab.setHelpName("Env Selector");
         envTabs_[static_cast<size_t>(k)] = &tab;
     }
-    add(std::make_unique<CurveEditor>(CurveEditor::Kind::envelope, "envEditor", "Env Editor"),
-        layout::envEditor, modulate, "envEditor");
+    add(std::make_unique<EnvEditor>(), layout::envEditor, modulate, "envEditor");
     static constexpr int envParams[] = {envInitial, envAttack, envDecay, envSustain, envRelease};
     for (int k = 0; k < 5; ++k)
         add(std::make_unique<KnobWidget>(knob(envelopeParam(envParams[k]), 5, "envParam")),
@@ -444,8 +452,7 @@ void TarvoEditor::buildModulateView() {
         tab.setHelpName("LFO Selector");
         lfoTabs_[static_cast<size_t>(k)] = &tab;
     }
-    add(std::make_unique<CurveEditor>(CurveEditor::Kind::lfo, "envEditor", "LFO Editor"), layout::lfoEditor,
-        modulate, "lfoEditor");
+    add(std::make_unique<WaveEditor>(WaveEditor::Kind::lfo), layout::lfoEditor, modulate, "lfoEditor");
     struct LfoKnob {
         int param, column;
     };

@@ -100,7 +100,7 @@ public:
     // Message thread (the editor): plays a MIDI message at the start of the next block,
     // through the same queue as the host's notes. Never blocks; returns false when the
     // queue is full.
-    bool sendMidiFromEditor(const MidiMessage& message);
+    bool sendMidiFromEditor(const MidiMessage& message) override;
 
     // Any thread but the audio thread: the idle tick now (the timer runs it every
     // `idleTickMilliseconds`). Runs the first start after the first preparation.
