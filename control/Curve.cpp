@@ -106,7 +106,12 @@ void Curve::setLoop(bool flag) {
 
 void Curve::setPoints(const CurvePoint* source, int sourceCount) {
     const int n = std::clamp(sourceCount, 0, static_cast<int>(capacity_));
-    for (int i = 0; i < n; ++i) points[static_cast<size_t>(i)] = source[i];
+    // The same limits as reading a stored curve: points outside the unit square would leave
+    // the curve's segments or bend them past their shapes.
+    for (int i = 0; i < n; ++i)
+        points[static_cast<size_t>(i)] = {std::clamp(source[i].x.load(), 0.0f, 1.0f),
+                                          std::clamp(source[i].y.load(), 0.0f, 1.0f),
+                                          std::clamp(source[i].shape.load(), -1.0f, 1.0f)};
     count = n;
     changed = 1;
     updateTerminal();

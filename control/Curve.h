@@ -62,7 +62,8 @@ public:
     void removePoint(int i);
     // Any thread (the audio thread follows an LFO's "Loop" parameter with it).
     void setLoop(bool flag);
-    // Replaces every user point with the given ones (at most the capacity).
+    // Replaces every user point with the given ones (at most the capacity), each kept inside
+    // the unit square (x and y 0..1, shape -1..1).
     void setPoints(const CurvePoint* source, int sourceCount);
 
     // Recomputes the terminal point after the user points or the loop flag changed.

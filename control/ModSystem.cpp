@@ -48,6 +48,14 @@ uint32_t nextRandom(uint32_t x) {
     return x * 1664525u + 1013904223u;
 }
 
+// A C library random number as a fraction 0..1 from its low 15 bits: the range every C
+// library's rand() covers, so the draws spread alike whatever its RAND_MAX.
+float randomUnit() {
+    constexpr int randomBits = 15;
+    constexpr int randomMask = (1 << randomBits) - 1;
+    return static_cast<float>(std::rand() & randomMask) / static_cast<float>(randomMask);
+}
+
 int truncToInt(float v) {
     return static_cast<int>(std::trunc(v));
 }
@@ -58,9 +66,10 @@ ModSystem::ModSystem(EngineControls& synth)
     : lfoCurves{Curve(lfoCurveCapacity), Curve(lfoCurveCapacity), Curve(lfoCurveCapacity),
                 Curve(lfoCurveCapacity)},
       synth_(synth) {
-    // Every new instance starts with one random rise-and-fall shape on all four LFOs.
-    const float peakX = 0.1f + 0.8f * static_cast<float>(std::rand()) / 32767.0f;
-    const float peakShape = (static_cast<float>(std::rand()) / 32767.0f - 0.5f) * 0.2f;
+    // Every new instance starts with one random rise-and-fall shape on all four LFOs: the peak
+    // somewhere in 0.1..0.9, its segment bent by at most 0.1 either way.
+    const float peakX = 0.1f + 0.8f * randomUnit();
+    const float peakShape = (randomUnit() - 0.5f) * 0.2f;
     const CurvePoint start[3] = {{0.0f, 0.0f, 0.0f}, {peakX, 1.0f, peakShape}, {1.0f, 0.0f, 0.0f}};
     for (Curve& curve : lfoCurves) {
         curve.setPoints(start, 3);

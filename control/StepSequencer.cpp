@@ -224,12 +224,14 @@ bool StepSequencer::insertNote(int track, int start, int length, int velocity) {
 }
 
 bool StepSequencer::removeNote(int track, int index) {
+    // Every call counts as a change, so an editor comparing counts redraws after any removal
+    // attempt, including one that raced with another edit and found no note.
+    ++changeCount;
     if (track < 0 || track >= trackCount()) return false;
     std::lock_guard<std::mutex> guard(lock);
     std::vector<SeqNote>& notes = patterns[static_cast<size_t>(track)].notes;
     if (index < 0 || index >= static_cast<int>(notes.size())) return false;
     notes.erase(notes.begin() + index);
-    ++changeCount;
     return true;
 }
 

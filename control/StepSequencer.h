@@ -135,7 +135,8 @@ public:
     // Editor thread; takes the lock, never allocates: refuses a note when the track's room is
     // full. Returns whether the note went in.
     bool insertNote(int track, int start, int length, int velocity);
-    // Editor thread; takes the lock. Returns whether a note was removed.
+    // Editor thread; takes the lock. Returns whether a note was removed; counts a change
+    // either way.
     bool removeNote(int track, int index);
     // Editor thread; takes the lock. Empties the track (or every track for `allTracks`) and sets
     // its length back to the loop length.

@@ -10,24 +10,30 @@ namespace tarvo {
 
 bool BlobSlot::publish() noexcept {
     present_.store(working.present, std::memory_order_release);
-    // Only this thread writes index_, so a relaxed load sees its own latest value.
-    const uint32_t index = index_.load(std::memory_order_relaxed);
-    if (working.version == ring_[index % ringSize].version) return false;
-    // The next entry is the one the audio thread took three publications ago at the
-    // earliest; if it may still hold it, wait for it to move on.
-    const uint32_t taken = taken_.load(std::memory_order_acquire);
-    if (index - taken >= ringSize - 1) return false;
-    Blob& next = ring_[(index + 1) % ringSize];
-    next.copyFrom(working, false);
-    next.version = working.version;
-    index_.store(index + 1, std::memory_order_release);
+    // Only this thread writes newest_, so a relaxed load sees its own latest value.
+    const uint32_t newest = newest_.load(std::memory_order_relaxed);
+    if (working.version == ring_[newest].version) return false;
+    // Sequentially consistent with the audio thread's announcement in acquire: an entry it
+    // announced after this load is checked against newest_ there and dropped if stale.
+    const uint32_t held = held_.load(std::memory_order_seq_cst);
+    uint32_t next = (newest + 1) % ringSize;
+    while (next == newest || next == held) next = (next + 1) % ringSize;
+    Blob& entry = ring_[next];
+    entry.copyFrom(working, false);
+    entry.version = working.version;
+    newest_.store(next, std::memory_order_seq_cst);
+    index_.store(index_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
     return true;
 }
 
 const Blob& BlobSlot::acquire() noexcept {
-    const uint32_t index = index_.load(std::memory_order_acquire);
-    taken_.store(index, std::memory_order_release);
-    return ring_[index % ringSize];
+    uint32_t entry = newest_.load(std::memory_order_acquire);
+    for (;;) {
+        held_.store(entry, std::memory_order_seq_cst);
+        const uint32_t newest = newest_.load(std::memory_order_seq_cst);
+        if (newest == entry) return ring_[entry];
+        entry = newest;
+    }
 }
 
 std::filesystem::path blobFilePath(const std::string& name) {

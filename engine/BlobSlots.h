@@ -5,15 +5,17 @@
 // the file loader, the analyser and the state loader change it there, and the audio thread
 // never touches it. The audio thread reads only published copies, held in a ring of four
 // entries per slot. On every idle tick the user-interface thread publishes a changed working
-// Blob by copying it into the entry after the current one and only then storing the new
-// index with release order; the audio thread loads the index with acquire order, so it
-// always sees a completely written copy.
+// Blob by copying it into an entry that is neither the newest copy nor the one the audio
+// thread holds, and only then names that entry the newest.
 //
-// The audio thread also stores back the index it last took. An entry is rewritten only four
-// publications after it was taken, and the publication step waits (leaves the change for a
-// later tick) rather than rewrite the entry the audio thread last took. So a reference from
-// `acquire` stays valid until the audio thread's next `acquire` on the same slot, however
-// long that takes; the audio thread must not keep it beyond that.
+// The audio thread announces the entry it is about to read before reading it, then checks
+// that the entry is still the newest; the two threads order these steps sequentially
+// consistently, so one of them always sees the other's: either the publisher sees the
+// announcement and leaves the entry alone, or the audio thread sees the newer entry and takes
+// that instead. Every change is therefore published at once, however long the audio thread
+// has not read the slot (a track with no sounding voice reads nothing), and a reference from
+// `acquire` stays valid until the audio thread's next `acquire` on the same slot; the audio
+// thread must not keep it beyond that.
 
 #include <array>
 #include <atomic>
@@ -33,13 +35,15 @@ public:
     // User-interface thread only.
     Blob working;
 
-    // User-interface thread (idle tick); does not allocate. Copies `working` into the ring
-    // when its version differs from the latest published copy, and refreshes the presence
+    // User-interface thread (idle tick); does not allocate or wait. Copies `working` into the
+    // ring when its version differs from the latest published copy, and refreshes the presence
     // flag. Returns true when a new copy was published.
     bool publish() noexcept;
 
-    // Audio thread; does not allocate or wait. The latest published copy, valid until the
-    // next call of acquire on this slot.
+    // Audio thread; does not allocate or wait for the other thread. The latest published
+    // copy, valid until the next call of acquire on this slot. Takes a second look only when a
+    // publication lands between announcing an entry and checking it, which the once-per-tick
+    // publications make rare.
     const Blob& acquire() noexcept;
 
     // Audio thread (or any thread); does not allocate. Whether the working Blob holds a sound,
@@ -51,10 +55,13 @@ public:
 
 private:
     std::array<Blob, ringSize> ring_;
-    // Written by the user-interface thread after the copy is complete.
+    // Written by the user-interface thread after the copy is complete: the entry holding the
+    // newest copy.
+    std::atomic<uint32_t> newest_{0};
+    // Publications so far, written by the user-interface thread after `newest_`.
     std::atomic<uint32_t> index_{0};
-    // Written by the audio thread: the index of the entry it last took.
-    std::atomic<uint32_t> taken_{0};
+    // Written by the audio thread: the entry it holds (or is about to read).
+    std::atomic<uint32_t> held_{0};
     std::atomic<int32_t> present_{1};
 };
 

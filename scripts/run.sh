@@ -4,8 +4,15 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh"
 build=${TARVO_BUILD_DIR:-$root/build}
+# Only what this script runs and installs: the tool and the plug-ins (scripts/test.sh builds the
+# tests).
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+targets=(tarvo)
+if cmake --build "$build" --target help | grep -q '^Tarvo_VST3:'; then
+  targets+=(Tarvo_VST3 Tarvo_LV2 Tarvo_Standalone)
+fi
+cmake --build "$build" --parallel "$(nproc)" --target "${targets[@]}"
 artefacts="$build/host/Tarvo_artefacts/Release"
 if [[ -d "$artefacts/VST3/Tarvo.vst3" ]]; then
   mkdir -p ~/.vst3 ~/.lv2

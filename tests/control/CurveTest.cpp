@@ -224,6 +224,21 @@ TEST(Curve, ReadClampsValuesAndSkipsPointsBeyondCapacity) {
     EXPECT_FLOAT_EQ(curve.points[4].x, 1.0f);
 }
 
+TEST(Curve, SetPointsKeepsPointsInsideTheUnitSquare) {
+    // A peak far beyond x = 1 (as from an unscaled random number) would flatten the curve.
+    const CurvePoint given[] = {{-1.0f, 2.0f, 5.0f}, {44051.0f, 1.0f, -0.05f}, {1.0f, -3.0f, -5.0f}};
+    const float kept[3][3] = {{0.0f, 1.0f, 1.0f}, {1.0f, 1.0f, -0.05f}, {1.0f, 0.0f, -1.0f}};
+    Curve curve;
+    curve.setPoints(given, 3);
+    ASSERT_EQ(curve.count, 3);
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(curve.points[static_cast<size_t>(i)].x, kept[i][0]);
+        EXPECT_EQ(curve.points[static_cast<size_t>(i)].y, kept[i][1]);
+        EXPECT_EQ(curve.points[static_cast<size_t>(i)].shape, kept[i][2]);
+    }
+}
+
 TEST(Curve, UnorderedStoredPointsStayBounded) {
     // A stored curve that starts at x = 0.5 with a steep bend must not extrapolate below it.
     std::vector<uint8_t> bytes(1 + 2 * 12);

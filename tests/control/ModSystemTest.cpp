@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <optional>
 
 #include "control/ModSystem.h"
 #include "engine/BandSynth.h"
+#include "support/LfoStartShape.h"
 
 namespace tarvo {
 namespace {
@@ -63,6 +65,20 @@ protected:
         mod.lfoCurves[static_cast<size_t>(l)].setPoints(ramp, 2);
     }
 };
+
+// The start shape is drawn from the C library's random numbers; whatever their range, every
+// new instance gets a rise and a fall inside the curve on all four LFOs.
+TEST(ModSystemStart, EveryLfoStartsWithARiseAndAFallInsideTheCurve) {
+    for (const unsigned seed : {1u, 2u, 77u, 12345u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(seed);
+        std::srand(seed);
+        for (int instance = 0; instance < 4; ++instance) {
+            BandSynth synth;
+            for (const Curve& curve : synth.modSystem.lfoCurves)
+                EXPECT_EQ(test::lfoStartShapeFault(curve), "") << "instance " << instance;
+        }
+    }
+}
 
 TEST_F(ModSystemTest, ConstantMovesTrackPanAndShowsIt) {
     setSlot(0, ModSystem::sourceConstant, 0.5f, ModSystem::scalerNone, targetOf(track(0, trackPan)));

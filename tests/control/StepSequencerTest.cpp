@@ -246,10 +246,10 @@ TEST_F(StepSequencerTest, EditingKeepsOrderRoomAndCounts) {
     EXPECT_FALSE(seq.removeNote(2, 5));
     EXPECT_EQ(notes[1].velocity, 80);
 
-    // The reserved room is never exceeded; a refused insert still counts as an edit.
+    // The reserved room is never exceeded; a refused insert or removal still counts as an edit.
     for (int i = 0; i < 40; ++i) seq.insertNote(3, i * 300, 100, 100);
     EXPECT_EQ(seq.patterns[3].notes.size(), 32u);
-    EXPECT_EQ(seq.changeCount.load(), 3 + 1 + 40);
+    EXPECT_EQ(seq.changeCount.load(), 3 + 2 + 40);
 
     seq.patterns[2].length = 5;
     seq.clear(2);
