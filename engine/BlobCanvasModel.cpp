@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/CanonicalPlane.h"
+#include "engine/MeshInterpolation.h"
 
 namespace tarvo {
 
@@ -40,28 +41,6 @@ constexpr int span = 2;
 constexpr float bulgeSharpness = 10.0f;
 // Largest vertical shift of a row under a swell, in -1..1 units.
 constexpr float swellLift = 0.05f;
-
-// floor(x) clamped to lo..hi; non-finite x gives lo.
-int clampedFloor(float x, int lo, int hi) {
-    if (!(x >= static_cast<float>(lo))) return lo;
-    if (x >= static_cast<float>(hi)) return hi;
-    return static_cast<int>(std::floor(x));
-}
-
-// Linear interpolation across lists (a) and along each list (b), as the mesh geometry does.
-template <size_t Lists, size_t Knots>
-float bilinear(const std::array<std::array<float, Knots>, Lists>& lists, float a, float b) {
-    const int ia = clampedFloor(a, 0, static_cast<int>(Lists) - 2);
-    const int ib = clampedFloor(b, 0, static_cast<int>(Knots) - 2);
-    const float fa = a - static_cast<float>(ia);
-    const float fb = b - static_cast<float>(ib);
-    const auto along = [&](int l) {
-        const auto& v = lists[static_cast<size_t>(l)];
-        return v[ib] + fb * (v[ib + 1] - v[ib]);
-    };
-    const float first = along(ia);
-    return first + fa * (along(ia + 1) - first);
-}
 
 // Knots per unit at every knot of list v, above the silent density t and floored at 0, then
 // blended where knots crowd closer than one unit, so that a dense cluster reads as one smooth
