@@ -5,7 +5,6 @@
 #include <system_error>
 
 #include "analysis/AudioAnalysis.h"
-#include "analysis/SoundCategories.h"
 #include "engine/Blob.h"
 #include "persistence/AtomicFile.h"
 #include "persistence/Folders.h"

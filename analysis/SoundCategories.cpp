@@ -1,36 +1,14 @@
 #include "analysis/SoundCategories.h"
 
 #include <cctype>
-#include <filesystem>
-#include <system_error>
 
 namespace tarvo {
 
 namespace {
 
-// Folder levels listFolder enters at most; guards against link loops.
-constexpr int maxListDepth = 999;
 // Draws pickSoundPair tries for a second, different sound before it takes the next choice
 // after A instead; with two or more choices a fair generator needs a handful at most.
 constexpr int maxRedraws = 1000;
-
-void listInto(const std::filesystem::path& folder, const std::string& prefix, int depth,
-              std::vector<std::string>& out) {
-    std::error_code error;
-    std::filesystem::directory_iterator it(folder, error);
-    if (error) return;
-    for (const std::filesystem::directory_iterator end; it != end; it.increment(error)) {
-        if (error) return;
-        const std::string name = it->path().filename().string();
-        if (name.empty() || name[0] == '.') continue;
-        std::error_code typeError;
-        if (it->is_directory(typeError)) {
-            if (depth > 0) listInto(it->path(), prefix + name + "/", depth - 1, out);
-        } else if (it->is_regular_file(typeError)) {
-            out.push_back(prefix + name);
-        }
-    }
-}
 
 std::string lowered(const std::string& text) {
     std::string out = text;
@@ -39,14 +17,6 @@ std::string lowered(const std::string& text) {
 }
 
 } // namespace
-
-std::vector<std::string> listFolder(const std::string& root) {
-    std::vector<std::string> out;
-    std::string folder = root;
-    if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
-    listInto(std::filesystem::path(folder.empty() ? std::string(".") : folder), "", maxListDepth, out);
-    return out;
-}
 
 int categoryOfTrack(int track, DiceGenerator& dice) {
     if (track >= 0 && track < 7) return track;

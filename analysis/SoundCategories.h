@@ -22,11 +22,6 @@ namespace tarvo {
 inline constexpr std::array<const char*, 10> soundCategories = {
     "kick", "rim", "snare", "clap", "percussion", "tom", "hihat", "ocal", "ymbal", "fx"};
 
-// Every file below root, depth first in the order the file system returns them, as paths
-// relative to root with "/" between folder names. Names starting with "." are skipped, and
-// folders deeper than 999 levels are not entered. An unreadable root gives an empty list.
-std::vector<std::string> listFolder(const std::string& root);
-
 // Index into soundCategories for track index 0..7. Track index 7 draws once from dice to
 // choose vocals, cymbals or effects; the others draw nothing. Other indices give -1.
 int categoryOfTrack(int track, DiceGenerator& dice);

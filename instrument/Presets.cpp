@@ -6,7 +6,6 @@
 #include <fstream>
 #include <iterator>
 
-#include "analysis/SoundCategories.h"
 #include "engine/Blob.h"
 #include "instrument/Ombrix.h"
 #include "instrument/StateChunk.h"

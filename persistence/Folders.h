@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace tarvo {
 
@@ -25,5 +26,21 @@ std::string folderText(Folder folder);
 
 // Creates the folders along a file's path (not the file itself). Returns false when that fails.
 bool createParentFolders(const std::filesystem::path& file);
+
+// Folder levels below its root a scan enters at most. Sound and preset trees are a few levels
+// deep; the limit only stops pathological trees.
+inline constexpr int maxScanDepth = 32;
+
+// Every file below root, depth first in the order the file system returns them, as paths
+// relative to root with "/" between folder names. This is the one folder walk of the core: the
+// sound list for random kits, the preset list and folder imports all use it.
+// - Names starting with "." (files and folders) are skipped.
+// - A folder already on the path being walked is not entered again, and a link is followed
+//   only into a folder no other link led into during this scan: links back to a parent or
+//   between folders can neither loop nor multiply the walk.
+// - Folders deeper than maxScanDepth below root are not entered.
+// - An unreadable root, folder or entry is passed over; the scan never throws.
+// Any thread but the audio thread; allocates and reads the file system.
+std::vector<std::string> listFolder(const std::string& root);
 
 } // namespace tarvo

@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -129,57 +126,6 @@ TEST(DiceGenerator, StepsAndNeverSticksAtZero) {
         ASSERT_GE(u, 0.0f);
         ASSERT_LT(u, 1.0f);
     }
-}
-
-class ListFolder : public testing::Test {
-protected:
-    void SetUp() override {
-        const char* home = std::getenv("TARVO_HOME");
-        const std::filesystem::path base = home != nullptr
-                                               ? std::filesystem::path(home)
-                                               : std::filesystem::temp_directory_path() / "tarvo-tests";
-        root_ = base / "list-folder-test";
-        std::filesystem::remove_all(root_);
-        for (const char* file :
-             {"Kicks/Deep/kick 03.blob", "Kicks/kick 01.blob", "Snare.blob", "notes.txt", ".hidden.blob",
-              ".git/config", "Kicks/.DS_Store", "Empty/", "Toms/.cache/x.blob"})
-            make(file);
-    }
-    void TearDown() override { std::filesystem::remove_all(root_); }
-
-    void make(const std::string& relative) {
-        const std::filesystem::path path = root_ / relative;
-        if (relative.back() == '/') {
-            std::filesystem::create_directories(path);
-            return;
-        }
-        std::filesystem::create_directories(path.parent_path());
-        std::ofstream(path) << "x";
-    }
-
-    std::filesystem::path root_;
-};
-
-TEST_F(ListFolder, ListsFilesRecursivelySkippingDotNames) {
-    std::vector<std::string> listed = listFolder(root_.string());
-    // Entries follow the file system's order; compare as sets, then check the structure.
-    std::vector<std::string> sorted = listed;
-    std::sort(sorted.begin(), sorted.end());
-    EXPECT_EQ(sorted, (std::vector<std::string>{"Kicks/Deep/kick 03.blob", "Kicks/kick 01.blob", "Snare.blob",
-                                                "notes.txt"}));
-    // A folder's files stand together where the folder was met.
-    const auto first = std::find(listed.begin(), listed.end(), "Kicks/Deep/kick 03.blob");
-    const auto second = std::find(listed.begin(), listed.end(), "Kicks/kick 01.blob");
-    ASSERT_NE(first, listed.end());
-    ASSERT_NE(second, listed.end());
-    EXPECT_EQ(std::abs(static_cast<int>(first - second)), 1);
-
-    // A trailing separator on the root changes nothing.
-    EXPECT_EQ(listFolder(root_.string() + "/"), listed);
-}
-
-TEST_F(ListFolder, MissingRootIsEmpty) {
-    EXPECT_TRUE(listFolder((root_ / "absent").string()).empty());
 }
 
 } // namespace
