@@ -16,6 +16,9 @@
 #include "editor/TrackStrip.h"
 #include "editor/WaveButton.h"
 #include "instrument/Ombrix.h"
+#include "engine/BlobSlots.h"
+#include "instrument/ImportQueue.h"
+#include "instrument/Presets.h"
 #include "persistence/Folders.h"
 
 namespace tarvo {
@@ -35,6 +38,40 @@ constexpr float countSquare = 16.0f;
 constexpr float playPictureScale = 0.58f, syncPictureScale = 0.64f;
 // An error is shown in a box only while it is this recent.
 constexpr auto errorFreshness = std::chrono::seconds(2);
+// Gaps between the meters' two channels and before their part above full scale, in pixels.
+constexpr float mainMeterChannelGap = 4.0f, fxMeterChannelGap = 2.0f, meterSegmentGap = 2.0f;
+
+// The drop-downs' fixed entries.
+constexpr const char* savePresetEntry = "Save Preset";
+constexpr const char* showFolderEntry = "Show Folder";
+constexpr const char* saveBlobEntry = "Save Blob";
+constexpr const char* importEntry = "Import Audio File(s)";
+constexpr const char* disableEntry = "Disable";
+constexpr const char* enableEntry = "Enable";
+// The names a slot takes when it is turned off, and when it is turned on again empty.
+constexpr const char* offBlobName = "<off>";
+constexpr const char* initBlobName = "init";
+// The audio files the import dialog offers.
+constexpr const char* importPatterns = "*.wav;*.WAV;*.aif;*.AIF;*.aiff;*.AIFF";
+
+Blob& slotBlob(Ombrix& o, int track, int slot) {
+    TrackBlobs& blobs = o.engine.tracks[static_cast<size_t>(std::clamp(track, 0, layout::trackCount - 1))].blobs;
+    return slot == 0 ? blobs.slotA.working : blobs.slotB.working;
+}
+
+std::filesystem::path pathOf(const juce::File& file) {
+    return std::filesystem::path(file.getFullPathName().toStdString());
+}
+
+// A Blob saved at path is named by its place in the sounds folder when it lies there, else by
+// its file name, both without the extension.
+std::string savedBlobName(const std::filesystem::path& path) {
+    const juce::File file(juce::String(path.string()));
+    const juce::File sounds(juce::String(folderPath(Folder::Sounds).string()));
+    if (file.isAChildOf(sounds))
+        return withoutLastExtension(file.getRelativePathFrom(sounds).replaceCharacter('\\', '/').toStdString());
+    return file.getFileNameWithoutExtension().toStdString();
+}
 
 // Binders: a knob's parameter, found in the instrument each time it is needed.
 using Binder = std::function<Param*(Ombrix&)>;
@@ -177,9 +214,13 @@ void TarvoEditor::buildFrame() {
         viewTabs_[static_cast<size_t>(v)] = &tab;
         x += w + layout::tabGap;
     }
-    add(std::make_unique<FolderDropDown>(FolderDropDown::Role::presetBrowser, "preset", "Preset Selector"),
-        layout::presetBrowser, always, "presetBrowser");
-    add(std::make_unique<DiceButton>(), layout::dice, always, "dice");
+    presetBrowser_ = &add(std::make_unique<FolderDropDown>("preset", "Preset Selector"), layout::presetBrowser,
+                          always, "presetBrowser");
+    presetBrowser_->setFolder(folderPath(Folder::Presets), ".tarvo");
+    presetBrowser_->setFixedEntries([] { return juce::StringArray{savePresetEntry, showFolderEntry}; });
+    presetBrowser_->setAction([this](FolderDropDown& browser) { presetChosen(browser); });
+    add(std::make_unique<DiceButton>([this](int kind) { perform([kind](Ombrix& o) { o.randomize(kind); }); }),
+        layout::dice, always, "dice");
     add(std::make_unique<StyledRect>("tracks_bg"), layout::tracksBackground, always, "tracksBackground");
     add(std::make_unique<StyledRect>("label_bg"), layout::tracksTitleBackground, always,
         "tracksTitleBackground");
@@ -237,7 +278,7 @@ void TarvoEditor::buildFrame() {
         add(std::make_unique<KnobWidget>(std::move(spec)), layout::macroKnob(k), always,
             "macro" + juce::String(k));
     }
-    add(std::make_unique<LevelMeter>("main_meter", false,
+    add(std::make_unique<LevelMeter>("main_meter", false, mainMeterChannelGap, meterSegmentGap,
                                      [](const DisplaySnapshot& d) {
                                          return std::array<float, 2>{d.meters[0], d.meters[1]};
                                      }),
@@ -281,12 +322,21 @@ void TarvoEditor::buildSoundView() {
     blobEditor_ =
         &add(std::make_unique<BlobEditorWidget>(layout::blobCanvas - layout::blobEditor.getPosition()),
              layout::blobEditor, sound, "blobEditor");
-    add(std::make_unique<FolderDropDown>(FolderDropDown::Role::blobSelectorA, "soundselector",
-                                         "Blob Selector A"),
-        layout::blobSelectorA, sound, "blobSelectorA");
-    add(std::make_unique<FolderDropDown>(FolderDropDown::Role::blobSelectorB, "soundselector",
-                                         "Blob Selector B"),
-        layout::blobSelectorB, sound, "blobSelectorB");
+    for (int slot = 0; slot < 2; ++slot) {
+        auto& selector = add(std::make_unique<FolderDropDown>("soundselector", slot == 0 ? "Blob Selector A"
+                                                                                           : "Blob Selector B"),
+                             slot == 0 ? layout::blobSelectorA : layout::blobSelectorB, sound,
+                             slot == 0 ? "blobSelectorA" : "blobSelectorB");
+        selector.setFolder(folderPath(Folder::Sounds), ".blob");
+        selector.setFixedEntries([this, slot] {
+            juce::StringArray entries{saveBlobEntry, importEntry, showFolderEntry};
+            entries.add(slotBlob(instrument(), instrument().currentTrackIndex(), slot).present != 0 ? disableEntry
+                                                                                                     : enableEntry);
+            return entries;
+        });
+        selector.setAction([this, slot](FolderDropDown& chosen) { blobChosen(chosen, slot); });
+        blobSelectors_[static_cast<size_t>(slot)] = &selector;
+    }
     KnobSpec fader = knob(trackParam(trackTransform), 4, "soundfader");
     fader.showName = false;
     add(std::make_unique<KnobWidget>(std::move(fader)), layout::transformFader, sound, "transform");
@@ -501,7 +551,7 @@ void TarvoEditor::buildMixView() {
                               [this, s] { return fxSlotParam(s, fxPower)(instrument()); }, "fxToggle"),
                           layout::fxPower(s), mix, "fx" + n + ".power");
         power.setHelpName("FX Enable");
-        add(std::make_unique<LevelMeter>("fxMeter", true,
+        add(std::make_unique<LevelMeter>("fxMeter", true, fxMeterChannelGap, meterSegmentGap,
                                          [s](const DisplaySnapshot& d) {
                                              const auto& m = d.fxMeters[static_cast<size_t>(s)];
                                              return std::array<float, 2>{m[0], m[1]};
@@ -516,7 +566,7 @@ void TarvoEditor::buildMixView() {
         for (int k = 0; k < 2; ++k)
             add(std::make_unique<KnobWidget>(knob(fxSlotParam(s, fxParam1 + k), 1, "fxParam")),
                 layout::fxKnob(s, k), mix, "fx" + n + ".knob" + juce::String(k));
-        add(std::make_unique<LevelMeter>("fxMeter", true,
+        add(std::make_unique<LevelMeter>("fxMeter", true, fxMeterChannelGap, meterSegmentGap,
                                          [s](const DisplaySnapshot& d) {
                                              const auto& m = d.fxMeters[static_cast<size_t>(s)];
                                              return std::array<float, 2>{m[2], m[3]};
@@ -601,9 +651,53 @@ void TarvoEditor::updateMuteSolo() {
     const int mask = o.engine.muteMask.load();
     const int solo = o.engine.soloTrack.load();
     for (int t = 0; t < layout::trackCount; ++t) {
-        muteButtons_[static_cast<size_t>(t)]->setOn(((mask >> t) & 1) != 0);
+        const bool muted = ((mask >> t) & 1) != 0;
+        muteButtons_[static_cast<size_t>(t)]->setOn(muted);
         soloButtons_[static_cast<size_t>(t)]->setOn(solo == t);
+        // Silenced: another track is soloed, or, with none soloed, this one is muted.
+        trackStrips_[static_cast<size_t>(t)]->setDim(solo >= 0 ? solo != t : muted);
     }
+}
+
+void TarvoEditor::updateDropDowns() {
+    Ombrix& o = instrument();
+    if (!o.presetName.empty()) {
+        presetBrowser_->setLabel(juce::String::fromUTF8(o.presetName.c_str()));
+        presetBrowser_->setMarker(o.presetModified());
+    }
+    for (int slot = 0; slot < 2; ++slot) {
+        const Blob& blob = slotBlob(o, o.currentTrackIndex(), slot);
+        FolderDropDown& selector = *blobSelectors_[static_cast<size_t>(slot)];
+        selector.setLabel(blob.present != 0 ? juce::String::fromUTF8(blob.name.c_str()) : juce::String(offBlobName));
+        selector.setMarker(blob.present != 0 && blob.editCount > 0);
+    }
+}
+
+void TarvoEditor::updateAnalyser() {
+    Ombrix& o = instrument();
+    AnalyserPanel& panel = *analyserPanel_;
+    if (!panel.isVisible()) {
+        if (o.importQueue.empty()) return;
+        panel.setState(AnalyserPanel::waiting);
+        panel.setVisible(true);
+    } else if (panel.state() == AnalyserPanel::started && o.importIndex < 0) {
+        host_.performEditorAction([](Ombrix& running) { running.importIndex = 0; });
+    } else if (panel.state() == AnalyserPanel::cancelRequested && !o.importQueue.empty()) {
+        host_.performEditorAction([](Ombrix& running) {
+            running.importQueue.clear();
+            running.importIndex = -1;
+        });
+    }
+    if (o.importQueue.empty()) {
+        panel.setVisible(false);
+        return;
+    }
+    const int count = static_cast<int>(o.importQueue.size());
+    const int index = o.importIndex;
+    const juce::String file = index >= 0 && index < count
+                                  ? juce::String::fromUTF8(o.importQueue[static_cast<size_t>(index)].file.c_str())
+                                  : juce::String();
+    panel.setProgress(count, index, file);
 }
 
 int TarvoEditor::percentFromSetting(const std::string& text) {
@@ -760,13 +854,134 @@ void TarvoEditor::displayTick() {
         showStatus(juce::String::fromUTF8(o.statusText.c_str()));
     }
     updateUndoButtons();
-    const bool importing = !o.importQueue.empty();
-    if (analyserPanel_->isVisible() != importing) analyserPanel_->setVisible(importing);
+    updateDropDowns();
+    updateAnalyser();
 
     for (Widget* w : widgets_)
         if (w->isVisible() && (w->getParentComponent() == &content_) &&
             (w->isShowing() || !content_.isOnDesktop()))
             w->tick();
+}
+
+// ---- Presets, Blob selectors, dialogs and drops -------------------------------------------
+
+void TarvoEditor::askForFiles(const FileRequest& request,
+                              std::function<void(const juce::Array<juce::File>&)> answer) {
+    if (fileDialog_) {
+        fileDialog_(request, std::move(answer));
+        return;
+    }
+    request.folder.createDirectory();
+    chooser_ = std::make_unique<juce::FileChooser>(request.title, request.folder, request.patterns);
+    int flags = request.save ? juce::FileBrowserComponent::saveMode | juce::FileBrowserComponent::warnAboutOverwriting
+                             : juce::FileBrowserComponent::openMode;
+    flags |= juce::FileBrowserComponent::canSelectFiles;
+    if (request.several) flags |= juce::FileBrowserComponent::canSelectMultipleItems;
+    juce::Component::SafePointer<TarvoEditor> self(this);
+    chooser_->launchAsync(flags, [self, answer = std::move(answer)](const juce::FileChooser& chooser) {
+        if (self == nullptr) return;
+        juce::Array<juce::File> chosen;
+        for (const juce::File& file : chooser.getResults())
+            if (file != juce::File()) chosen.add(file);
+        answer(chosen);
+    });
+}
+
+void TarvoEditor::presetChosen(FolderDropDown& browser) {
+    const juce::String chosen = browser.chosenText();
+    const juce::File folder(juce::String(folderPath(Folder::Presets).string()));
+    if (chosen == savePresetEntry) {
+        askForFiles({"Save Preset", folder, "*.tarvo", true, false}, [this](const juce::Array<juce::File>& files) {
+            if (files.isEmpty()) return;
+            const juce::File file = files[0].withFileExtension("tarvo");
+            perform([&file](Ombrix& o) { savePreset(o, pathOf(file)); });
+        });
+    } else if (chosen == showFolderEntry) {
+        folder.createDirectory();
+        folder.startAsProcess();
+    } else if (browser.selectedPath().isNotEmpty()) {
+        const std::filesystem::path file = browser.root() / browser.selectedPath().toStdString();
+        perform([&file](Ombrix& o) { openPreset(o, file); });
+    }
+}
+
+void TarvoEditor::blobChosen(FolderDropDown& selector, int slot) {
+    const juce::String chosen = selector.chosenText();
+    // The dialogs answer later: what they act on is fixed now.
+    const int track = instrument().currentTrackIndex();
+    const juce::File folder(juce::String(folderPath(Folder::Sounds).string()));
+    if (chosen == saveBlobEntry) {
+        askForFiles({"Save Blob", folder, "*.blob", true, false},
+                    [this, track, slot](const juce::Array<juce::File>& files) {
+                        if (files.isEmpty()) return;
+                        const std::filesystem::path path = pathOf(files[0].withFileExtension("blob"));
+                        perform([&](Ombrix& o) {
+                            Blob& blob = slotBlob(o, track, slot);
+                            if (!saveBlob(blob, path.string(), true)) {
+                                o.setStatus("couldn't save Blob: " + path.string());
+                                return;
+                            }
+                            blob.name = savedBlobName(path);
+                            blob.editCount = 0;
+                        });
+                    });
+    } else if (chosen == importEntry) {
+        askForFiles({"Import Audio File(s)", juce::File(), importPatterns, false, true},
+                    [this, track, slot](const juce::Array<juce::File>& files) {
+                        if (files.isEmpty()) return;
+                        std::vector<std::string> paths;
+                        for (const juce::File& file : files) paths.push_back(pathOf(file).string());
+                        perform([&](Ombrix& o) {
+                            const int shown = o.currentTrack;
+                            o.currentTrack = track;
+                            importAudioPaths(o, paths, slot);
+                            o.currentTrack = shown;
+                        });
+                    });
+    } else if (chosen == showFolderEntry) {
+        folder.createDirectory();
+        folder.startAsProcess();
+    } else if (chosen == disableEntry || chosen == enableEntry) {
+        const bool enable = chosen == enableEntry;
+        perform([&](Ombrix& o) {
+            Blob& blob = slotBlob(o, track, slot);
+            if (enable) blob.clear();
+            blob.name = enable ? initBlobName : offBlobName;
+            blob.present = enable ? 1 : 0;
+            o.pushUndoSnapshot(false);
+        });
+    } else if (selector.selectedPath().isNotEmpty()) {
+        const std::string name = selector.selectedPath().toStdString();
+        selector.clearSelectedPath();
+        perform([&](Ombrix& o) {
+            std::string reason;
+            if (!loadBlobIntoSlot(slotBlob(o, track, slot), name, reason)) {
+                o.setStatus(reason);
+                return;
+            }
+            o.pushUndoSnapshot(false);
+        });
+    }
+}
+
+bool TarvoEditor::isInterestedInFileDrag(const juce::StringArray&) {
+    return true;
+}
+
+void TarvoEditor::filesDropped(const juce::StringArray& files, int x, int y) {
+    const juce::Point<int> at = content_.getLocalPoint(this, juce::Point<int>(x, y));
+    int track = -1, slot = -1;
+    for (int t = 0; t < layout::trackCount; ++t)
+        if (layout::trackStrip(t).contains(at)) track = t;
+    for (int s = 0; s < 2; ++s)
+        if (blobSelectors_[static_cast<size_t>(s)]->isVisible() &&
+            blobSelectors_[static_cast<size_t>(s)]->getBounds().contains(at))
+            slot = s;
+    if (track < 0 && slot < 0) return;
+    std::vector<std::string> paths;
+    for (const juce::String& file : files) paths.push_back(file.toStdString());
+    if (track >= 0) selectTrack(track, false);
+    perform([&paths, slot](Ombrix& o) { importAudioPaths(o, paths, slot); });
 }
 
 // ---- Keys and the settings menu -----------------------------------------------------------

@@ -37,7 +37,13 @@ class BlobEditorWidget;
 class ToolSizeOverlay;
 class EditorGl;
 
-class TarvoEditor final : public juce::AudioProcessorEditor, public EditorContext, private juce::Timer {
+class FolderDropDown;
+class AnalyserPanel;
+
+class TarvoEditor final : public juce::AudioProcessorEditor,
+                          public EditorContext,
+                          public juce::FileDragAndDropTarget,
+                          private juce::Timer {
 public:
     static constexpr int displayTicksPerSecond = 60;
     // Restyles after a view or scale change: the frames a host may take to settle the window.
@@ -82,6 +88,25 @@ public:
     juce::StringArray settingsEntries() const;
     void chooseSetting(const juce::String& entry);
 
+    // What the editor asks the user for: files to open (one or several) or a file to save.
+    struct FileRequest {
+        juce::String title;
+        juce::File folder;
+        juce::String patterns; // "*.wav;*.aif"
+        bool save = false;
+        bool several = false;
+    };
+    // Shows a file dialog without waiting for it and answers with the chosen files (none when
+    // cancelled). The editor uses the framework's dialog; tests answer in its place.
+    using FileDialog =
+        std::function<void(const FileRequest&, std::function<void(const juce::Array<juce::File>&)>)>;
+    void setFileDialog(FileDialog dialog) { fileDialog_ = std::move(dialog); }
+
+    // Files dropped from a file manager: onto a track strip they are imported into that track
+    // (the slot chosen by its Transform), onto a Blob selector into that slot.
+    bool isInterestedInFileDrag(const juce::StringArray& files) override;
+    void filesDropped(const juce::StringArray& files, int x, int y) override;
+
     bool keyPressed(const juce::KeyPress& key) override;
     void paint(juce::Graphics& g) override;
     void resized() override;
@@ -103,6 +128,11 @@ private:
     void openSettingsMenu();
     void applyTheme();
     void showProductInfo();
+    void presetChosen(FolderDropDown& browser);
+    void blobChosen(FolderDropDown& selector, int slot);
+    void askForFiles(const FileRequest& request, std::function<void(const juce::Array<juce::File>&)> answer);
+    void updateDropDowns();
+    void updateAnalyser();
     void openManual();
     juce::Component* componentUnderPointer();
 
@@ -126,7 +156,11 @@ private:
     SvgButton* syncButton_ = nullptr;
     HelpBox* helpBox_ = nullptr;
     StyledLabel* styleHelp_ = nullptr;
-    Widget* analyserPanel_ = nullptr;
+    AnalyserPanel* analyserPanel_ = nullptr;
+    FolderDropDown* presetBrowser_ = nullptr;
+    std::array<FolderDropDown*, 2> blobSelectors_{};
+    FileDialog fileDialog_;
+    std::unique_ptr<juce::FileChooser> chooser_;
     BlobEditorWidget* blobEditor_ = nullptr;
     ToolSizeOverlay* toolSizeOverlay_ = nullptr;
     // The window's OpenGL context; the Blob canvas draws on its thread.
