@@ -111,7 +111,8 @@ juce::PopupMenu FolderDropDown::buildMenu() {
     }
     if (!top.entries.empty()) {
         if (menu.getNumItems() > 0) menu.addSeparator();
-        for (juce::PopupMenu::MenuItemIterator it(menuOf(top)); it.next();) menu.addItem(it.getItem());
+        const juce::PopupMenu files = menuOf(top);
+        for (juce::PopupMenu::MenuItemIterator it(files); it.next();) menu.addItem(it.getItem());
     }
     return menu;
 }

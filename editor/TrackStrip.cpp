@@ -192,15 +192,27 @@ void LevelMeter::paint(juce::Graphics& g) {
             return vertical_ ? juce::Point<float>(area.getCentreX(), area.getBottom() - along)
                              : juce::Point<float>(area.getX() + along, area.getCentreY());
         };
-        juce::ColourGradient gradient(on, point(lo * fullScale), off, point(std::max(hi * fullScale, lo * fullScale + 0.01f)),
-                                      false);
-        g.setGradientFill(gradient);
-        auto segment = [&](float from, float to) {
-            const juce::Rectangle<float> r =
-                vertical_ ? juce::Rectangle<float>(start, area.getBottom() - to, thickness, to - from)
-                          : juce::Rectangle<float>(area.getX() + from, start, to - from, thickness);
+        const float litEnd = std::max(lo, 0.0f) * fullScale, fadeEnd = hi * fullScale;
+        // Fills the part [from, to) of the meter's length, clipped to one segment.
+        auto fillAlong = [&](float from, float to, float segmentFrom, float segmentTo) {
+            from = std::max(from, segmentFrom);
+            to = std::min(to, segmentTo);
+            if (to <= from) return;
+            const auto r = vertical_ ? juce::Rectangle<float>(start, area.getBottom() - to, thickness, to - from)
+                                     : juce::Rectangle<float>(area.getX() + from, start, to - from, thickness);
             g.fillRect(juce::Rectangle<float>(std::round(r.getX()), std::round(r.getY()), std::round(r.getWidth()),
                                               std::round(r.getHeight())));
+        };
+        // Each segment: dark, lit up to the lower level, fading out from there to the higher.
+        auto segment = [&](float from, float to) {
+            g.setColour(off);
+            fillAlong(from, to, from, to);
+            g.setColour(on);
+            fillAlong(from, litEnd, from, to);
+            if (fadeEnd - litEnd >= 1.0f) {
+                g.setGradientFill(juce::ColourGradient(on, point(litEnd), off, point(fadeEnd), false));
+                fillAlong(litEnd, fadeEnd, from, to);
+            }
         };
         segment(0.0f, fullScale);
         segment(fullScale + segmentGap_, length + segmentGap_);
