@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <map>
 
-#include "analysis/SoundCategories.h"
+#include "persistence/Folders.h"
 
 namespace tarvo {
 

@@ -159,6 +159,17 @@ TEST(FolderDropDown, FilesRenamedOrDeletedBetweenOpeningsAreHandled) {
     EXPECT_EQ(rig.actions.size(), 4u);
 }
 
+TEST(FolderDropDown, ALinkToItsParentDoesNotLoop) {
+    DropRig rig;
+    touch(rig.root / "a.tarvo");
+    touch(rig.root / "sub" / "b.tarvo");
+    std::error_code error;
+    fs::create_directory_symlink("..", rig.root / "sub" / "up", error);
+    if (error) GTEST_SKIP() << "no links here: " << error.message();
+    rig.dropDown->buildMenu();
+    EXPECT_EQ(rig.dropDown->files(), (std::vector<std::string>{"a", "sub/b"}));
+}
+
 TEST(PresetBrowser, ChoosingLoadsSavingWritesAndTheNameShowsChanges) {
     const test::ScopedHome home;
     Opened opened;
