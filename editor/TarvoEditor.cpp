@@ -668,7 +668,9 @@ void TarvoEditor::updateDropDowns() {
     for (int slot = 0; slot < 2; ++slot) {
         const Blob& blob = slotBlob(o, o.currentTrackIndex(), slot);
         FolderDropDown& selector = *blobSelectors_[static_cast<size_t>(slot)];
-        selector.setLabel(blob.present != 0 ? juce::String::fromUTF8(blob.name.c_str()) : juce::String(offBlobName));
+        // The name without the folders it lies in.
+        const juce::String name = juce::String::fromUTF8(blob.name.c_str()).fromLastOccurrenceOf("/", false, false);
+        selector.setLabel(blob.present != 0 ? name : juce::String(offBlobName));
         selector.setMarker(blob.present != 0 && blob.editCount > 0);
     }
 }

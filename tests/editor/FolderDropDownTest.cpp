@@ -271,6 +271,9 @@ TEST(BlobSelector, EntriesDisableEnableLoadAndSaveTheirSlot) {
     std::string reason;
     ASSERT_TRUE(readBlobFile(folderPath(Folder::Sounds) / "Saved" / "Edited.blob", reread, reason)) << reason;
     EXPECT_EQ(slotB(3).name, "Saved/Edited");
+    opened.editor.selectTrack(3, false);
+    opened.editor.displayTick();
+    EXPECT_EQ(selectorB.label(), "Edited"); // without its folder
     EXPECT_EQ(slotB(3).editCount, 0);
     EXPECT_NE(slotB(6).name, "Saved/Edited");
     std::vector<uint8_t> a(Blob::byteSize), b(Blob::byteSize);
