@@ -308,7 +308,7 @@ void KnobWidget::closeEntry() {
     entry_->removeListener(this);
     // Deleted later: the editor may be inside one of its own callbacks.
     juce::TextEditor* closing = entry_.release();
-    closing->setVisible(false);
+    removeChildComponent(closing);
     juce::MessageManager::callAsync([closing] { delete closing; });
     lastEntryEnd_ = now();
 }

@@ -219,7 +219,13 @@ void TarvoEditor::buildFrame() {
     presetBrowser_->setFolder(folderPath(Folder::Presets), ".tarvo");
     presetBrowser_->setFixedEntries([] { return juce::StringArray{savePresetEntry, showFolderEntry}; });
     presetBrowser_->setAction([this](FolderDropDown& browser) { presetChosen(browser); });
-    add(std::make_unique<DiceButton>([this](int kind) { perform([kind](Ombrix& o) { o.randomize(kind); }); }),
+    add(std::make_unique<DiceButton>([this](int kind) {
+            perform([kind](Ombrix& o) {
+                // Only a new kit needs sounds; without any the dice changes nothing and says why.
+                if (!o.randomize(kind))
+                    o.setStatus("No sounds to build a kit from in " + folderPath(Folder::Sounds).string());
+            });
+        }),
         layout::dice, always, "dice");
     add(std::make_unique<StyledRect>("tracks_bg"), layout::tracksBackground, always, "tracksBackground");
     add(std::make_unique<StyledRect>("label_bg"), layout::tracksTitleBackground, always,
@@ -938,6 +944,9 @@ void TarvoEditor::blobChosen(FolderDropDown& selector, int slot) {
                             o.currentTrack = track;
                             importAudioPaths(o, paths, slot);
                             o.currentTrack = shown;
+                            // Imported at once (not queued) into the shown track: an undo step. The
+                            // history follows the shown track only.
+                            if (o.importQueue.empty() && track == o.currentTrackIndex()) o.pushUndoSnapshot(false);
                         });
                     });
     } else if (chosen == showFolderEntry) {
@@ -983,7 +992,10 @@ void TarvoEditor::filesDropped(const juce::StringArray& files, int x, int y) {
     std::vector<std::string> paths;
     for (const juce::String& file : files) paths.push_back(file.toStdString());
     if (track >= 0) selectTrack(track, false);
-    perform([&paths, slot](Ombrix& o) { importAudioPaths(o, paths, slot); });
+    perform([&paths, slot](Ombrix& o) {
+        importAudioPaths(o, paths, slot);
+        if (o.importQueue.empty()) o.pushUndoSnapshot(false);
+    });
 }
 
 // ---- Keys and the settings menu -----------------------------------------------------------

@@ -315,6 +315,11 @@ TEST(BlobSelector, ImportsAndDropsReachTheTrackAndSlotTheyWereMeantFor) {
     opened.editor.filesDropped(dropped, strip7.x, strip7.y);
     EXPECT_EQ(o.currentTrackIndex(), 6);
     EXPECT_EQ(slot(6, 0).name, "0 User/two");
+    // The import is one undo step of the track.
+    const std::string imported = slot(6, 0).name;
+    EXPECT_EQ(o.editor.undo.undoCount(), 1);
+    opened.editor.perform([](Ombrix& running) { running.undoStep(-1); });
+    EXPECT_NE(slot(6, 0).name, imported);
     // Dropped onto selector B in the Sound view: slot B of the current track.
     opened.editor.setView(EditorState::soundView);
     const auto selectorB = layout::blobSelectorB.getCentre();

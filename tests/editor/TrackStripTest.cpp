@@ -70,8 +70,15 @@ TEST(Dice, TheEditorsDiceRollsANewSequence) {
     Opened opened;
     Ombrix& o = opened.editor.instrument();
     const int32_t before = o.sequencer.changeCount.load();
-    dynamic_cast<DiceButton&>(*opened.editor.find("dice")).chooseMenuItem(DiceButton::sequence);
+    auto& dice = dynamic_cast<DiceButton&>(*opened.editor.find("dice"));
+    dice.chooseMenuItem(DiceButton::sequence);
     EXPECT_NE(o.sequencer.changeCount.load(), before);
+    // New sounds from an empty sounds folder: nothing changes, and the help box says why.
+    EXPECT_TRUE(o.statusText.empty());
+    dice.chooseMenuItem(DiceButton::sounds);
+    EXPECT_NE(o.statusText.find("No sounds"), std::string::npos) << o.statusText;
+    opened.editor.displayTick();
+    EXPECT_TRUE(opened.editor.helpText().startsWith("No sounds"));
 }
 
 struct MeterRig {
