@@ -351,7 +351,7 @@ void KnobWidget::tick() {
     const float shown =
         modulated == 1 ? std::clamp(bound->toNormalized(bound->shownValue), 0.0f, 1.0f) : value;
     if (std::fabs(value - drawnValue_) > redrawStep || std::fabs(shown - drawnShown_) > redrawStep ||
-        modulated != drawnModulated_)
+        modulated != drawnModulated_ || bound != drawnParam_ || bound->name != drawnName_)
         repaint();
 }
 
@@ -409,6 +409,8 @@ void KnobWidget::paint(juce::Graphics& g) {
     drawnValue_ = n;
     drawnShown_ = s;
     drawnModulated_ = bound->shownModulated;
+    drawnParam_ = bound;
+    drawnName_ = bound->name;
 
     const bool bipolar = spec_.bipolar && std::fabs(bound->toNormalized(bound->defaultValue) - bipolarCentre) < 1e-6f;
     auto spanOf = [bipolar](float v) {

@@ -157,6 +157,9 @@ private:
     // What was drawn last: normalized value, normalized shown value and modulation flag.
     float drawnValue_ = -1.0f, drawnShown_ = -1.0f;
     int drawnModulated_ = -1;
+    // The parameter and name drawn last: a rebinding or an effect's new parameter names redraw.
+    const Param* drawnParam_ = nullptr;
+    const char* drawnName_ = nullptr;
     std::unique_ptr<juce::TextEditor> entry_;
 };
 
