@@ -52,6 +52,8 @@ void BandSynth::reset(uint32_t seed) {
             voice.age = 0.0f;
             voice.velocity = 0.0f;
             voice.pressure = 0.0f;
+            voice.inaudible = 0;
+            voice.quietHops = 0;
             voice.clearBins();
             // Voice k gets the seed advanced k times, counted track by track.
             voice.seed = voiceSeedValue;

@@ -94,6 +94,11 @@ public:
     // A track's mono signal of one step, then its left and right strip output.
     std::array<float, 3 * hopSize> trackScratch{};
 
+    // Whether a voice ends as soon as it and everything its Blob would still play stay below
+    // audibility (see `endsInaudible`); otherwise it runs to the end of its Blob's tail. Tests
+    // turn it off to hear what an ended voice would have played on.
+    bool endInaudibleVoices = true;
+
     float sampleRate() const { return sampleRate_.load(std::memory_order_acquire); }
     // Whether `prepare` has set the engine up for a usable rate; nothing sounds before.
     bool prepared() const { return tables.binCount > 0; }
@@ -120,6 +125,9 @@ private:
     void solveLoadedLanes() noexcept;
     // Adds the spectrum to the bank of every track before `end` not yet completed, and hops it.
     void completeTracksBefore(int end) noexcept;
+    // After the voice's hop has been synthesized: whether its output this hop, and anything its
+    // Blob can still play, lie below audibility, for more than a hop.
+    bool endsInaudible(Voice& voice) const noexcept;
     // Starts track t's spectrum sum if the sum does not hold track t yet.
     void beginAccumulation(int t) noexcept;
 
@@ -144,7 +152,8 @@ private:
     int completedTracks_ = 0;
     // The track whose voices bandAccum_ and extraAccum_ sum, or -1.
     int accumTrack_ = -1;
-    // Voices that ran this hop, per track (they count even when they ended before sounding).
+    // Voices that ran this hop, per track (they count even when they ended before sounding;
+    // voices that ended below audibility do not).
     std::array<int, trackCount> hopActive_{};
     // One track's voices summed over this hop.
     std::array<Complex, plane::bandCount> bandAccum_{};

@@ -27,6 +27,19 @@ constexpr float endLevel = 1e-5f;
 constexpr float minRelease = 1e-5f;
 // Frames the hop kernel reads: the oldest, the one that sounds and one of look-ahead.
 constexpr int framesPerHop = 3;
+// Below this (-100 dB relative to full scale) a voice's share of its track is inaudible, the
+// level below which the effect slots sleep too.
+constexpr float inaudibleLevel = 1e-5f;
+// Largest track sample per unit of the voice's bins (sum of |re| + |im|): the real inverse
+// transform counts every bin twice, the four overlapping synthesis windows sum to at most
+// 77.71 / 256, the track's shelf lifts by up to 10 and the mixer's level by up to 4.
+constexpr float binsToTrackLevel = 2.0f * (77.71f / 256.0f) * 10.0f * 4.0f;
+// Room for what the row speeds do not tell on the plane: the frequency layout of later frames
+// may crowd the knots of a band more than the present one (20 dB). In the tail the layout
+// stays where the plane left it.
+constexpr float layoutMargin = 10.0f;
+// Quiet hops after which a voice ends: longer than one hop.
+constexpr int quietHopsToEnd = 2;
 
 int trackOfNote(int note) {
     const int key = note % notesPerOctave;
@@ -86,6 +99,8 @@ void BandSynth::noteEvent(int note, float velocity, int channel) {
     voice.releaseProgress = 0.0f;
     voice.damping = 0.0f;
     voice.framesFilled = 0;
+    voice.quietHops = 0;
+    voice.inaudible = 0;
     voice.clearBins();
     voice.channel = channel;
     voice.velocity = velocity;
@@ -147,8 +162,10 @@ void BandSynth::prepareTrackHop(int t, float hopSeconds, float hopBeats,
 
     int active = 0;
     for (int v = 0; v < track.voicesInUse; ++v) {
-        if (track.voices[static_cast<size_t>(v)].state == Voice::stateFree) continue;
-        ++active;
+        const Voice& voice = track.voices[static_cast<size_t>(v)];
+        if (voice.state == Voice::stateFree) continue;
+        // A voice that ended below audibility adds nothing: its bank may come to rest.
+        if (voice.inaudible == 0) ++active;
         if (!synthesizeVoice(t, v, loadedLanes_, hopSeconds, hopBeats, position)) continue;
         laneTrack_[static_cast<size_t>(loadedLanes_)] = t;
         laneVoice_[static_cast<size_t>(loadedLanes_)] = v;
@@ -244,6 +261,17 @@ bool BandSynth::synthesizeVoice(int t, int v, int lane, float hopSeconds, float 
     const float filter = trackValue(t, trackFilter);
     const FrameControls controls{transform, shift, contrast};
 
+    if (voice.inaudible != 0) {
+        // Only the clocks of the hop: the reader's frame and the noise generator's step.
+        const float rate = playbackRate(voice.reader.lastPos(), timescale, sampleRate());
+        voice.reader.skipFrame(rate, controls, tailNoise);
+        voice.seed = lcgNext(voice.seed);
+        voice.age += hopSeconds;
+        if (voice.releaseProgress > 1.0f || relGain * voice.reader.tailLevel() < endLevel)
+            voice.state = Voice::stateFree;
+        return false;
+    }
+
     // New frames: three on the first hop, one on every later one.
     do {
         float* frame = voice.frames[static_cast<size_t>(voice.frameIndex)].data();
@@ -259,6 +287,7 @@ bool BandSynth::synthesizeVoice(int t, int v, int lane, float hopSeconds, float 
         }
         djFilterBands(bands, filter);
         setFrameGuards(frame);
+        voice.frameSpeeds[static_cast<size_t>(voice.frameIndex)] = voice.reader.frameSpeed();
         voice.framesFilled = std::min(voice.framesFilled + 1, Voice::frameRingSize);
         voice.frameIndex = (voice.frameIndex + 1) % Voice::frameRingSize;
     } while (voice.framesFilled < framesPerHop);
@@ -303,12 +332,48 @@ void BandSynth::solveLoadedLanes() noexcept {
         storeSolveLane(binCount, lane, laneSolve_, voice.binState.data());
         finishVoiceHop(binCount, laneDensity_[l], laneAmp_[l].data(), laneNoiseFrac_[l].data(),
                        VoiceBins{voice.binState.data(), voice.noiseState.data(), &voice.seed});
+        if (endInaudibleVoices && voice.state != Voice::stateFree && endsInaudible(voice)) voice.inaudible = 1;
         for (int b = 0; b < tables.bandCount; ++b)
             bandAccum_[static_cast<size_t>(b)] += voice.binState[static_cast<size_t>(b)];
         for (int e = 0; e < tables.extraCount; ++e)
             extraAccum_[static_cast<size_t>(e)] += voice.binState[static_cast<size_t>(tables.bandCount + e)];
     }
     loadedLanes_ = 0;
+}
+
+bool BandSynth::endsInaudible(Voice& voice) const noexcept {
+    // Sum of |re| + |im| over the voice's bins, in independent lanes so that it vectorises.
+    constexpr int lanes = 8;
+    const float* bins = reinterpret_cast<const float*>(voice.binState.data());
+    const int values = 2 * tables.binCount;
+    float lane[lanes] = {};
+    int j = 0;
+    for (; j + lanes <= values; j += lanes)
+        for (int l = 0; l < lanes; ++l) lane[l] += std::fabs(bins[j + l]);
+    for (; j < values; ++j) lane[0] += std::fabs(bins[j]);
+    float level = 0.0f;
+    for (const float v : lane) level += v;
+    const bool inTail = voice.reader.lastPos() >= static_cast<float>(plane::frameCount);
+    level *= binsToTrackLevel * (inTail ? 1.0f : layoutMargin);
+    if (!(level < inaudibleLevel)) {
+        voice.quietHops = 0;
+        return false;
+    }
+    // The sounding frame is the middle one of the three the hop read. Its bands scale with
+    // the row speeds around them, and its values are the bins' amplitudes, so a later frame
+    // is louder by the square of the speed ratio at most.
+    const auto sounding =
+        static_cast<size_t>((voice.frameIndex + Voice::frameRingSize - 2) % Voice::frameRingSize);
+    const float now = voice.frameSpeeds[sounding];
+    const float ahead = std::max(voice.reader.speedAhead(), voice.reader.frameSpeed());
+    if (ahead > now) {
+        // Louder frames to come than a silent one now: the voice goes on.
+        if (!(now > 0.0f) || !(level * (ahead / now) * (ahead / now) < inaudibleLevel)) {
+            voice.quietHops = 0;
+            return false;
+        }
+    }
+    return ++voice.quietHops >= quietHopsToEnd;
 }
 
 } // namespace tarvo

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "engine/VelocityModels.h"
 
@@ -247,6 +248,14 @@ void WarpInverse::evaluateRising(const float* knots, int n, const float* s, int 
     }
 }
 
+float WarpInverse::steepestFrom(float index) const noexcept {
+    const int from = std::clamp(static_cast<int>(index) - 1, 0, n_ - 2);
+    float narrowest = widths_[static_cast<size_t>(from)];
+    for (int k = from + 1; k < n_ - 1; ++k) narrowest = std::min(narrowest, widths_[static_cast<size_t>(k)]);
+    // Touching knots (or a NaN width) allow any slope.
+    return narrowest > 0.0f ? 1.0f / narrowest : std::numeric_limits<float>::infinity();
+}
+
 void WarpInverse::start() noexcept {
     const float h = widths_[0];
     i_ = -1;
@@ -368,27 +377,12 @@ void BlobReader::keepKnotsInOrder() noexcept {
         knotBands_[k] = std::min(knotBands_[k], knotBands_[k + 1] - minKnotStep);
 }
 
-void BlobReader::renderFrame(float rate, const FrameControls& controls, TailNoise& noise,
-                             float* out) noexcept {
-    constexpr int bands = plane::bandCount;
-    if (blobA_ == nullptr) {
-        std::fill(out, out + bands, 0.0f);
-        tailLevel_ = 0.0f;
-        return;
-    }
+float BlobReader::advanceRows(float rate, float x, TailNoise& noise) noexcept {
     const Blob& a = *blobA_;
     const Blob& b = *blobB_;
-    const float x = controls.transform;
-
     timePos_ += rate;
     const float pos = warp(timePos_);
     const float delta = pos - lastPos_;
-
-    // Loudness normalisation by the morphed square root of the energy; negative contrast
-    // fades it towards a fixed divisor.
-    const float z = (1.0f - x) * std::sqrt(a.energy) + (x > 0.0f ? x * std::sqrt(b.energy) : 0.0f);
-    const float divisor = (2.2f - z) * std::clamp(-controls.contrast, 0.0f, 1.0f) + z;
-    const float gain = divisor > 0.0f ? std::sqrt(loudness) * dynGain_ / divisor : 0.0f;
 
     int layer = 0;
     float layerFrac = 0.0f;
@@ -430,6 +424,40 @@ void BlobReader::renderFrame(float rate, const FrameControls& controls, TailNois
         }
         tailLevel_ = loudest * loudest;
     }
+    return pos;
+}
+
+void BlobReader::skipFrame(float rate, const FrameControls& controls, TailNoise& noise) noexcept {
+    if (blobA_ == nullptr) {
+        tailLevel_ = 0.0f;
+        return;
+    }
+    lastPos_ = advanceRows(rate, controls.transform, noise);
+}
+
+void BlobReader::renderFrame(float rate, const FrameControls& controls, TailNoise& noise,
+                             float* out) noexcept {
+    constexpr int bands = plane::bandCount;
+    if (blobA_ == nullptr) {
+        std::fill(out, out + bands, 0.0f);
+        tailLevel_ = 0.0f;
+        return;
+    }
+    const Blob& a = *blobA_;
+    const Blob& b = *blobB_;
+    const float x = controls.transform;
+
+    const float pos = advanceRows(rate, x, noise);
+
+    // Loudness normalisation by the morphed square root of the energy; negative contrast
+    // fades it towards a fixed divisor.
+    const float z = (1.0f - x) * std::sqrt(a.energy) + (x > 0.0f ? x * std::sqrt(b.energy) : 0.0f);
+    const float divisor = (2.2f - z) * std::clamp(-controls.contrast, 0.0f, 1.0f) + z;
+    const float gain = divisor > 0.0f ? std::sqrt(loudness) * dynGain_ / divisor : 0.0f;
+
+    int layer = 0;
+    float layerFrac = 0.0f;
+    if (model_ >= 0) layerPosition(velocity_, layer, layerFrac);
 
     // Frequency knots of this frame: each row's column position, interpolated between rows
     // and morphed between A and B.
@@ -499,6 +527,21 @@ void BlobReader::renderFrame(float rate, const FrameControls& controls, TailNois
     std::fill(out, out + low, 0.0f);
     std::fill(out + top, out + bands, 0.0f);
     lastPos_ = pos;
+}
+
+float BlobReader::frameSpeed() const noexcept {
+    return *std::max_element(rowSpeed_.begin(), rowSpeed_.end());
+}
+
+float BlobReader::speedAhead() const noexcept {
+    if (blobA_ == nullptr) return 0.0f;
+    float ahead = frameSpeed();
+    if (lastPos_ >= plane::frameCount) return ahead;
+    if (model_ >= 0) return maxRowSpeed;
+    for (int l = 0; l < rowCount; ++l)
+        ahead = std::max(ahead, std::clamp(rowReaders_[l].steepestFrom(rowKnot_[l]) - timeThreshold, 0.0f,
+                                           maxRowSpeed));
+    return ahead;
 }
 
 float playbackRate(float lastPos, float timescale, float sampleRate) noexcept {

@@ -35,6 +35,11 @@ public:
     // must not decrease (count up to plane::bandCount + 1). The segments' curves are worked
     // out all at once rather than one at a time as the values pass them.
     static void evaluateRising(const float* knots, int n, const float* s, int count, float* out) noexcept;
+    // The steepest slope (knots per unit of s) the curve can still take from fractional index
+    // `index` on: the inverse of the narrowest segment from the one before index to the end.
+    // A knot's slope lies between those of the segments on either side of it, so the segment
+    // before index bounds where the present one starts.
+    float steepestFrom(float index) const noexcept;
 
 private:
     void start() noexcept;
@@ -94,6 +99,10 @@ public:
     // to out[0 .. bandCount).
     void renderFrame(float rate, const FrameControls& controls, TailNoise& noise, float* out) noexcept;
 
+    // Advances exactly as renderFrame does (time, row speeds, the tail and its noise) without
+    // computing the bands, for a voice that no longer sounds but keeps its clocks running.
+    void skipFrame(float rate, const FrameControls& controls, TailNoise& noise) noexcept;
+
     // 1.0 for voices.
     float loudness = 1.0f;
 
@@ -104,8 +113,19 @@ public:
     // Square of the largest row speed in the tail; 1 before it. The voice ends when this,
     // times its release gain, is negligible.
     float tailLevel() const noexcept { return tailLevel_; }
+    // Largest row speed of the latest frame; every band of a frame scales with the speeds of
+    // the rows around it.
+    float frameSpeed() const noexcept;
+    // Largest row speed a later frame can reach. In the tail the speeds only decay; on the
+    // plane they follow the narrowest time segment still ahead of each row. A velocity model
+    // remaps time and may speed a row up, so on the plane it bounds nothing (maxRowSpeed).
+    float speedAhead() const noexcept;
 
 private:
+    // The time part of a frame: moves the time position on by rate, then the rows' knots and
+    // speeds (on the plane) or the tail's decay; returns the new warped position. lastPos_
+    // still holds the previous one.
+    float advanceRows(float rate, float x, TailNoise& noise) noexcept;
     void applyModelOffsets(int layer, float layerFrac) noexcept;
     void keepKnotsInOrder() noexcept;
 

@@ -33,8 +33,16 @@ struct Voice {
     int32_t state = stateFree;
     // Latest band power frames, each with a low guard, bands 0..79 and a high guard.
     std::array<std::array<float, guardedFrameSize>, frameRingSize> frames{};
+    // The reader's largest row speed when each frame was read (see BlobReader::frameSpeed).
+    std::array<float, frameRingSize> frameSpeeds{};
     int32_t frameIndex = 0;   // slot of the next frame
     int32_t framesFilled = 0; // frames in the ring, 0..4
+    // Hops in a row in which the voice and everything it would still play were inaudible.
+    int32_t quietHops = 0;
+    // 1 once the voice has ended below audibility: it synthesizes nothing more, but its clocks
+    // (Blob position, tail noise, release, modulation sources, noise seed) run on until its
+    // sound would have ended, so that every later note sounds as it would have.
+    int32_t inaudible = 0;
     // Per bin: the last output value (tonal and transient memory) and the noise resonator.
     std::array<Complex, maxBinCount> binState{};
     std::array<Complex, maxBinCount> noiseState{};
