@@ -253,6 +253,30 @@ TEST(KnobGestures, MenuLabelsWithABarGoIntoOneSubmenuPerGroup) {
     EXPECT_NE(std::find(ids.begin(), ids.end(), 5), ids.end());
 }
 
+TEST(KnobGestures, AModulationTargetMenuHasOneSubmenuPerGroup) {
+    WidgetHarness harness;
+    KnobSpec spec;
+    spec.param = [](Ombrix& o) { return &o.engine.param(o.engine.layout.modSlotBase[0] + modTarget); };
+    spec.kind = 3;
+    auto& knob = harness.place(std::make_unique<KnobWidget>(std::move(spec)), {0, 0, 160, 24});
+    const juce::PopupMenu menu = knob.menu();
+    std::vector<juce::String> groups;
+    int entries = 0;
+    for (juce::PopupMenu::MenuItemIterator it(menu); it.next();) {
+        EXPECT_NE(it.getItem().subMenu, nullptr) << it.getItem().text;
+        groups.push_back(it.getItem().text);
+    }
+    for (juce::PopupMenu::MenuItemIterator it(menu, true); it.next();) entries += it.getItem().subMenu == nullptr;
+    ASSERT_EQ(groups.size(), 9u);
+    EXPECT_EQ(groups.front(), "Global");
+    EXPECT_EQ(groups[1], "Track 1");
+    EXPECT_EQ(groups.back(), "Track 8");
+    EXPECT_EQ(entries, static_cast<int>(harness.instrument().engine.modTargets.size()));
+    // An entry of a submenu sets the target to its position in the whole list.
+    knob.chooseMenuItem(10);
+    EXPECT_EQ(knob.param()->value, 9.0f);
+}
+
 TEST(KnobGestures, AKnobWithoutAParameterIgnoresTheMouse) {
     WidgetHarness harness;
     KnobSpec spec;
