@@ -120,17 +120,10 @@ std::span<const ModRouting> ModSystem::buildRoutings(Level level) noexcept {
 }
 
 void ModSystem::runEnvelope(EnvelopeState& env, int e, float span) const noexcept {
+    // Each stage reads only its own parameters: an envelope holding its sustain, as the
+    // global ones do for ever, reads one.
     const int base = synth_.layout.envBase[static_cast<size_t>(e)];
-    const float initial = effective(base + envInitial);
-    const float attack = effective(base + envAttack) * 0.001f + tinyDuration;
-    const float decay = effective(base + envDecay) + tinyDuration;
-    const float sustain = effective(base + envSustain);
-    const float release = effective(base + envRelease) + tinyDuration;
-    const float attackShape = effective(base + envAttackShape);
-    const float decayShape = effective(base + envDecayShape);
-    const float releaseShape = effective(base + envReleaseShape);
-
-    if (env.stage == 0.0f) env.level = initial;
+    if (env.stage == 0.0f) env.level = effective(base + envInitial);
     float left = span;
     float area = 0.0f;
     for (int piece = 0; piece < maxEnvelopePieces && left > 0.0f; ++piece) {
@@ -138,19 +131,23 @@ void ModSystem::runEnvelope(EnvelopeState& env, int e, float span) const noexcep
         const int d = truncToInt(env.stage + stageTolerance);
         float used = left;
         if (d <= 0) {
+            const float initial = effective(base + envInitial);
+            const float attack = effective(base + envAttack) * 0.001f + tinyDuration;
             used = std::min(left, (1.0f - env.stage) * attack);
             env.stage += used / attack;
-            env.level = initial + (1.0f - initial) * bend(env.stage, attackShape);
+            env.level = initial + (1.0f - initial) * bend(env.stage, effective(base + envAttackShape));
         } else if (d == 1) {
+            const float decay = effective(base + envDecay) + tinyDuration;
             used = std::min(left, (2.0f - env.stage) * decay);
             env.stage += used / decay;
-            env.level = 1.0f + (sustain - 1.0f) * bend(env.stage - 1.0f, decayShape);
+            env.level = 1.0f + (effective(base + envSustain) - 1.0f) * bend(env.stage - 1.0f, effective(base + envDecayShape));
         } else if (d == 2) {
-            env.level = sustain;
+            env.level = effective(base + envSustain);
         } else if (d == 3) {
+            const float release = effective(base + envRelease) + tinyDuration;
             used = std::min(left, (4.0f - env.stage) * release);
             env.stage += used / release;
-            env.level = (1.0f - bend(env.stage - 3.0f, releaseShape)) * env.releaseLevel;
+            env.level = (1.0f - bend(env.stage - 3.0f, effective(base + envReleaseShape))) * env.releaseLevel;
         } else {
             env.level = 0.0f;
         }
@@ -234,7 +231,10 @@ void ModSystem::globalPass(float seconds, float beats, std::optional<double> bea
 
     const ParamLayout& layout = synth_.layout;
     for (int i = 0; i < ParamLayout::globalStride; ++i) {
-        float g = synth_.param(layout.globalBase + i).offsetFromDefault();
+        const Param& global = synth_.param(layout.globalBase + i);
+        // A parameter at its default is no offset (and needs no conversion to tell).
+        if (global.effective() == global.defaultValue) continue;
+        float g = global.offsetFromDefault();
         // The global Transform spans twice the track range.
         if (i == globalTransform) g *= 2.0f;
         if (!(std::fabs(g) > allOffsetThreshold)) continue;

@@ -118,11 +118,11 @@ bool FxSlot::swap(float rate, bool keepParamValues) {
 }
 
 void FxSlot::updateMeters(std::array<std::atomic<float>, 2>& levels, float* const* bus, int frames,
-                          float rate, float (&peaks)[2]) noexcept {
+                          float rate, float (&peaks)[2], bool silent) noexcept {
     const float dt = static_cast<float>(frames) / rate;
     const float fall = dt / (dt + meterFallSeconds);
     for (size_t c = 0; c < 2; ++c) {
-        const float peak = peakOf(bus[c], frames);
+        const float peak = silent ? 0.0f : peakOf(bus[c], frames);
         peaks[c] = peak;
         float level = levels[c].load(std::memory_order_relaxed);
         level += fall * (peak - level);
@@ -143,7 +143,7 @@ void FxSlot::watchQuiet(const FxBase& u, float loudest, int frames, float rate) 
     if (static_cast<float>(quietFrames_) >= tail * rate) asleep_ = true;
 }
 
-bool FxSlot::process(float* const* bus, int frames, float engineRate, float tempo) noexcept {
+bool FxSlot::process(float* const* bus, int frames, float engineRate, float tempo, bool silent) noexcept {
     if (params_ == nullptr || frames <= 0) return false;
     // Announce the pass before reading `typeIndex`; the swap routine does the converse.
     audioBusy.store(true);
@@ -163,7 +163,7 @@ bool FxSlot::process(float* const* bus, int frames, float engineRate, float temp
         FxBase* u = (g > 0.0f || goal > 0.0f) ? unit.load(std::memory_order_acquire) : nullptr;
         if (isSend_ && u != nullptr) u->setTempo(tempo);
         float inPeaks[2] = {};
-        updateMeters(inLevel, bus, frames, rate, inPeaks);
+        updateMeters(inLevel, bus, frames, rate, inPeaks, silent);
         const float loudestIn = std::max(inPeaks[0], inPeaks[1]);
         // Only a fully-on unit sleeps; a fade or a louder input wakes it.
         const bool steady = g == 1.0f && goal == 1.0f;
@@ -226,15 +226,18 @@ void swapFxUnits(FxSlots& slots, float sampleRate, std::atomic<uint8_t>& keepFxP
 }
 
 void runFxPass(FxSlots& slots, float* const* send1, float* const* send2, float* const* mainBus, int frames,
-               float tempo, float sampleRate) noexcept {
+               float tempo, float sampleRate, bool silent) noexcept {
+    // The main bus stays silent until a unit has run on the way to it.
+    bool mainSilent = silent;
     float* const* sends[2] = {send1, send2};
     for (size_t s = 0; s < 2; ++s) {
-        if (!slots[s].process(sends[s], frames, sampleRate, tempo)) continue;
+        if (!slots[s].process(sends[s], frames, sampleRate, tempo, silent)) continue;
+        mainSilent = false;
         for (size_t c = 0; c < 2; ++c)
             for (int i = 0; i < frames; ++i) mainBus[c][i] += sends[s][c][i];
     }
     for (size_t m = FxSlot::firstMainSlot; m < FxSlot::slotCount; ++m)
-        slots[m].process(mainBus, frames, sampleRate, tempo);
+        if (slots[m].process(mainBus, frames, sampleRate, tempo, mainSilent)) mainSilent = false;
 }
 
 } // namespace tarvo

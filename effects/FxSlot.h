@@ -74,8 +74,9 @@ public:
     // Audio thread: runs the slot over one bus of frames (any count) in place. engineRate is
     // the engine's current sample rate; a unit rated for another is not run. Never
     // allocates. Returns true when the bus holds the slot's processed output (for a send
-    // slot: the return to add into the main mix).
-    bool process(float* const* bus, int frames, float engineRate, float tempo) noexcept;
+    // slot: the return to add into the main mix). A caller that knows the bus holds only
+    // zeros says so with silent, which spares the meters' scan.
+    bool process(float* const* bus, int frames, float engineRate, float tempo, bool silent = false) noexcept;
 
     // The unit "Type" currently asks for, clamped into the list.
     int requestedType() const;
@@ -98,9 +99,10 @@ public:
     bool asleep() const noexcept { return asleep_; }
 
 private:
-    // Updates a meter pair from the bus's peaks, which it stores in peaks.
+    // Updates a meter pair from the bus's peaks, which it stores in peaks; a silent bus is not
+    // scanned.
     void updateMeters(std::array<std::atomic<float>, 2>& levels, float* const* bus, int frames, float rate,
-                      float (&peaks)[2]) noexcept;
+                      float (&peaks)[2], bool silent = false) noexcept;
     // After the unit ran: counts the frames of quiet and falls asleep after the unit's tail.
     void watchQuiet(const FxBase& unit, float loudest, int frames, float rate) noexcept;
 
@@ -129,8 +131,9 @@ void swapFxUnits(FxSlots& slots, float sampleRate, std::atomic<uint8_t>& keepFxP
 
 // Audio thread, once per render sub-block after the mixer: runs both send slots on their
 // buses and adds their returns into the main bus, then the two main slots on the main bus.
-// Every bus is a left/right pair of frames samples. Never allocates.
+// Every bus is a left/right pair of frames samples. silent tells that every bus holds only
+// zeros (nothing was mixed into them). Never allocates.
 void runFxPass(FxSlots& slots, float* const* send1, float* const* send2, float* const* mainBus, int frames,
-               float tempo, float sampleRate) noexcept;
+               float tempo, float sampleRate, bool silent = false) noexcept;
 
 } // namespace tarvo

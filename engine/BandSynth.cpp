@@ -108,11 +108,18 @@ void BandSynth::renderSubBlock(float* const* outputs, int frames, int channelCou
         // Every track's samples of this step are mixed before the new hop's modulation runs:
         // they belong to the previous hop and are mixed with its parameter offsets whatever
         // the host's block size.
+        bool mixed = false;
         for (int t = 0; t < trackCount && m > 0; ++t) {
+            ResynthBank& bank = tracks[static_cast<size_t>(t)].resynth;
+            // A bank at rest has nothing to read and the track nothing to mix.
+            if (bank.skipAtRest(m)) {
+                mixer.silent[static_cast<size_t>(t)] = true;
+                continue;
+            }
             bool silent = true;
-            const int got = tracks[static_cast<size_t>(t)].resynth.read(mono, m, silent);
+            const int got = bank.read(mono, m, silent);
             std::fill(mono + got, mono + m, 0.0f);
-            mixer.mixTrack(t, mono, m, !silent, outputs, channelCount, offset + done);
+            mixed = mixer.mixTrack(t, mono, m, !silent, outputs, channelCount, offset + done) || mixed;
         }
         if (newHop && ready) {
             modSystem.globalPass(hopSeconds, hopBeats, position);
@@ -126,7 +133,7 @@ void BandSynth::renderSubBlock(float* const* outputs, int frames, int channelCou
             float* const send1[2] = {sendBus[0].data(), sendBus[0].data() + TrackMixer::sendFrames};
             float* const send2[2] = {sendBus[1].data(), sendBus[1].data() + TrackMixer::sendFrames};
             float* const mainBus[2] = {mainLeft + offset + done, mainRight + offset + done};
-            runFxPass(fxSlots, send1, send2, mainBus, m, static_cast<float>(tempoBpm), sampleRate());
+            runFxPass(fxSlots, send1, send2, mainBus, m, static_cast<float>(tempoBpm), sampleRate(), !mixed);
         }
 
         done += m;

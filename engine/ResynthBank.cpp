@@ -111,6 +111,15 @@ void ResynthBank::hop() noexcept {
     writePos_ = (writePos_ + hopSize) % fftSize;
 }
 
+bool ResynthBank::skipAtRest(int maxCount) noexcept {
+    // The conditions of read's silent path, with the shelf at rest.
+    if (dirty_ || silentHops_ <= hopsUntilSilent || !(std::abs(shelf_.state) < shelfRestLevel)) return false;
+    if (shelfOn_ && silentHops_ < shelfBypassHops) return false;
+    const int available = (writePos_ + fftSize - readPos_) % fftSize;
+    readPos_ = (readPos_ + std::clamp(maxCount, 0, available)) % fftSize;
+    return true;
+}
+
 int ResynthBank::read(float* out, int maxCount, bool& silent) noexcept {
     const int available = (writePos_ + fftSize - readPos_) % fftSize;
     const int count = std::clamp(maxCount, 0, available);

@@ -62,6 +62,11 @@ public:
     // true when nothing has been added for more than six hops and the shelf has come to rest.
     int read(float* out, int maxCount, bool& silent) noexcept;
 
+    // When the bank has come to rest (read would return zeros and report silence), moves on
+    // by up to maxCount samples without writing any and returns true; otherwise does nothing
+    // and returns false.
+    bool skipAtRest(int maxCount) noexcept;
+
     int silentHops() const { return silentHops_; }
     bool shelfOn() const { return shelfOn_; }
     const LowShelf& shelf() const { return shelf_; }

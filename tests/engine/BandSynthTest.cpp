@@ -460,6 +460,22 @@ TEST_F(BandSynthTest, MainEffectSlotsProcessTheMix) {
     EXPECT_NE(dry.left, processed.left);
 }
 
+// While every track is at rest the slots are told their buses are silent and skip scanning
+// them; the first note must still reach them and wake every sleeping slot.
+TEST_F(BandSynthTest, EffectSlotsSleepingThroughSilenceWakeOnTheNextNote) {
+    for (int s = 0; s < FxSlot::slotCount; ++s)
+        synth().param(synth().layout.fxSlotBase[static_cast<size_t>(s)] + fxPower).set(1.0f);
+    swapFxUnits(synth().fxSlots, rate, synth().keepFxParamValues);
+    trackParam(0, trackSend1).set(1.0f);
+    trackParam(0, trackSend2).set(1.0f);
+    loadClearedBlob(0);
+    render(static_cast<int>(rate), 256);
+    for (const FxSlot& slot : synth().fxSlots) ASSERT_TRUE(slot.asleep());
+    synth().noteEvent(baseNote, 1.0f, 0);
+    render(4 * hop, 256);
+    for (const FxSlot& slot : synth().fxSlots) EXPECT_FALSE(slot.asleep());
+}
+
 TEST_F(BandSynthTest, OutputsStayFiniteForExtremeParameters) {
     // Per case, each parameter goes to its lowest (0), highest (1) or a random end.
     const char* cases[] = {"lowest", "highest", "alternate", "random"};
