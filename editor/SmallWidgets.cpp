@@ -104,7 +104,7 @@ void StyledLabel::paint(juce::Graphics& g) {
     const float size = textSize_ > 0.0f ? textSize_ : autoTextShare * area.getHeight();
     g.setColour(ink);
     g.setFont(EditorFonts::named(fontName_, size));
-    g.drawText(text_, area.reduced(padding_, 0.0f), justification_, false);
+    drawFittedLine(g, text_, area.reduced(padding_, 0.0f), justification_);
 }
 
 // ---- HelpBox ----------------------------------------------------------------------------

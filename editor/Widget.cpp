@@ -1,5 +1,7 @@
 #include "editor/Widget.h"
 
+#include <algorithm>
+
 #include "TarvoEditorData.h"
 
 namespace tarvo {
@@ -99,6 +101,22 @@ juce::Colour Widget::colourOr(std::string_view suffix, juce::Colour fallback) co
 
 float Widget::value(std::string_view suffix, float fallback) const {
     return style().valueOr(name(suffix), fallback);
+}
+
+void Widget::drawFittedLine(juce::Graphics& g, const juce::String& text, juce::Rectangle<float> area,
+                            juce::Justification justification) {
+    // Narrower than this, Barlow's letters run into each other.
+    constexpr float narrowestScale = 0.72f;
+    const juce::Font font = g.getCurrentFont();
+    const float width = font.getStringWidthFloat(text);
+    if (width <= area.getWidth() || width <= 0.0f) {
+        g.drawText(text, area, justification, false);
+        return;
+    }
+    const float scale = std::max(narrowestScale, area.getWidth() / width);
+    g.setFont(font.withHorizontalScale(font.getHorizontalScale() * scale));
+    g.drawText(text, area, justification, true);
+    g.setFont(font);
 }
 
 } // namespace tarvo

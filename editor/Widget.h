@@ -64,6 +64,12 @@ public:
     // The built-in look, shared by widgets without a context.
     static const StyleOwner& builtInStyle();
 
+    // Draws one line in the current font and colour. Too wide a text is first narrowed (to a
+    // limit at which the face still reads), and only then cut with an ellipsis, so names like
+    // "Frequency" show whole in their fixed label space.
+    static void drawFittedLine(juce::Graphics& g, const juce::String& text, juce::Rectangle<float> area,
+                               juce::Justification justification);
+
 private:
     std::string name(std::string_view suffix) const { return styleId_ + std::string(suffix); }
 

@@ -160,6 +160,9 @@ void applyChunk(Ombrix& plugin, const ByteReader& in, StagedState& staged) {
     at = staged.sequenceAt;
     plugin.sequencer.read(in.data, at, in.size, staged.version);
 
+    // The sound the load replaced stays one undo step away.
+    plugin.pushUndoSnapshot(false);
+
     plugin.presetName.clear();
     plugin.presetEditCount.store(0, std::memory_order_relaxed);
     plugin.savedSeqCount = plugin.sequencer.changeCount.load(std::memory_order_relaxed);

@@ -68,6 +68,7 @@ tsan_tests=(
     StateChunkTest.LoadingWhileAudioRunsKeepsRendering
     SharedRandomTest.ThreadsDrawDistinctValuesOfOneSequence
     Settings.TwoInstancesSavingAtOnceLeaveOneCompleteFile
+    DisplayPublisher.TheReaderOnlyEverSeesWholeSnapshots
 )
 
 tsan_stage() (

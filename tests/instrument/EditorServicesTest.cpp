@@ -6,6 +6,7 @@
 
 #include "instrument/DisplaySnapshot.h"
 #include "instrument/Ombrix.h"
+#include "instrument/StateChunk.h"
 #include "instrument/UndoHistory.h"
 
 namespace tarvo {
@@ -71,6 +72,27 @@ TEST(UndoHistory, TheInstrumentRestoresTheCurrentTracksBlobsAndCountsEdits) {
     ASSERT_TRUE(plugin.undoStep(1));
     EXPECT_EQ(a.name, "after");
     EXPECT_FALSE(plugin.undoStep(1));
+}
+
+TEST(UndoHistory, AStateLoadIsOneUndoStepAndLeavesThePresetUnmodified) {
+    Ombrix plugin;
+    plugin.currentTrack = 1;
+    Blob& a = plugin.engine.tracks[1].blobs.slotA.working;
+    a.name = "loaded";
+    const std::vector<uint8_t> chunk = saveState(plugin);
+    a.name = "drawn by hand";
+    plugin.pushUndoSnapshot(true);
+    ASSERT_GT(readState(plugin, chunk.data(), static_cast<int>(chunk.size())), 0);
+    EXPECT_EQ(a.name, "loaded");
+    EXPECT_EQ(plugin.editor.undo.undoCount(), 1);
+    EXPECT_FALSE(plugin.presetModified());
+    // The hand-drawn sound the load replaced is one undo away.
+    ASSERT_TRUE(plugin.undoStep(-1));
+    EXPECT_EQ(a.name, "drawn by hand");
+    // A refused chunk records nothing.
+    const uint8_t damaged[] = {'n', 'o', 't', ' ', 'a', ' ', 's', 't', 'a', 't', 'e', 0};
+    EXPECT_EQ(readState(plugin, damaged, sizeof damaged), 0);
+    EXPECT_EQ(plugin.editor.undo.redoCount(), 1);
 }
 
 TEST(DisplayPublisher, TheReaderOnlyEverSeesWholeSnapshots) {
