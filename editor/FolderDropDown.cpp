@@ -150,10 +150,12 @@ void FolderDropDown::step(int direction) {
     const std::string shown = label_.toStdString();
     int current = -1;
     if (selected_ >= 0 && selected_ < count &&
-        (files_[static_cast<size_t>(selected_)] == shown || nameOf(files_[static_cast<size_t>(selected_)]) == shown))
+        (files_[static_cast<size_t>(selected_)] == shown ||
+         nameOf(files_[static_cast<size_t>(selected_)]) == shown))
         current = selected_;
     for (int i = 0; i < count && current < 0; ++i)
-        if (files_[static_cast<size_t>(i)] == shown || nameOf(files_[static_cast<size_t>(i)]) == shown) current = i;
+        if (files_[static_cast<size_t>(i)] == shown || nameOf(files_[static_cast<size_t>(i)]) == shown)
+            current = i;
     int next = current + direction;
     if (current < 0) next = direction > 0 ? 0 : count - 1;
     if (next >= count) next = 0;
@@ -208,7 +210,8 @@ void FolderDropDown::paint(juce::Graphics& g) {
     }
     for (const int direction : {-1, 1}) {
         const auto box = arrowArea(direction);
-        const float size = box.getHeight() * 0.3f * (pressedArrow_ == direction ? pressedArrowScale : arrowScale);
+        const float size =
+            box.getHeight() * 0.3f * (pressedArrow_ == direction ? pressedArrowScale : arrowScale);
         const float cx = box.getCentreX(), cy = box.getCentreY();
         juce::Path arrow;
         if (direction < 0)

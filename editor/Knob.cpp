@@ -48,11 +48,12 @@ juce::Point<float> onCircle(juce::Point<float> centre, float radius, float degre
 }
 
 // Draws one line of text in an area, made smaller when it would not fit the area's width.
-void drawFitting(juce::Graphics& g, const juce::String& text, juce::Rectangle<float> area, const juce::Font& font,
-                 juce::Justification justification) {
+void drawFitting(juce::Graphics& g, const juce::String& text, juce::Rectangle<float> area,
+                 const juce::Font& font, juce::Justification justification) {
     const float room = area.getWidth() - 6.0f;
     const float width = font.getStringWidthFloat(text);
-    g.setFont(width > room && width > 0.0f && room > 0.0f ? font.withHeight(font.getHeight() * room / width) : font);
+    g.setFont(width > room && width > 0.0f && room > 0.0f ? font.withHeight(font.getHeight() * room / width)
+                                                          : font);
     g.drawText(text, area, justification, false);
 }
 
@@ -225,7 +226,8 @@ void KnobWidget::mouseDrag(const juce::MouseEvent& e) {
         step = dx / std::max(faderLength_, 1.0f);
     } else {
         const float amount = 0.5f * dx - dy;
-        const float speed = std::fabs(amount) / static_cast<float>(std::max(at - lastStepTime_, shortestStep));
+        const float speed =
+            std::fabs(amount) / static_cast<float>(std::max(at - lastStepTime_, shortestStep));
         step = amount / dragPixels * speed / (speed + halfSpeed);
     }
     lastStepTime_ = at;
@@ -412,7 +414,8 @@ void KnobWidget::paint(juce::Graphics& g) {
     drawnParam_ = bound;
     drawnName_ = bound->name;
 
-    const bool bipolar = spec_.bipolar && std::fabs(bound->toNormalized(bound->defaultValue) - bipolarCentre) < 1e-6f;
+    const bool bipolar =
+        spec_.bipolar && std::fabs(bound->toNormalized(bound->defaultValue) - bipolarCentre) < 1e-6f;
     auto spanOf = [bipolar](float v) {
         if (!bipolar) return std::pair<float, float>{0.0f, v};
         return std::pair<float, float>{std::clamp(v - bipolarSliver, 0.0f, bipolarCentre),
@@ -497,7 +500,8 @@ void KnobWidget::paint(juce::Graphics& g) {
         }
         g.setColour(colour("_value"));
         auto textArea = box;
-        if (spec_.valueJustification.testFlags(juce::Justification::left)) textArea = textArea.withTrimmedLeft(4.0f);
+        if (spec_.valueJustification.testFlags(juce::Justification::left))
+            textArea = textArea.withTrimmedLeft(4.0f);
         drawFitting(g, valueText(*bound, bound->value), textArea, font, spec_.valueJustification);
         if ((spec_.kind == valueBoxKind || spec_.kind == labelledRow) && modulated) {
             g.setColour(modColour);
@@ -547,9 +551,10 @@ void KnobWidget::paint(juce::Graphics& g) {
         if (shadow > 0.0f) {
             const float radius = 1.25f * beta;
             const juce::Point<float> at{c.x - 0.15f * beta, c.y + 0.6f * beta};
-            const auto dark = juce::Colour::fromRGBA(0, 0, 0, static_cast<juce::uint8>(std::clamp(shadow, 0.0f, 255.0f)));
-            juce::ColourGradient gradient(dark, at.x, at.y, dark.withAlpha(static_cast<juce::uint8>(0)), at.x + radius,
-                                          at.y, true);
+            const auto dark =
+                juce::Colour::fromRGBA(0, 0, 0, static_cast<juce::uint8>(std::clamp(shadow, 0.0f, 255.0f)));
+            juce::ColourGradient gradient(dark, at.x, at.y, dark.withAlpha(static_cast<juce::uint8>(0)),
+                                          at.x + radius, at.y, true);
             gradient.addColour(0.5, dark);
             g.setGradientFill(gradient);
             g.fillEllipse(at.x - radius, at.y - radius, 2.0f * radius, 2.0f * radius);

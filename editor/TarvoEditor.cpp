@@ -15,9 +15,9 @@
 #include "editor/SmallWidgets.h"
 #include "editor/TrackStrip.h"
 #include "editor/WaveButton.h"
-#include "instrument/Ombrix.h"
 #include "engine/BlobSlots.h"
 #include "instrument/ImportQueue.h"
+#include "instrument/Ombrix.h"
 #include "instrument/Presets.h"
 #include "persistence/Folders.h"
 
@@ -55,7 +55,8 @@ constexpr const char* initBlobName = "init";
 constexpr const char* importPatterns = "*.wav;*.WAV;*.aif;*.AIF;*.aiff;*.AIFF";
 
 Blob& slotBlob(Ombrix& o, int track, int slot) {
-    TrackBlobs& blobs = o.engine.tracks[static_cast<size_t>(std::clamp(track, 0, layout::trackCount - 1))].blobs;
+    TrackBlobs& blobs =
+        o.engine.tracks[static_cast<size_t>(std::clamp(track, 0, layout::trackCount - 1))].blobs;
     return slot == 0 ? blobs.slotA.working : blobs.slotB.working;
 }
 
@@ -69,7 +70,8 @@ std::string savedBlobName(const std::filesystem::path& path) {
     const juce::File file(juce::String(path.string()));
     const juce::File sounds(juce::String(folderPath(Folder::Sounds).string()));
     if (file.isAChildOf(sounds))
-        return withoutLastExtension(file.getRelativePathFrom(sounds).replaceCharacter('\\', '/').toStdString());
+        return withoutLastExtension(
+            file.getRelativePathFrom(sounds).replaceCharacter('\\', '/').toStdString());
     return file.getFileNameWithoutExtension().toStdString();
 }
 
@@ -214,8 +216,8 @@ void TarvoEditor::buildFrame() {
         viewTabs_[static_cast<size_t>(v)] = &tab;
         x += w + layout::tabGap;
     }
-    presetBrowser_ = &add(std::make_unique<FolderDropDown>("preset", "Preset Selector"), layout::presetBrowser,
-                          always, "presetBrowser");
+    presetBrowser_ = &add(std::make_unique<FolderDropDown>("preset", "Preset Selector"),
+                          layout::presetBrowser, always, "presetBrowser");
     presetBrowser_->setFolder(folderPath(Folder::Presets), ".tarvo");
     presetBrowser_->setFixedEntries([] { return juce::StringArray{savePresetEntry, showFolderEntry}; });
     presetBrowser_->setAction([this](FolderDropDown& browser) { presetChosen(browser); });
@@ -330,14 +332,15 @@ void TarvoEditor::buildSoundView() {
              layout::blobEditor, sound, "blobEditor");
     for (int slot = 0; slot < 2; ++slot) {
         auto& selector = add(std::make_unique<FolderDropDown>("soundselector", slot == 0 ? "Blob Selector A"
-                                                                                           : "Blob Selector B"),
+                                                                                         : "Blob Selector B"),
                              slot == 0 ? layout::blobSelectorA : layout::blobSelectorB, sound,
                              slot == 0 ? "blobSelectorA" : "blobSelectorB");
         selector.setFolder(folderPath(Folder::Sounds), ".blob");
         selector.setFixedEntries([this, slot] {
             juce::StringArray entries{saveBlobEntry, importEntry, showFolderEntry};
-            entries.add(slotBlob(instrument(), instrument().currentTrackIndex(), slot).present != 0 ? disableEntry
-                                                                                                     : enableEntry);
+            entries.add(slotBlob(instrument(), instrument().currentTrackIndex(), slot).present != 0
+                            ? disableEntry
+                            : enableEntry);
             return entries;
         });
         selector.setAction([this, slot](FolderDropDown& chosen) { blobChosen(chosen, slot); });
@@ -675,7 +678,8 @@ void TarvoEditor::updateDropDowns() {
         const Blob& blob = slotBlob(o, o.currentTrackIndex(), slot);
         FolderDropDown& selector = *blobSelectors_[static_cast<size_t>(slot)];
         // The name without the folders it lies in.
-        const juce::String name = juce::String::fromUTF8(blob.name.c_str()).fromLastOccurrenceOf("/", false, false);
+        const juce::String name =
+            juce::String::fromUTF8(blob.name.c_str()).fromLastOccurrenceOf("/", false, false);
         selector.setLabel(blob.present != 0 ? name : juce::String(offBlobName));
         selector.setMarker(blob.present != 0 && blob.editCount > 0);
     }
@@ -702,9 +706,10 @@ void TarvoEditor::updateAnalyser() {
     }
     const int count = static_cast<int>(o.importQueue.size());
     const int index = o.importIndex;
-    const juce::String file = index >= 0 && index < count
-                                  ? juce::String::fromUTF8(o.importQueue[static_cast<size_t>(index)].file.c_str())
-                                  : juce::String();
+    const juce::String file =
+        index >= 0 && index < count
+            ? juce::String::fromUTF8(o.importQueue[static_cast<size_t>(index)].file.c_str())
+            : juce::String();
     panel.setProgress(count, index, file);
 }
 
@@ -881,8 +886,9 @@ void TarvoEditor::askForFiles(const FileRequest& request,
     }
     request.folder.createDirectory();
     chooser_ = std::make_unique<juce::FileChooser>(request.title, request.folder, request.patterns);
-    int flags = request.save ? juce::FileBrowserComponent::saveMode | juce::FileBrowserComponent::warnAboutOverwriting
-                             : juce::FileBrowserComponent::openMode;
+    int flags = request.save
+                    ? juce::FileBrowserComponent::saveMode | juce::FileBrowserComponent::warnAboutOverwriting
+                    : juce::FileBrowserComponent::openMode;
     flags |= juce::FileBrowserComponent::canSelectFiles;
     if (request.several) flags |= juce::FileBrowserComponent::canSelectMultipleItems;
     juce::Component::SafePointer<TarvoEditor> self(this);
@@ -899,11 +905,12 @@ void TarvoEditor::presetChosen(FolderDropDown& browser) {
     const juce::String chosen = browser.chosenText();
     const juce::File folder(juce::String(folderPath(Folder::Presets).string()));
     if (chosen == savePresetEntry) {
-        askForFiles({"Save Preset", folder, "*.tarvo", true, false}, [this](const juce::Array<juce::File>& files) {
-            if (files.isEmpty()) return;
-            const juce::File file = files[0].withFileExtension("tarvo");
-            perform([&file](Ombrix& o) { savePreset(o, pathOf(file)); });
-        });
+        askForFiles({"Save Preset", folder, "*.tarvo", true, false},
+                    [this](const juce::Array<juce::File>& files) {
+                        if (files.isEmpty()) return;
+                        const juce::File file = files[0].withFileExtension("tarvo");
+                        perform([&file](Ombrix& o) { savePreset(o, pathOf(file)); });
+                    });
     } else if (chosen == showFolderEntry) {
         folder.createDirectory();
         folder.startAsProcess();

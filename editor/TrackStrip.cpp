@@ -69,7 +69,8 @@ void TrackStrip::mouseUp(const juce::MouseEvent&) {
 void TrackStrip::paint(juce::Graphics& g) {
     const auto area = getLocalBounds().toFloat();
     const StyleOwner& looks = style();
-    static constexpr const char* overlays[] = {"track_overlay_off", "track_overlay_neutral", "track_overlay_on"};
+    static constexpr const char* overlays[] = {"track_overlay_off", "track_overlay_neutral",
+                                               "track_overlay_on"};
     const ArgbColour base = looks.colorOr("track" + std::to_string(track_ + 1), StyleOwner::transparent);
     const ArgbColour overlay = looks.colorOr(overlays[std::clamp(state_, 0, 2)], StyleOwner::transparent);
     g.setColour(toJuce(blendOver(base, overlay)));
@@ -86,7 +87,8 @@ void TrackStrip::paint(juce::Graphics& g) {
 
 // ---- Dice ---------------------------------------------------------------------------------
 
-DiceButton::DiceButton(std::function<void(int kind)> roll) : Widget("dice_", "Random Dice"), action_(std::move(roll)) {}
+DiceButton::DiceButton(std::function<void(int kind)> roll)
+    : Widget("dice_", "Random Dice"), action_(std::move(roll)) {}
 
 juce::PopupMenu DiceButton::menu() {
     juce::PopupMenu items;
@@ -137,11 +139,14 @@ void DiceButton::paint(juce::Graphics& g) {
     }
     const float d = area.getWidth() * 0.5f;
     const float dot = dotShare * d;
-    auto jitter = [&] { return (random_.nextFloat() * 2.0f - 1.0f) * static_cast<float>(roll_) * shakeShare * d; };
+    auto jitter = [&] {
+        return (random_.nextFloat() * 2.0f - 1.0f) * static_cast<float>(roll_) * shakeShare * d;
+    };
     const juce::Point<float> centre{area.getX() + d + jitter(), area.getY() + d + jitter()};
     g.setColour(colour("dots"));
     for (int cell = 0; cell < 9; ++cell) {
-        if (!faceDots[static_cast<size_t>(std::clamp(face_, 0, faceCount - 1))][static_cast<size_t>(cell)]) continue;
+        if (!faceDots[static_cast<size_t>(std::clamp(face_, 0, faceCount - 1))][static_cast<size_t>(cell)])
+            continue;
         const float x = centre.x + dotSpacing * d * static_cast<float>(cell % 3 - 1);
         const float y = centre.y + dotSpacing * d * static_cast<float>(cell / 3 - 1);
         g.fillEllipse(x - dot, y - dot, 2.0f * dot, 2.0f * dot);
@@ -186,7 +191,8 @@ void LevelMeter::paint(juce::Graphics& g) {
     for (size_t c = 0; c < channels; ++c) {
         const float hi = std::sqrt(std::max(before_[c], engine_[c]));
         const float lo = std::sqrt(std::min(before_[c], engine_[c])) - litMargin;
-        const float start = (vertical_ ? area.getX() : area.getY()) + static_cast<float>(c) * (thickness + channelGap_);
+        const float start =
+            (vertical_ ? area.getX() : area.getY()) + static_cast<float>(c) * (thickness + channelGap_);
         // Positions along the meter from its start (left, or bottom for a vertical one).
         auto point = [&](float along) {
             return vertical_ ? juce::Point<float>(area.getCentreX(), area.getBottom() - along)
@@ -198,10 +204,11 @@ void LevelMeter::paint(juce::Graphics& g) {
             from = std::max(from, segmentFrom);
             to = std::min(to, segmentTo);
             if (to <= from) return;
-            const auto r = vertical_ ? juce::Rectangle<float>(start, area.getBottom() - to, thickness, to - from)
-                                     : juce::Rectangle<float>(area.getX() + from, start, to - from, thickness);
-            g.fillRect(juce::Rectangle<float>(std::round(r.getX()), std::round(r.getY()), std::round(r.getWidth()),
-                                              std::round(r.getHeight())));
+            const auto r = vertical_
+                               ? juce::Rectangle<float>(start, area.getBottom() - to, thickness, to - from)
+                               : juce::Rectangle<float>(area.getX() + from, start, to - from, thickness);
+            g.fillRect(juce::Rectangle<float>(std::round(r.getX()), std::round(r.getY()),
+                                              std::round(r.getWidth()), std::round(r.getHeight())));
         };
         // Each segment: dark, lit up to the lower level, fading out from there to the higher.
         auto segment = [&](float from, float to) {
@@ -244,7 +251,8 @@ juce::String AnalyserPanel::statusText() const {
 
 juce::Rectangle<int> AnalyserPanel::startArea() const {
     const auto c = getLocalBounds().getCentre();
-    return juce::Rectangle<int>::leftTopRightBottom(c.x - panelHalfWidth, c.y, c.x + panelHalfWidth, c.y + panelHeight);
+    return juce::Rectangle<int>::leftTopRightBottom(c.x - panelHalfWidth, c.y, c.x + panelHalfWidth,
+                                                    c.y + panelHeight);
 }
 
 juce::Rectangle<int> AnalyserPanel::cancelArea() const {
@@ -265,8 +273,10 @@ void AnalyserPanel::tick() {
 }
 
 void AnalyserPanel::paint(juce::Graphics& g) {
-    const juce::Colour veil = colourOr("_bg", juce::Colour(50, 50, 50).withAlpha(static_cast<juce::uint8>(200)));
-    const juce::Colour ink = colourOr("_txt", juce::Colour(245, 235, 90).withAlpha(static_cast<juce::uint8>(245)));
+    const juce::Colour veil =
+        colourOr("_bg", juce::Colour(50, 50, 50).withAlpha(static_cast<juce::uint8>(200)));
+    const juce::Colour ink =
+        colourOr("_txt", juce::Colour(245, 235, 90).withAlpha(static_cast<juce::uint8>(245)));
     g.fillAll(veil);
     const auto panel = startArea().toFloat();
     g.setColour(ink);
@@ -275,7 +285,9 @@ void AnalyserPanel::paint(juce::Graphics& g) {
         g.setFont(EditorFonts::main(24.0f));
         g.drawText("START", panel, juce::Justification::centred, false);
     } else {
-        const float share = count_ > 0 ? std::clamp(static_cast<float>(index_) / static_cast<float>(count_), 0.0f, 1.0f) : 0.0f;
+        const float share =
+            count_ > 0 ? std::clamp(static_cast<float>(index_) / static_cast<float>(count_), 0.0f, 1.0f)
+                       : 0.0f;
         g.fillRect(juce::Rectangle<float>::leftTopRightBottom(
             panel.getX() + progressInset, panel.getY() + progressInset,
             panel.getX() + progressInset + (panel.getWidth() - 2.0f * progressInset) * share,
@@ -285,10 +297,11 @@ void AnalyserPanel::paint(juce::Graphics& g) {
     const juce::Font big = EditorFonts::big(48.0f);
     const float measured = big.getStringWidthFloat(title);
     g.setFont(EditorFonts::big(measured > 0.0f ? 48.0f * panel.getWidth() / measured : 48.0f));
-    g.drawText(title, panel.translated(0.0f, -static_cast<float>(titleRise)), juce::Justification::centred, false);
+    g.drawText(title, panel.translated(0.0f, -static_cast<float>(titleRise)), juce::Justification::centred,
+               false);
     g.setFont(EditorFonts::main(16.0f));
-    const auto status = juce::Rectangle<float>::leftTopRightBottom(panel.getX(), panel.getY() - statusAbove,
-                                                                   panel.getRight(), panel.getY() - statusGap);
+    const auto status = juce::Rectangle<float>::leftTopRightBottom(
+        panel.getX(), panel.getY() - statusAbove, panel.getRight(), panel.getY() - statusGap);
     g.drawText(statusText(), status, juce::Justification::centredLeft, true);
     const auto cancel = cancelArea().toFloat();
     g.drawRect(cancel, outlineWidth);

@@ -39,12 +39,18 @@ struct Binding {
 
 std::vector<Binding> bindingTable(Ombrix& o) {
     BandSynth& e = o.engine;
-    auto track = [&](int t, int offset) { return &e.param(e.layout.trackBase[static_cast<size_t>(t)] + offset); };
+    auto track = [&](int t, int offset) {
+        return &e.param(e.layout.trackBase[static_cast<size_t>(t)] + offset);
+    };
     auto global = [&](int offset) { return &e.param(e.layout.globalBase + offset); };
     auto envelope = [&](int offset) { return &e.param(e.layout.envBase[shownEnvelope] + offset); };
     auto lfo = [&](int offset) { return &e.param(e.layout.lfoBase[shownLfo] + offset); };
-    auto modSlot = [&](int m, int offset) { return &e.param(e.layout.modSlotBase[static_cast<size_t>(m)] + offset); };
-    auto fxSlot = [&](int s, int offset) { return &e.param(e.layout.fxSlotBase[static_cast<size_t>(s)] + offset); };
+    auto modSlot = [&](int m, int offset) {
+        return &e.param(e.layout.modSlotBase[static_cast<size_t>(m)] + offset);
+    };
+    auto fxSlot = [&](int s, int offset) {
+        return &e.param(e.layout.fxSlotBase[static_cast<size_t>(s)] + offset);
+    };
     auto sequencer = [&](StepSequencer::ParamId id) { return &o.sequencer.param(id); };
 
     std::vector<Binding> table{
@@ -94,7 +100,7 @@ std::vector<Binding> bindingTable(Ombrix& o) {
             table.push_back({"mod" + juce::String(m) + "." + name, modSlot(m, offset)});
     // Mix view: seven columns for eight tracks, and the four effect slots.
     const std::pair<const char*, int> mixColumns[] = {
-        {"Filter", trackFilter}, {"Clip", trackClip},   {"Amp", trackAmp},     {"Pan", trackPan},
+        {"Filter", trackFilter}, {"Clip", trackClip},    {"Amp", trackAmp},      {"Pan", trackPan},
         {"Width", trackWidth},   {"Send 1", trackSend1}, {"Send 2", trackSend2}, {"Output", trackOutput}};
     for (int t = 0; t < ParamLayout::trackCount; ++t)
         for (const auto& [name, offset] : mixColumns)
@@ -177,7 +183,8 @@ TEST(EditorBindings, EveryControlMovesItsOwnParameterAndNothingElse) {
     }
     // No parameter control of the editor is missing from the table.
     for (const juce::Component* child : editor.content().getChildren()) {
-        if (dynamic_cast<const KnobWidget*>(child) != nullptr || dynamic_cast<const OnButton*>(child) != nullptr) {
+        if (dynamic_cast<const KnobWidget*>(child) != nullptr ||
+            dynamic_cast<const OnButton*>(child) != nullptr) {
             EXPECT_TRUE(listed.count(child->getComponentID()) == 1) << child->getComponentID();
         }
     }
@@ -192,7 +199,8 @@ TEST(EditorBindings, TheSoundColumnFollowsTheCurrentTrack) {
     auto& release = dynamic_cast<KnobWidget&>(*editor.find("sound.18"));
     for (const int t : {0, 5, 7}) {
         editor.selectTrack(t, false);
-        EXPECT_EQ(timescale.param(), &o.engine.param(o.engine.layout.trackBase[static_cast<size_t>(t)] + trackTimescale));
+        EXPECT_EQ(timescale.param(),
+                  &o.engine.param(o.engine.layout.trackBase[static_cast<size_t>(t)] + trackTimescale));
     }
     EXPECT_EQ(release.helpName(), "Voice Release");
     // The envelope and LFO tabs rebind their knobs.

@@ -34,7 +34,8 @@ struct Opened {
     std::unique_ptr<juce::AudioProcessorEditor> window{processor.createEditor()};
     TarvoEditor& editor = dynamic_cast<TarvoEditor&>(*window);
     // The dialogs the editor opened, answered when the test says so.
-    std::vector<std::pair<TarvoEditor::FileRequest, std::function<void(const juce::Array<juce::File>&)>>> dialogs;
+    std::vector<std::pair<TarvoEditor::FileRequest, std::function<void(const juce::Array<juce::File>&)>>>
+        dialogs;
     Opened() {
         editor.setFileDialog([this](const TarvoEditor::FileRequest& request, auto answer) {
             dialogs.emplace_back(request, std::move(answer));
@@ -77,10 +78,14 @@ struct DropRig {
     FolderDropDown* dropDown;
     std::vector<juce::String> actions;
     DropRig() {
-        dropDown = &harness.place(std::make_unique<FolderDropDown>("preset", "Preset Selector"), {0, 0, 160, 24});
+        dropDown =
+            &harness.place(std::make_unique<FolderDropDown>("preset", "Preset Selector"), {0, 0, 160, 24});
         dropDown->setFolder(root, ".tarvo");
-        dropDown->setFixedEntries([] { return juce::StringArray{"Save Preset", "Resize UI|100%", "Show Folder", "Resize UI|200%"}; });
-        dropDown->setAction([this](FolderDropDown& d) { actions.push_back(d.chosenText() + " @" + d.selectedPath()); });
+        dropDown->setFixedEntries([] {
+            return juce::StringArray{"Save Preset", "Resize UI|100%", "Show Folder", "Resize UI|200%"};
+        });
+        dropDown->setAction(
+            [this](FolderDropDown& d) { actions.push_back(d.chosenText() + " @" + d.selectedPath()); });
     }
 };
 
@@ -93,8 +98,8 @@ TEST(FolderDropDown, FixedEntriesComeFirstAndFoldersBecomeSubmenus) {
     touch(rig.root / ".trash" / "d.tarvo");
     touch(rig.root / "notes.txt");
     const juce::PopupMenu menu = rig.dropDown->buildMenu();
-    EXPECT_EQ(entriesOf(menu), (std::vector<std::string>{"Save Preset", "Resize UI/100%", "Resize UI/200%", "Show Folder",
-                                                         "a", "b", "Kits/deep/c"}));
+    EXPECT_EQ(entriesOf(menu), (std::vector<std::string>{"Save Preset", "Resize UI/100%", "Resize UI/200%",
+                                                         "Show Folder", "a", "b", "Kits/deep/c"}));
     EXPECT_EQ(rig.dropDown->files(), (std::vector<std::string>{"a", "b", "Kits/deep/c"}));
 
     // A file is chosen by its path below the folder; a fixed entry by its full text.
@@ -102,7 +107,8 @@ TEST(FolderDropDown, FixedEntriesComeFirstAndFoldersBecomeSubmenus) {
     EXPECT_EQ(rig.dropDown->label(), "c");
     rig.dropDown->choose(idOf(menu, "200%"));
     rig.dropDown->choose(0); // dismissed
-    EXPECT_EQ(rig.actions, (std::vector<juce::String>{"c @Kits/deep/c.tarvo", "Resize UI|200% @Kits/deep/c.tarvo"}));
+    EXPECT_EQ(rig.actions,
+              (std::vector<juce::String>{"c @Kits/deep/c.tarvo", "Resize UI|200% @Kits/deep/c.tarvo"}));
 }
 
 TEST(FolderDropDown, ArrowsStepAndWrap) {
@@ -223,7 +229,9 @@ TEST(BlobSelector, EntriesDisableEnableLoadAndSaveTheirSlot) {
     Ombrix& o = opened.o();
     opened.editor.selectTrack(3, false);
     FolderDropDown& selectorB = opened.dropDown("blobSelectorB");
-    auto slotB = [&](int track) -> Blob& { return o.engine.tracks[static_cast<size_t>(track)].blobs.slotB.working; };
+    auto slotB = [&](int track) -> Blob& {
+        return o.engine.tracks[static_cast<size_t>(track)].blobs.slotB.working;
+    };
     slotB(3).present = 1;
     slotB(3).name = "mine";
 
@@ -235,8 +243,8 @@ TEST(BlobSelector, EntriesDisableEnableLoadAndSaveTheirSlot) {
     ASSERT_TRUE(saveBlob(stored, "Kicks/Deep Kick", false));
 
     auto entries = [&] { return entriesOf(selectorB.buildMenu()); };
-    EXPECT_EQ(entries(), (std::vector<std::string>{"Save Blob", "Import Audio File(s)", "Show Folder", "Disable",
-                                                   "Kicks/Deep Kick"}));
+    EXPECT_EQ(entries(), (std::vector<std::string>{"Save Blob", "Import Audio File(s)", "Show Folder",
+                                                   "Disable", "Kicks/Deep Kick"}));
     selectorB.choose(idOf(selectorB.buildMenu(), "Disable"));
     EXPECT_EQ(slotB(3).present, 0);
     opened.editor.displayTick();
@@ -266,7 +274,8 @@ TEST(BlobSelector, EntriesDisableEnableLoadAndSaveTheirSlot) {
     selectorB.choose(idOf(selectorB.buildMenu(), "Save Blob"));
     opened.editor.selectTrack(6, false);
     ASSERT_EQ(opened.dialogs.size(), 1u);
-    opened.dialogs[0].second({juce::File(juce::String((folderPath(Folder::Sounds) / "Saved" / "Edited").string()))});
+    opened.dialogs[0].second(
+        {juce::File(juce::String((folderPath(Folder::Sounds) / "Saved" / "Edited").string()))});
     Blob reread;
     std::string reason;
     ASSERT_TRUE(readBlobFile(folderPath(Folder::Sounds) / "Saved" / "Edited.blob", reread, reason)) << reason;
@@ -291,7 +300,8 @@ TEST(BlobSelector, ImportsAndDropsReachTheTrackAndSlotTheyWereMeantFor) {
         hit[i] = 0.5f * std::exp(-static_cast<float>(i) / 300.0f) * std::sin(0.06f * static_cast<float>(i));
     const fs::path input = home.path() / "input";
     fs::create_directories(input);
-    for (const char* name : {"one.wav", "two.wav"}) ASSERT_TRUE(tool::writeFloatWav((input / name).string(), hit, 1, 44100));
+    for (const char* name : {"one.wav", "two.wav"})
+        ASSERT_TRUE(tool::writeFloatWav((input / name).string(), hit, 1, 44100));
     auto slot = [&](int track, int s) -> Blob& {
         TrackBlobs& blobs = o.engine.tracks[static_cast<size_t>(track)].blobs;
         return s == 0 ? blobs.slotA.working : blobs.slotB.working;

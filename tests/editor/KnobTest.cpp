@@ -8,9 +8,9 @@
 
 #include "editor/Knob.h"
 #include "editor/TarvoEditor.h"
+#include "editor/WidgetHarness.h"
 #include "host/TarvoProcessor.h"
 #include "support/ScopedHome.h"
-#include "editor/WidgetHarness.h"
 
 namespace tarvo {
 namespace {
@@ -165,9 +165,9 @@ TEST(KnobGestures, TypedTextThatIsNoFiniteNumberChangesNothing) {
         float expected;
     };
     const Case cases[] = {
-        {"70", 70.0f}, {" 12abc", 12.0f}, {"1e2", 100.0f},  {"500", 100.0f}, // clamped to the range
-        {"nan", 33.0f}, {"NaN", 33.0f},   {"inf", 33.0f},   {"-inf", 33.0f},
-        {"1e50", 33.0f}, {"abc", 33.0f},  {"", 33.0f},      {"  ", 33.0f},
+        {"70", 70.0f},   {" 12abc", 12.0f}, {"1e2", 100.0f}, {"500", 100.0f}, // clamped to the range
+        {"nan", 33.0f},  {"NaN", 33.0f},    {"inf", 33.0f},  {"-inf", 33.0f},
+        {"1e50", 33.0f}, {"abc", 33.0f},    {"", 33.0f},     {"  ", 33.0f},
     };
     for (const Case& c : cases) {
         KnobRig rig(trackDamping);
@@ -219,8 +219,8 @@ TEST(KnobGestures, TwoValuedParametersToggleAndOthersOpenTheirMenu) {
 }
 
 TEST(KnobGestures, MenuLabelsWithABarGoIntoOneSubmenuPerGroup) {
-    const std::vector<std::string> labels{"none", "Track 1|Amp", "Track 1|Pan", "Global|Amp", "Track 1|Width",
-                                          "last"};
+    const std::vector<std::string> labels{"none",       "Track 1|Amp",   "Track 1|Pan",
+                                          "Global|Amp", "Track 1|Width", "last"};
     const juce::PopupMenu menu = enumerationMenu(labels, 2);
     struct Seen {
         juce::String text;

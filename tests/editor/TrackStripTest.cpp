@@ -34,7 +34,8 @@ void click(juce::Component& c, juce::Point<float> at = {5.0f, 5.0f},
 TEST(Dice, ALeftClickRollsOnceAndShakesForFourFrames) {
     WidgetHarness harness;
     std::vector<int> kinds;
-    auto& dice = harness.place(std::make_unique<DiceButton>([&](int kind) { kinds.push_back(kind); }), {0, 0, 24, 24});
+    auto& dice =
+        harness.place(std::make_unique<DiceButton>([&](int kind) { kinds.push_back(kind); }), {0, 0, 24, 24});
     EXPECT_EQ(dice.face(), 2);
     click(dice);
     ASSERT_EQ(kinds, std::vector<int>{DiceButton::both});
@@ -86,11 +87,12 @@ struct MeterRig {
     double seconds = 10.0;
     LevelMeter* meter;
     MeterRig(bool vertical, juce::Rectangle<int> bounds) {
-        meter = &harness.place(std::make_unique<LevelMeter>("main_meter", vertical, 4.0f, 2.0f,
-                                                            [](const DisplaySnapshot& d) {
-                                                                return std::array<float, 2>{d.meters[0], d.meters[1]};
-                                                            }),
-                               bounds);
+        meter = &harness.place(
+            std::make_unique<LevelMeter>("main_meter", vertical, 4.0f, 2.0f,
+                                         [](const DisplaySnapshot& d) {
+                                             return std::array<float, 2>{d.meters[0], d.meters[1]};
+                                         }),
+            bounds);
         meter->setClock([this] { return seconds; });
     }
     void frame(float level, double dt = 1.0 / 60.0) {

@@ -70,11 +70,11 @@ TEST_F(ListFolder, LinkLoopsAreNotFollowed) {
     make("a.blob");
     make("A/in A.blob");
     make("B/in B.blob");
-    link("A/up", root());            // to the root
-    link("A/self", root() / "A");    // to its own folder
-    link("A/to B", root() / "B");    // A and B link to each other
+    link("A/up", root());         // to the root
+    link("A/self", root() / "A"); // to its own folder
+    link("A/to B", root() / "B"); // A and B link to each other
     link("B/to A", root() / "A");
-    link("B/again", root() / "B");   // a second link into a folder a link already led into
+    link("B/again", root() / "B"); // a second link into a folder a link already led into
     link("A/dangling", root() / "gone");
 
     const std::vector<std::string> listed = sortedList();
