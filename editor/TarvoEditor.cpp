@@ -953,7 +953,8 @@ void TarvoEditor::blobChosen(FolderDropDown& selector, int slot) {
                             o.currentTrack = shown;
                             // Imported at once (not queued) into the shown track: an undo step. The
                             // history follows the shown track only.
-                            if (o.importQueue.empty() && track == o.currentTrackIndex()) o.pushUndoSnapshot(false);
+                            if (o.importQueue.empty() && track == o.currentTrackIndex())
+                                o.pushUndoSnapshot(false);
                         });
                     });
     } else if (chosen == showFolderEntry) {

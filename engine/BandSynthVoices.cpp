@@ -332,7 +332,8 @@ void BandSynth::solveLoadedLanes() noexcept {
         storeSolveLane(binCount, lane, laneSolve_, voice.binState.data());
         finishVoiceHop(binCount, laneDensity_[l], laneAmp_[l].data(), laneNoiseFrac_[l].data(),
                        VoiceBins{voice.binState.data(), voice.noiseState.data(), &voice.seed});
-        if (endInaudibleVoices && voice.state != Voice::stateFree && endsInaudible(voice)) voice.inaudible = 1;
+        if (endInaudibleVoices && voice.state != Voice::stateFree && endsInaudible(voice))
+            voice.inaudible = 1;
         for (int b = 0; b < tables.bandCount; ++b)
             bandAccum_[static_cast<size_t>(b)] += voice.binState[static_cast<size_t>(b)];
         for (int e = 0; e < tables.extraCount; ++e)

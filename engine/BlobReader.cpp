@@ -539,8 +539,8 @@ float BlobReader::speedAhead() const noexcept {
     if (lastPos_ >= plane::frameCount) return ahead;
     if (model_ >= 0) return maxRowSpeed;
     for (int l = 0; l < rowCount; ++l)
-        ahead = std::max(ahead, std::clamp(rowReaders_[l].steepestFrom(rowKnot_[l]) - timeThreshold, 0.0f,
-                                           maxRowSpeed));
+        ahead = std::max(
+            ahead, std::clamp(rowReaders_[l].steepestFrom(rowKnot_[l]) - timeThreshold, 0.0f, maxRowSpeed));
     return ahead;
 }
 

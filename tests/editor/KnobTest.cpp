@@ -266,7 +266,8 @@ TEST(KnobGestures, AModulationTargetMenuHasOneSubmenuPerGroup) {
         EXPECT_NE(it.getItem().subMenu, nullptr) << it.getItem().text;
         groups.push_back(it.getItem().text);
     }
-    for (juce::PopupMenu::MenuItemIterator it(menu, true); it.next();) entries += it.getItem().subMenu == nullptr;
+    for (juce::PopupMenu::MenuItemIterator it(menu, true); it.next();)
+        entries += it.getItem().subMenu == nullptr;
     ASSERT_EQ(groups.size(), 9u);
     EXPECT_EQ(groups.front(), "Global");
     EXPECT_EQ(groups[1], "Track 1");

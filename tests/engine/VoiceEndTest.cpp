@@ -42,7 +42,8 @@ Hit play(const Blob& blob, bool endInaudible) {
     track.blobs.publish();
     synth.noteEvent(trackOneNote, velocity, 0);
     const auto frames = static_cast<size_t>(renderSeconds * drumSampleRate);
-    const auto replay = static_cast<size_t>(replaySeconds * drumSampleRate) / BandSynth::hopSize * BandSynth::hopSize;
+    const auto replay =
+        static_cast<size_t>(replaySeconds * drumSampleRate) / BandSynth::hopSize * BandSynth::hopSize;
     Hit hit;
     hit.left.resize(frames);
     hit.right.resize(frames);
@@ -52,7 +53,8 @@ Hit play(const Blob& blob, bool endInaudible) {
         float* outputs[2] = {hit.left.data() + done, hit.right.data() + done};
         synth.renderSubBlock(outputs, n, 2, 0);
         done += static_cast<size_t>(n);
-        if (track.activeVoices > 0 && done <= replay) hit.voiceSeconds = static_cast<double>(done) / drumSampleRate;
+        if (track.activeVoices > 0 && done <= replay)
+            hit.voiceSeconds = static_cast<double>(done) / drumSampleRate;
     }
     return hit;
 }
@@ -71,7 +73,8 @@ TEST(VoiceEnd, FactorySoundsEndOnlyOnceWhatTheyWouldStillPlayIsInaudible) {
         const Hit full = play(blob, false);
         float diff = 0.0f;
         for (size_t i = 0; i < full.left.size(); ++i)
-            diff = std::max({diff, std::fabs(ended.left[i] - full.left[i]), std::fabs(ended.right[i] - full.right[i])});
+            diff = std::max(
+                {diff, std::fabs(ended.left[i] - full.left[i]), std::fabs(ended.right[i] - full.right[i])});
         EXPECT_LT(diff, inaudible) << recipe.name;
         ++played;
         if (ended.voiceSeconds < full.voiceSeconds - 0.1) ++endedEarly;
