@@ -140,7 +140,8 @@ void ModSystem::runEnvelope(EnvelopeState& env, int e, float span) const noexcep
             const float decay = effective(base + envDecay) + tinyDuration;
             used = std::min(left, (2.0f - env.stage) * decay);
             env.stage += used / decay;
-            env.level = 1.0f + (effective(base + envSustain) - 1.0f) * bend(env.stage - 1.0f, effective(base + envDecayShape));
+            env.level = 1.0f + (effective(base + envSustain) - 1.0f) *
+                                   bend(env.stage - 1.0f, effective(base + envDecayShape));
         } else if (d == 2) {
             env.level = effective(base + envSustain);
         } else if (d == 3) {

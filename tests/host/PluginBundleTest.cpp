@@ -140,6 +140,13 @@ TEST_P(PluginBundle, DescribesItselfAsTheTarvoInstrument) {
     } else {
         EXPECT_EQ(description_.fileOrIdentifier, TARVO_LV2_URI);
         EXPECT_EQ(description_.category, "Instrument Plugin");
+        // JUCE's LV2 host reads no version; hosts that do read it from the bundle's description,
+        // with the maker's home page.
+        const juce::String dsp =
+            juce::File(TARVO_LV2_FOLDER).getChildFile("Tarvo.lv2").getChildFile("dsp.ttl").loadFileAsString();
+        EXPECT_TRUE(dsp.contains("doap:revision \"1.1.2\"")) << dsp.substring(0, 200);
+        EXPECT_TRUE(dsp.contains("lv2:minorVersion 1 ;") && dsp.contains("lv2:microVersion 2 ;"));
+        EXPECT_TRUE(dsp.contains("foaf:homepage <https://brannock.audio>"));
     }
     EXPECT_TRUE(instance_->acceptsMidi());
     EXPECT_FALSE(instance_->producesMidi());
