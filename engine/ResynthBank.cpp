@@ -125,6 +125,8 @@ int ResynthBank::read(float* out, int maxCount, bool& silent) noexcept {
     const int count = std::clamp(maxCount, 0, available);
     const bool filtered =
         shelfOn_ && (silentHops_ < shelfBypassHops || std::abs(shelf_.state) > shelfRestLevel);
+    // skipAtRest takes this path's conditions (with the output filters at rest): keep the two
+    // alike.
     if (!dirty_ && silentHops_ > hopsUntilSilent && !filtered) {
         // Every sample of the ring has been read (and zeroed) since the last frame went in.
         std::fill(out, out + count, 0.0f);
