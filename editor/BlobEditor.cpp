@@ -8,6 +8,7 @@
 #include "engine/BlobSlots.h"
 #include "instrument/ImportQueue.h"
 #include "instrument/Ombrix.h"
+#include "persistence/AtomicFile.h"
 #include "persistence/Folders.h"
 
 namespace tarvo {
@@ -46,12 +47,9 @@ std::filesystem::path clipboardFile() {
     return folderPath(Folder::Data) / clipboardName;
 }
 
+// A failed write (full disk, a folder in the way) leaves the earlier file whole.
 bool writeBytes(const std::filesystem::path& file, const std::vector<uint8_t>& bytes) {
-    std::error_code error;
-    std::filesystem::create_directories(file.parent_path(), error);
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out);
+    return writeFileAtomically(file, bytes).ok;
 }
 
 } // namespace

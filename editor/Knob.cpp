@@ -298,7 +298,8 @@ void KnobWidget::openEntry() {
     entry_->setFont(EditorFonts::named(spec_.fontName, spec_.textSize));
     entry_->setJustification(juce::Justification::centred);
     // In the knob's own colours, on an opaque box so the value below does not show through.
-    entry_->setColour(juce::TextEditor::backgroundColourId, colourOr("_value_bg", juce::Colours::black).withAlpha(1.0f));
+    entry_->setColour(juce::TextEditor::backgroundColourId,
+                      colourOr("_value_bg", juce::Colours::black).withAlpha(1.0f));
     entry_->setColour(juce::TextEditor::textColourId, colour("_value"));
     entry_->setColour(juce::TextEditor::outlineColourId, colour("_value"));
     entry_->setBounds(box.getSmallestIntegerContainer());
