@@ -75,7 +75,10 @@ RESTORED=$(sed -n 's/^restored:.*[[:space:]]\([-0-9.e]*\)$/\1/p' "$WORK/reopen.l
 # reopening, the property reads as its default whatever was saved, so only the VST3 control
 # is compared there (the LV2 export's level still is).
 if [ "$FORMAT" = VST3 ]; then
-  python3 "$HERE/wavcheck.py" --same "$WORK/first.wav" "$WORK/reopened.wav" --value "$SET" "$RESTORED"
+  # The value asked for (not only what Ardour read back after setting it) must come back
+  # after reopening.
+  echo "requested: $VALUE, read back after setting: $SET"
+  python3 "$HERE/wavcheck.py" --same "$WORK/first.wav" "$WORK/reopened.wav" --value "$VALUE" "$RESTORED"
 else
   python3 "$HERE/wavcheck.py" --same "$WORK/first.wav" "$WORK/reopened.wav"
 fi
