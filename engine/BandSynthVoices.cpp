@@ -40,6 +40,8 @@ constexpr float binsToTrackLevel = 2.0f * (77.71f / 256.0f) * 10.0f * 4.0f;
 constexpr float layoutMargin = 10.0f;
 // Quiet hops after which a voice ends: longer than one hop.
 constexpr int quietHopsToEnd = 2;
+// The rate a Blob's frames are measured at: one hop of the plane per frame.
+constexpr float blobSampleRate = static_cast<float>(plane::framesPerSecond) * BandSynth::hopSize;
 
 int trackOfNote(int note) {
     const int key = note % notesPerOctave;
@@ -237,6 +239,7 @@ bool BandSynth::synthesizeVoice(int t, int v, int lane, float hopSeconds, float 
     } else {
         voice.curvedVelocity = track.velocityCurve.evaluate(std::clamp(voice.velocity, 0.0f, 1.0f));
         voice.dynGain = std::pow(voice.velocity / unityVelocity, trackValue(t, trackDynamics) / 100.0f);
+        voice.reader.hopScale = sampleRate() / blobSampleRate;
         voice.reader.start(&blobA, &blobB, transform, model - firstTableModel, voice.velocity, voice.dynGain);
         voice.newNote = 0;
         if (trackValue(t, trackSeedMode) > 0.0f)

@@ -302,6 +302,9 @@ void BlobReader::start(const Blob* a, const Blob* b, float transform, int model,
     rowSpeed_.fill(0.0f);
     lastPos_ = 0.0f;
     timePos_ = 0.0f;
+    past_[0] = PastFrame{};
+    pastNewest_ = 0;
+    pastCount_ = 1;
     tailLevel_ = 1.0f;
     model_ = model >= 0 && model < velocityModelCount ? model : -1;
     velocity_ = velocity;
@@ -322,6 +325,43 @@ void BlobReader::start(const Blob* a, const Blob* b, float transform, int model,
             modelGainPerBand_[band] = (1.0f - gf) * points[gi] + gf * points[gi + 1];
         }
     }
+}
+
+float BlobReader::rowPosition(int l, float pos, int layer, float layerFrac) const noexcept {
+    if (model_ < 0) return pos;
+    const float g = pos * VelocityModel::timeRemapPoints / plane::frameCount;
+    const int j = floorIndex(g, 0, VelocityModel::timeRemapPoints - 2);
+    const float gf = g - static_cast<float>(j);
+    const int at = VelocityModel::timeRemapStart + VelocityModel::timeRemapPoints * l + j;
+    const auto remap = [&](int lay) {
+        const auto& v = velocityModel(model_).layers[lay];
+        return (1.0f - gf) * v[at] + gf * v[at + 1];
+    };
+    return (1.0f - layerFrac) * remap(layer) + layerFrac * remap(layer + 1);
+}
+
+void BlobReader::measureSpeedsSince(float from, float pos, const std::array<float, rowCount>& knots) noexcept {
+    // The remembered frame at or before `from` and the one after it (or the oldest kept).
+    int older = pastNewest_;
+    int newer = -1;
+    for (int k = 1; k < pastCount_ && past_[older].timePos > from; ++k) {
+        newer = older;
+        older = (older - 1 + historySize) % historySize;
+    }
+    const PastFrame& a = past_[older];
+    float startPos = a.pos;
+    std::array<float, rowCount> startKnots = a.knot;
+    if (newer >= 0 && a.timePos < from) {
+        const PastFrame& b = past_[newer];
+        const float span = b.timePos - a.timePos;
+        const float f = span > 0.0f ? (from - a.timePos) / span : 1.0f;
+        startPos = a.pos + f * (b.pos - a.pos);
+        for (int l = 0; l < rowCount; ++l) startKnots[l] = a.knot[l] + f * (b.knot[l] - a.knot[l]);
+    }
+    const float span = pos - startPos;
+    if (!(span > 0.0f)) return;
+    for (int l = 0; l < rowCount; ++l)
+        rowSpeed_[l] = std::clamp((knots[l] - startKnots[l]) / span - timeThreshold, 0.0f, maxRowSpeed);
 }
 
 void BlobReader::setBlobs(const Blob* a, const Blob* b) noexcept {
@@ -390,25 +430,47 @@ float BlobReader::advanceRows(float rate, float x, TailNoise& noise) noexcept {
 
     if (pos < plane::frameCount) {
         // Plane: each row's speed is the number of time knots passed since the last frame.
-        for (int l = 0; l < rowCount; ++l) {
-            float s = pos;
-            if (model_ >= 0) {
-                const float g = pos * VelocityModel::timeRemapPoints / plane::frameCount;
-                const int j = floorIndex(g, 0, VelocityModel::timeRemapPoints - 2);
-                const float gf = g - static_cast<float>(j);
-                const int at = VelocityModel::timeRemapStart + VelocityModel::timeRemapPoints * l + j;
-                const auto remap = [&](int lay) {
-                    const auto& v = velocityModel(model_).layers[lay];
-                    return (1.0f - gf) * v[at] + gf * v[at + 1];
-                };
-                s = (1.0f - layerFrac) * remap(layer) + layerFrac * remap(layer + 1);
+        std::array<float, rowCount> knots{};
+        if (hopScale < 1.0f && delta > 0.0f) {
+            // Coarser steps than the Blob's rate: the mean power of the steps one hop at that
+            // rate takes. The readers only walk forward, so the steps are read in order.
+            const int parts = std::max(static_cast<int>(std::ceil(1.0f / hopScale - 1e-3f)), 1);
+            const float previousTime = timePos_ - rate;
+            std::array<float, rowCount> sum{};
+            knots = rowKnot_;
+            float fromPos = lastPos_;
+            for (int i = 1; i <= parts; ++i) {
+                const float at = i == parts ? pos : warp(previousTime + rate * static_cast<float>(i) / parts);
+                const float span = at - fromPos;
+                for (int l = 0; l < rowCount; ++l) {
+                    const float h = rowReaders_[l].evaluate(rowPosition(l, at, layer, layerFrac));
+                    const float v =
+                        span > 0.0f ? std::clamp((h - knots[l]) / span - timeThreshold, 0.0f, maxRowSpeed) : 0.0f;
+                    sum[l] += v * v;
+                    knots[l] = h;
+                }
+                fromPos = at;
             }
-            const float h = rowReaders_[l].evaluate(s);
-            if (delta > 0.0f)
-                rowSpeed_[l] = std::clamp((h - rowKnot_[l]) / delta - timeThreshold, 0.0f, maxRowSpeed);
-            rowKnot_[l] = h;
-            rowColumn_[l] = std::clamp(h * perLine, 0.0f, lastColumn);
+            for (int l = 0; l < rowCount; ++l) rowSpeed_[l] = std::sqrt(sum[l] / static_cast<float>(parts));
+        } else {
+            for (int l = 0; l < rowCount; ++l)
+                knots[l] = rowReaders_[l].evaluate(rowPosition(l, pos, layer, layerFrac));
+            if (hopScale > 1.0f) {
+                // Finer steps than the Blob's rate: measured over the span one hop at that rate
+                // covers, so the frames are what 44.1 kHz plays, seen more often.
+                measureSpeedsSince(timePos_ - rate * hopScale, pos, knots);
+            } else if (delta > 0.0f) {
+                for (int l = 0; l < rowCount; ++l)
+                    rowSpeed_[l] = std::clamp((knots[l] - rowKnot_[l]) / delta - timeThreshold, 0.0f, maxRowSpeed);
+            }
         }
+        for (int l = 0; l < rowCount; ++l) {
+            rowKnot_[l] = knots[l];
+            rowColumn_[l] = std::clamp(knots[l] * perLine, 0.0f, lastColumn);
+        }
+        pastNewest_ = (pastNewest_ + 1) % historySize;
+        pastCount_ = std::min(pastCount_ + 1, historySize);
+        past_[pastNewest_] = PastFrame{timePos_, pos, knots};
     } else {
         // Tail: row speeds decay with the Blob's tail times; the frequency layout stays near
         // the last column and wanders slightly.

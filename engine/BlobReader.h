@@ -105,6 +105,13 @@ public:
 
     // 1.0 for voices.
     float loudness = 1.0f;
+    // The engine's hops per hop at the Blob's own rate (sample rate / 44100); the voice sets it
+    // before start. A frame's loudness comes from the knot speed squared, so it depends on the
+    // span the speed is measured over: at higher rates the speed is measured over the frames
+    // of the last hop at the Blob's rate, at lower rates as the mean over steps of that length.
+    // So every rate plays a Blob at the level and balance 44.1 kHz plays it; 1 reads as the
+    // Blob was measured.
+    float hopScale = 1.0f;
 
     // Warped frame position of the latest frame.
     float lastPos() const noexcept { return lastPos_; }
@@ -126,6 +133,19 @@ private:
     // speeds (on the plane) or the tail's decay; returns the new warped position. lastPos_
     // still holds the previous one.
     float advanceRows(float rate, float x, TailNoise& noise) noexcept;
+    // Steps kept for measuring speeds over more than one step: enough for 384 kHz.
+    static constexpr int historySize = 12;
+    // Where a row's time knots stood after an earlier frame.
+    struct PastFrame {
+        float timePos = 0.0f;
+        float pos = 0.0f;
+        std::array<float, rowCount> knot{};
+    };
+
+    // The position a row reads at warped position pos (the velocity model's time remap).
+    float rowPosition(int row, float pos, int layer, float layerFrac) const noexcept;
+    // Row speeds over more than this step: from the remembered frame at linear position from.
+    void measureSpeedsSince(float from, float pos, const std::array<float, rowCount>& knots) noexcept;
     void applyModelOffsets(int layer, float layerFrac) noexcept;
     void keepKnotsInOrder() noexcept;
 
@@ -146,6 +166,10 @@ private:
     std::array<float, rowCount + 2> rowOffsets_{};
     std::array<float, rowCount> rowKnot_{};
     std::array<float, rowCount> rowSpeed_{};
+    // The latest frames, newest at pastNewest_.
+    std::array<PastFrame, historySize> past_{};
+    int pastNewest_ = 0;
+    int pastCount_ = 0;
     std::array<float, rowCount> rowColumn_{};
     std::array<float, plane::bandCount> density_{};
 };

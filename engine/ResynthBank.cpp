@@ -33,6 +33,26 @@ void LowShelf::setup(double sampleRate, double cornerHz, double dcGain) {
     gain = static_cast<float>((1.0 - p) * dcGain / (1.0 - z));
 }
 
+void SubsonicCut::setup(double sampleRate, double cornerHz) {
+    first = second = Section{};
+    const double w = 2.0 * pi * cornerHz / sampleRate;
+    if (!(w > 0.0) || !(w < pi)) return;
+    // Butterworth: the two sections' quality factors 1 / (2 cos(pi/8)) and 1 / (2 cos(3 pi/8)).
+    const double quality[2] = {0.54119610014619698, 1.3065629648763766};
+    Section* sections[2] = {&first, &second};
+    for (int i = 0; i < 2; ++i) {
+        const double alpha = std::sin(w) / (2.0 * quality[i]);
+        const double cw = std::cos(w);
+        const double a0 = 1.0 + alpha;
+        Section& s = *sections[i];
+        s.b0 = (1.0 + cw) / 2.0 / a0;
+        s.b1 = -(1.0 + cw) / a0;
+        s.b2 = s.b0;
+        s.a1 = -2.0 * cw / a0;
+        s.a2 = (1.0 - alpha) / a0;
+    }
+}
+
 ResynthBank::ResynthBank() : fft_(8, 1) {
     const std::array<float, fftSize>& table = synthesisTable();
     for (size_t i = 0; i < window_.size(); ++i) window_[i] = table[i] / static_cast<float>(fftSize);
@@ -46,12 +66,14 @@ void ResynthBank::prepare(const EngineTables& tables) noexcept {
     weightLow_ = tables.weightLow;
     weightHigh_ = tables.weightHigh;
     shelf_ = LowShelf{};
+    cut_ = SubsonicCut{};
     shelfOn_ = false;
     reset();
 }
 
 void ResynthBank::setShelf(double sampleRate, double cornerHz, double dcGain) noexcept {
     shelf_.setup(sampleRate, cornerHz, dcGain);
+    cut_.setup(sampleRate, subsonicCutHz);
     shelfOn_ = true;
 }
 
@@ -123,34 +145,35 @@ bool ResynthBank::skipAtRest(int maxCount) noexcept {
 int ResynthBank::read(float* out, int maxCount, bool& silent) noexcept {
     const int available = (writePos_ + fftSize - readPos_) % fftSize;
     const int count = std::clamp(maxCount, 0, available);
-    const bool filtered =
-        shelfOn_ && (silentHops_ < shelfBypassHops || std::abs(shelf_.state) > shelfRestLevel);
+    const bool filtered = shelfOn_ && (silentHops_ < shelfBypassHops || !filtersAtRest());
     // skipAtRest takes this path's conditions (with the output filters at rest): keep the two
     // alike.
     if (!dirty_ && silentHops_ > hopsUntilSilent && !filtered) {
         // Every sample of the ring has been read (and zeroed) since the last frame went in.
         std::fill(out, out + count, 0.0f);
         readPos_ = (readPos_ + count) % fftSize;
-        silent = std::abs(shelf_.state) < shelfRestLevel;
+        silent = filtersAtRest();
         return count;
     }
-    // The ring wraps at most once within a read: take its contiguous pieces in turn. The shelf
-    // runs on a local copy, so its state stays in a register however out is placed.
+    // The ring wraps at most once within a read: take its contiguous pieces in turn. The
+    // filters run on local copies, so their state stays in registers however out is placed.
     LowShelf shelf = shelf_;
+    SubsonicCut cut = cut_;
     for (int done = 0; done < count;) {
         const int at = (readPos_ + done) % fftSize;
         const int piece = std::min(count - done, fftSize - at);
         float* slot = ring_.data() + at;
         if (filtered)
-            for (int i = 0; i < piece; ++i) out[done + i] = shelf.process(slot[i]);
+            for (int i = 0; i < piece; ++i) out[done + i] = cut.process(shelf.process(slot[i]));
         else
             std::copy(slot, slot + piece, out + done);
         std::fill(slot, slot + piece, 0.0f);
         done += piece;
     }
     shelf_ = shelf;
+    cut_ = cut;
     readPos_ = (readPos_ + count) % fftSize;
-    silent = !dirty_ && silentHops_ > hopsUntilSilent && std::abs(shelf_.state) < shelfRestLevel;
+    silent = !dirty_ && silentHops_ > hopsUntilSilent && filtersAtRest();
     return count;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // One track's resynthesis bank: the voices add complex values per FFT bin during a hop; once
 // per hop the bank turns them into 256 samples with one inverse FFT and overlap-adds them,
-// windowed, into a ring that the renderer reads sample by sample through a low shelf.
+// windowed, into a ring that the renderer reads sample by sample through a low shelf and a
+// subsonic cut.
 //
 // Timing: a hop places its frame centred 128 samples after its write position, so a value
 // added before a hop is heard two hops later. A hop with nothing added costs no FFT.
@@ -10,7 +11,9 @@
 // while no block is processed. `reset` and every other method run on the audio thread and
 // neither allocate nor wait.
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 
 #include "dsp/Fft.h"
 #include "engine/EngineSetup.h"
@@ -35,11 +38,42 @@ struct LowShelf {
     }
 };
 
+// Fourth-order Butterworth high-pass, two biquad sections. After the shelf it removes what
+// lies below the lowest Blob band: the bank's DC bin turns slow phase drift and the noise of
+// the lowest bands into a DC offset and sub-audio rumble, which the shelf would raise by 20 dB.
+// Double precision: at high rates the corner is a tiny fraction of the rate, where float
+// coefficients and state would move the poles.
+struct SubsonicCut {
+    struct Section {
+        double b0 = 1.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
+        double s1 = 0.0, s2 = 0.0; // transposed direct form II state
+        double process(double x) noexcept {
+            const double y = b0 * x + s1;
+            s1 = b1 * x - a1 * y + s2;
+            s2 = b2 * x - a2 * y;
+            return y;
+        }
+    };
+    Section first, second;
+
+    // Any thread; clears the state. Without a usable corner the filter passes its input.
+    void setup(double sampleRate, double cornerHz);
+    float process(float x) noexcept { return static_cast<float>(second.process(first.process(x))); }
+    // The largest state magnitude: near 0 once the filter has come to rest.
+    double stateLevel() const noexcept {
+        return std::max(std::max(std::abs(first.s1), std::abs(first.s2)),
+                        std::max(std::abs(second.s1), std::abs(second.s2)));
+    }
+};
+
 class ResynthBank {
 public:
     // A track's shelf: +20 dB at DC, back to unity above a few hundred hertz.
     static constexpr double trackShelfHz = 140.0;
     static constexpr double trackShelfGain = 10.0;
+    // Corner of the subsonic cut after the shelf, in Hz: below the lowest band (24 Hz, about
+    // 14 Hz wide), which it lowers by less than 1 dB.
+    static constexpr double subsonicCutHz = 20.0;
 
     // Plans the inverse FFT; allocates.
     ResynthBank();
@@ -47,7 +81,8 @@ public:
     // Takes the band-to-bin layout of tables, clears all state including the shelf and turns
     // the shelf off.
     void prepare(const EngineTables& tables) noexcept;
-    // Configures the output shelf and turns it on; clears its state.
+    // Configures the output shelf and the subsonic cut after it and turns them on; clears
+    // their state.
     void setShelf(double sampleRate, double cornerHz, double dcGain) noexcept;
     // Clears spectrum, ring, positions and the silence count; the shelf keeps its state.
     void reset() noexcept;
@@ -59,7 +94,8 @@ public:
     // Synthesizes the added spectrum (if any) into the ring and advances by one hop.
     void hop() noexcept;
     // Moves up to maxCount synthesized samples into out and returns how many. silent becomes
-    // true when nothing has been added for more than six hops and the shelf has come to rest.
+    // true when nothing has been added for more than six hops and the output filters have
+    // come to rest.
     int read(float* out, int maxCount, bool& silent) noexcept;
 
     // When the bank has come to rest (read would return zeros and report silence), moves on
@@ -70,16 +106,21 @@ public:
     int silentHops() const { return silentHops_; }
     bool shelfOn() const { return shelfOn_; }
     const LowShelf& shelf() const { return shelf_; }
+    const SubsonicCut& subsonicCut() const { return cut_; }
 
 private:
+    bool filtersAtRest() const noexcept {
+        return std::abs(shelf_.state) < shelfRestLevel && cut_.stateLevel() < shelfRestLevel;
+    }
+
     // Saturation of the silence count.
     static constexpr int maxSilentHops = 1 << 30;
     // Hops without input after which the ring holds nothing more: a frame spans four hops,
     // and the newest is read out within the next three.
     static constexpr int hopsUntilSilent = 6;
-    // Below this the shelf state counts as at rest.
+    // Below this the shelf state (and the cut's) counts as at rest.
     static constexpr float shelfRestLevel = 1e-6f;
-    // Silent hops after which the shelf is bypassed once at rest.
+    // Silent hops after which the output filters are bypassed once at rest.
     static constexpr int shelfBypassHops = 10;
 
     Fft fft_;
@@ -101,6 +142,7 @@ private:
     int readPos_ = 0;
     int silentHops_ = 0;
     LowShelf shelf_;
+    SubsonicCut cut_;
     bool shelfOn_ = false;
 };
 

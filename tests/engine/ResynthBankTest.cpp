@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <vector>
@@ -159,6 +160,7 @@ TEST_F(BankTest, ReportsSilenceAfterSevenEmptyHopsOnceTheShelfRests) {
             EXPECT_EQ(firstSilent, 7);
         }
         EXPECT_LT(std::abs(bank.shelf().state), 1e-6f);
+        EXPECT_LT(bank.subsonicCut().stateLevel(), 1e-6);
         // Once silent it stays silent with at most the shelf's last trickle, until something
         // is added.
         for (int h = 0; h < 20; ++h) {
@@ -223,6 +225,68 @@ TEST(LowShelf, UnusableSettingsPassTheInput) {
         shelf.setup(44100.0, corner, 10.0);
         EXPECT_EQ(shelf.process(0.5f), 0.5f) << corner;
         EXPECT_EQ(shelf.process(-0.25f), -0.25f) << corner;
+    }
+}
+
+TEST_F(BankTest, ASteadyDcBinLeavesNoOffsetThroughTheTrackFilters) {
+    // The lowest band sits almost wholly on the DC bin. Held steady it is a DC offset, which
+    // the shelf alone would raise tenfold; the subsonic cut after it must take it away.
+    std::vector<Complex> values(static_cast<size_t>(tables.bandCount));
+    values[0] = {0.05f, 0.0f};
+    const int hops = 2 * 44100 / hopSize;
+    std::array<float, hopSize> out{};
+    for (bool shelf : {false, true}) {
+        SCOPED_TRACE(shelf ? "track filters" : "no filters");
+        prepare(shelf);
+        double lastMean = 0.0;
+        for (int h = 0; h < hops; ++h) {
+            bank.addBands(values.data());
+            hopAndRead(out.data());
+            if (h >= hops - 10)
+                for (float v : out) lastMean += v / (10.0 * hopSize);
+        }
+        if (shelf) {
+            EXPECT_LT(std::abs(lastMean), 1e-5);
+        } else {
+            EXPECT_GT(lastMean, 1e-3);
+        }
+    }
+}
+
+TEST(SubsonicCut, RemovesWhatLiesBelowTheLowestBandAndKeepsTheBand) {
+    struct Case {
+        double hz;
+        double minDb, maxDb;
+    };
+    // A fourth-order Butterworth at 20 Hz: -24 dB an octave below, under 1 dB of loss at the
+    // lowest band's centre (24 Hz).
+    const Case cases[] = {{5.0, -60.0, -44.0}, {10.0, -26.0, -22.0}, {24.0, -1.2, -0.5}, {100.0, -0.01, 0.01}};
+    for (double rate : {8000.0, 44100.0, 96000.0, 384000.0}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << rate << " Hz rate, " << c.hz << " Hz");
+            SubsonicCut cut;
+            cut.setup(rate, ResynthBank::subsonicCutHz);
+            // Settle for a second, then measure the amplitude over whole periods.
+            const auto settle = static_cast<long>(rate);
+            const auto measure = static_cast<long>(std::lround(4.0 * rate / c.hz));
+            double peak = 0.0;
+            for (long i = 0; i < settle + measure; ++i) {
+                const float y = cut.process(static_cast<float>(std::sin(twoPi * c.hz * i / rate)));
+                if (i >= settle) peak = std::max(peak, std::abs(static_cast<double>(y)));
+            }
+            const double db = 20.0 * std::log10(peak);
+            EXPECT_GT(db, c.minDb);
+            EXPECT_LT(db, c.maxDb);
+        }
+    }
+}
+
+TEST(SubsonicCut, UnusableCornersPassTheInput) {
+    for (double corner : {0.0, -20.0, 30000.0, std::nan("")}) {
+        SubsonicCut cut;
+        cut.setup(44100.0, corner);
+        EXPECT_EQ(cut.process(0.5f), 0.5f) << corner;
+        EXPECT_EQ(cut.process(-0.25f), -0.25f) << corner;
     }
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <fftw3.h>
+
 #include "analysis/AudioAnalysis.h"
 #include "engine/BandSynth.h"
 #include "engine/CanonicalPlane.h"
@@ -55,7 +57,37 @@ struct Played {
     double hitSeconds;        // length of the rendered hit
     double afterOneSecondRms; // RMS of the 100 ms from 1 s on
     float originalCentroidHz; // centroid of the hit that was analysed
+    double belowHearingDb;    // share of the energy below 20 Hz
+    double meanToPeak;        // |mean| / peak: the DC offset
 };
+
+// Share of a signal's energy below 20 Hz, in dB, from one transform of the whole signal.
+double belowHearingShareDb(const std::vector<float>& x, double rate) {
+    size_t n = 1;
+    while (n < x.size()) n <<= 1;
+    std::vector<float> in(n, 0.0f);
+    std::copy(x.begin(), x.end(), in.begin());
+    std::vector<fftwf_complex> out(n / 2 + 1);
+    fftwf_plan plan = fftwf_plan_dft_r2c_1d(static_cast<int>(n), in.data(), out.data(), FFTW_ESTIMATE);
+    fftwf_execute(plan);
+    fftwf_destroy_plan(plan);
+    double total = 0.0, below = 0.0;
+    for (size_t k = 0; k <= n / 2; ++k) {
+        const double e = double(out[k][0]) * out[k][0] + double(out[k][1]) * out[k][1];
+        total += e;
+        if (static_cast<double>(k) * rate / static_cast<double>(n) < 20.0) below += e;
+    }
+    return 10.0 * std::log10(below / total + 1e-30);
+}
+
+double meanToPeak(const std::vector<float>& x) {
+    double sum = 0.0, peak = 0.0;
+    for (float v : x) {
+        sum += v;
+        peak = std::max(peak, std::abs(double(v)));
+    }
+    return peak > 0.0 ? std::abs(sum / static_cast<double>(x.size())) / peak : 0.0;
+}
 
 double rmsOf(const std::vector<float>& x, size_t start, size_t n) {
     double sum = 0.0;
@@ -84,7 +116,8 @@ const std::vector<Played>& playedSounds() {
             sounds.push_back(
                 {&recipe, measureHit(out), loudest, rmsOf(out, out.size() - tail, tail),
                  static_cast<double>(i) / drumSampleRate, static_cast<double>(hit.size()) / drumSampleRate,
-                 rmsOf(out, static_cast<size_t>(drumSampleRate), tail), measureHit(hit).centroidHz});
+                 rmsOf(out, static_cast<size_t>(drumSampleRate), tail), measureHit(hit).centroidHz,
+                 belowHearingShareDb(out, drumSampleRate), meanToPeak(out)});
         }
         return sounds;
     }();
@@ -250,6 +283,22 @@ TEST(FactorySounds, PlayedSoundsKeepTheirBrightness) {
     octaves /= static_cast<double>(playedSounds().size());
     RecordProperty("mean octaves", std::to_string(octaves));
     EXPECT_LT(octaves, 0.8);
+}
+
+TEST(FactorySounds, NothingPlaysBelowHearingOrWithAnOffset) {
+    // Kicks came back with three quarters of their energy below 20 Hz and an offset, pumped up
+    // by the output shelf. Less than a tenth below hearing (their recordings hold far less)
+    // and no offset, for every factory sound and for the even mesh of a cleared Blob.
+    for (const Played& p : playedSounds()) {
+        SCOPED_TRACE(p.recipe->name);
+        EXPECT_LT(p.belowHearingDb, -10.0);
+        EXPECT_LT(p.meanToPeak, 1e-3);
+    }
+    Blob cleared;
+    cleared.clear();
+    const std::vector<float> out = play(cleared);
+    EXPECT_LT(belowHearingShareDb(out, drumSampleRate), -15.0);
+    EXPECT_LT(meanToPeak(out), 1e-3);
 }
 
 } // namespace
