@@ -55,13 +55,16 @@ TEST(ImportFidelity, ShortHitsComeBackWithTheirEnvelope) {
         std::vector<float> recording;
         double envelopeDb; // the largest envelope and spectrum errors allowed
         double spectrumDb;
+        double peakLateMs = 15.0;
     };
-    // A click is shorter than the engine's frame: its replay is smeared over a few hops.
+    // A click is shorter than the engine's frame: its replay is smeared over a few hops. The
+    // track's cut below hearing delays a 120 Hz tone by 0.6 ms, which can move its loudest
+    // frame one frame (1.45 ms) later.
     const Case cases[] = {
         {"click", noiseBurst(0.002, 0.02), 5.5, 5.0},
         {"rim", noiseBurst(0.01, 0.1), 4.0, 4.0},
         {"decaying tone", decayingTone(440.0, 0.08, 0.8), 5.5, 4.0},
-        {"low decaying tone", decayingTone(120.0, 0.1, 0.8), 4.0, 4.0},
+        {"low decaying tone", decayingTone(120.0, 0.1, 0.8), 4.0, 4.0, 17.0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -69,7 +72,7 @@ TEST(ImportFidelity, ShortHitsComeBackWithTheirEnvelope) {
         EXPECT_LT(f.cellErrorDb, 7.0);
         EXPECT_LT(f.envelopeErrorDb, c.envelopeDb);
         EXPECT_LT(f.spectrumErrorDb, c.spectrumDb);
-        EXPECT_LT(f.peakLateMs, 15.0);
+        EXPECT_LT(f.peakLateMs, c.peakLateMs);
         EXPECT_LT(std::abs(f.replayEndMs - f.recordingEndMs), 100.0);
         EXPECT_LT(f.silentTailDb, -60.0);
     }
