@@ -134,8 +134,8 @@ void ResynthBank::hop() noexcept {
 }
 
 bool ResynthBank::skipAtRest(int maxCount) noexcept {
-    // The conditions of read's silent path, with the shelf at rest.
-    if (dirty_ || silentHops_ <= hopsUntilSilent || !(std::abs(shelf_.state) < shelfRestLevel)) return false;
+    // The conditions of read's silent path, with the output filters at rest.
+    if (dirty_ || silentHops_ <= hopsUntilSilent || !filtersAtRest()) return false;
     if (shelfOn_ && silentHops_ < shelfBypassHops) return false;
     const int available = (writePos_ + fftSize - readPos_) % fftSize;
     readPos_ = (readPos_ + std::clamp(maxCount, 0, available)) % fftSize;
