@@ -336,6 +336,12 @@ size_t Blob::serialize(std::span<uint8_t> out) const {
 }
 
 size_t Blob::deserialize(std::span<const uint8_t> in, std::string* reason) {
+    const size_t used = readKnots(in, reason);
+    if (used == byteSize) normalise();
+    return used;
+}
+
+size_t Blob::readKnots(std::span<const uint8_t> in, std::string* reason) {
     if (in.empty()) {
         if (reason != nullptr) *reason = "the Blob data is empty";
         return 0;
@@ -355,7 +361,6 @@ size_t Blob::deserialize(std::span<const uint8_t> in, std::string* reason) {
     const uint8_t* p = in.data() + 1;
     for (auto& row : timeWarps) p = loadList(p, row.data(), timeKnotCount, plane::frameCount);
     for (auto& column : freqWarps) p = loadList(p, column.data(), freqKnotCount, plane::bandCount);
-    normalise();
     return byteSize;
 }
 

@@ -85,6 +85,11 @@ public:
     // and returns byteSize; otherwise leaves the Blob unchanged,
     // returns the bytes looked at (0 or 1) and, when reason is given, says why.
     size_t deserialize(std::span<const uint8_t> in, std::string* reason = nullptr);
+    // The reading half of deserialize: accepts or refuses exactly as it does and settles the
+    // knots the same way, but derives nothing (length, energy and the version stay as they
+    // were); normalise() afterwards completes the load. For checks that decide whether bytes
+    // load without paying for the loudness measurement.
+    size_t readKnots(std::span<const uint8_t> in, std::string* reason = nullptr);
 
     // Plane position of the mesh point at fractional frequency knot g and time knot h.
     struct PlanePoint {

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 namespace tarvo::fuzz {
@@ -68,6 +70,25 @@ public:
     }
     void append(const std::vector<uint8_t>& more) { bytes.insert(bytes.end(), more.begin(), more.end()); }
 };
+
+// Points TARVO_HOME at a folder of the fuzz run's own: below the one the caller named (the
+// test run names one per build), or in the temporary folder. Returns it.
+inline std::filesystem::path useFuzzHome() {
+    const char* outer = std::getenv("TARVO_HOME");
+    const std::filesystem::path home = outer != nullptr && outer[0] != '\0'
+                                           ? std::filesystem::path(outer) / "fuzz"
+                                           : std::filesystem::temp_directory_path() / "tarvo-fuzz-home";
+    setenv("TARVO_HOME", home.c_str(), 1);
+    return home;
+}
+
+// Whether this input is one of the sample that also gets a target's slow checks: about one
+// in `oneIn`, chosen by the bytes themselves so that a found input reproduces.
+inline bool inSample(const uint8_t* data, size_t size, uint32_t oneIn) {
+    uint32_t hash = 2166136261u; // FNV-1a
+    for (size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 16777619u;
+    return hash % oneIn == 0;
+}
 
 // Stops the run with a message when an invariant of the code under test does not hold;
 // libFuzzer keeps the input that did it.

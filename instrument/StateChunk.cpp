@@ -82,7 +82,9 @@ std::string stageChunk(const Ombrix& plugin, ByteReader& in, StagedState& staged
             if (in.ranShort()) return "the data ends within the sound of " + where;
             std::string reason;
             const auto rest = static_cast<size_t>(in.size - in.position);
-            if (slot.blob.deserialize(std::span<const uint8_t>(in.data + in.position, rest), &reason) !=
+            // Only the knots are read here; a chunk that is refused never pays for measuring
+            // the loudness of its sounds.
+            if (slot.blob.readKnots(std::span<const uint8_t>(in.data + in.position, rest), &reason) !=
                 Blob::byteSize)
                 return "the sound of " + where + " is damaged (" + reason + ")";
             in.position += static_cast<int>(Blob::byteSize);
@@ -137,6 +139,7 @@ void applyChunk(Ombrix& plugin, const ByteReader& in, StagedState& staged) {
             Blob& working = (s == 0 ? blobs.slotA : blobs.slotB).working;
             // Both paths count the Blob's version up, so the next idle tick publishes it.
             if (slot.present != 0) {
+                slot.blob.normalise();
                 working.copyFrom(slot.blob, false);
                 working.name = std::move(slot.name);
                 working.editCount = slot.edited ? 1 : 0;
@@ -219,35 +222,60 @@ std::vector<uint8_t> saveState(const Ombrix& plugin) {
     return chunk;
 }
 
-int readState(Ombrix& plugin, const uint8_t* buffer, int size) {
-    ++plugin.loadCount;
+namespace {
+
+// Reads and checks a whole chunk into staged. Returns the bytes it holds, or 0 with the
+// status text that says why it is not read.
+int stageState(const Ombrix& plugin, const uint8_t* buffer, int size, StagedState& staged, std::string& why) {
     ByteReader in(buffer, size < 0 ? 0 : size);
     if (!in.matchText(0, std::min(in.size, magicLength), magicText)) {
-        plugin.setStatus(unrecognizedStateText);
+        why = unrecognizedStateText;
         return 0;
     }
     in.position = magicBytes;
-    auto staged = std::make_unique<StagedState>();
-    staged->version = in.readInt(4, true);
+    staged.version = in.readInt(4, true);
     if (in.ranShort()) {
-        plugin.setStatus(std::string(damagedStatePrefix) + "the data ends within the version.");
+        why = std::string(damagedStatePrefix) + "the data ends within the version.";
         return 0;
     }
-    if (staged->version >= firstUnknownStateVersion) {
-        plugin.setStatus(newerStateText);
+    if (staged.version >= firstUnknownStateVersion) {
+        why = newerStateText;
         return 0;
     }
-    if (staged->version <= lastUnreadableStateVersion) {
-        plugin.setStatus(olderStateText);
+    if (staged.version <= lastUnreadableStateVersion) {
+        why = olderStateText;
         return 0;
     }
-    const std::string damage = stageChunk(plugin, in, *staged);
+    const std::string damage = stageChunk(plugin, in, staged);
     if (!damage.empty()) {
-        plugin.setStatus(std::string(damagedStatePrefix) + damage + ".");
+        why = std::string(damagedStatePrefix) + damage + ".";
         return 0;
     }
+    return staged.end;
+}
+
+} // namespace
+
+int checkState(const Ombrix& plugin, const uint8_t* buffer, int size, std::string* why) {
+    auto staged = std::make_unique<StagedState>();
+    std::string reason;
+    const int used = stageState(plugin, buffer, size, *staged, reason);
+    if (why != nullptr) *why = std::move(reason);
+    return used;
+}
+
+int readState(Ombrix& plugin, const uint8_t* buffer, int size) {
+    ++plugin.loadCount;
+    auto staged = std::make_unique<StagedState>();
+    std::string why;
+    const int used = stageState(plugin, buffer, size, *staged, why);
+    if (used == 0) {
+        plugin.setStatus(why);
+        return 0;
+    }
+    const ByteReader in(buffer, size);
     applyChunk(plugin, in, *staged);
-    return staged->end;
+    return used;
 }
 
 } // namespace tarvo

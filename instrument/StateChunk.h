@@ -18,6 +18,7 @@
 // (see Curve). Both operations allocate.
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace tarvo {
@@ -60,5 +61,10 @@ std::vector<uint8_t> saveState(const Ombrix& plugin);
 // Reads a chunk. Returns the bytes consumed, or 0 when nothing was loaded (then the state is
 // untouched and `statusText` says why). Counts `loadCount` up either way.
 int readState(Ombrix& plugin, const uint8_t* buffer, int size);
+
+// Reads and checks a chunk exactly as readState does but changes nothing: returns the bytes a
+// load would consume, or 0 and (when why is given) the status text a load would set. It skips
+// the loudness measurement of the chunk's sounds, so it is much cheaper than a load.
+int checkState(const Ombrix& plugin, const uint8_t* buffer, int size, std::string* why = nullptr);
 
 } // namespace tarvo

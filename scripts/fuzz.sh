@@ -1,21 +1,30 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang into build-fuzz/ and runs each for a fixed time.
-#   scripts/fuzz.sh                    every target, 20 s each (what CI runs)
-#   scripts/fuzz.sh --seconds 600      longer, by hand
+#   scripts/fuzz.sh                    every target, 20 s each
+#   scripts/fuzz.sh --seconds 600      longer, by hand (docs/fuzzing.md: long runs side by side)
 #   scripts/fuzz.sh Curve MidiQueue    only these targets
-# Each target starts from the seeds the build writes (build-fuzz/corpus/<Name>) and keeps what
-# it finds in build-fuzz/work/<Name>; a crashing input lands in build-fuzz/crashes/<Name>/
-# and fails the run.
+#   scripts/fuzz.sh --keep Blob        merges what the runs found into the kept corpus
+#                                      (fuzz/corpus/Blob), minimised; nothing is fuzzed
+# Each target first replays its kept corpus (fuzz/corpus/<Name>) and the inputs that once broke
+# it (fuzz/regressions/<Name>), then fuzzes from those, the seeds the build writes
+# (build-fuzz/corpus/<Name>) and what earlier runs found (build-fuzz/work/<Name>). A crashing
+# input lands in build-fuzz/crashes/<Name>/ and fails the run; copy it to
+# fuzz/regressions/<Name>/ with the fix, so every test run replays it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TARVO_FUZZ_BUILD_DIR:-$root/build-fuzz}
 seconds=20
+keep=0
 targets=()
 while [[ $# -gt 0 ]]; do
     case $1 in
     --seconds)
         seconds=$2
         shift 2
+        ;;
+    --keep)
+        keep=1
+        shift
         ;;
     *)
         targets+=("$1")
@@ -40,15 +49,31 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 failed=()
 for name in "${targets[@]}"; do
-    mkdir -p "$build/work/$name" "$build/crashes/$name"
+    kept=$root/fuzz/corpus/$name
+    regressions=$root/fuzz/regressions/$name
+    mkdir -p "$build/work/$name" "$build/crashes/$name" "$build/corpus/$name"
+    fuzzer=("$build/fuzz/fuzz_$name" -timeout=20 -rss_limit_mb=2048 -artifact_prefix="$build/crashes/$name/")
+    if [[ $keep -eq 1 ]]; then
+        mkdir -p "$kept"
+        "${fuzzer[@]}" -merge=1 "$kept" "$build/work/$name" >"$build/crashes/$name.merge.log" 2>&1
+        echo "fuzz: $name keeps $(find "$kept" -type f | wc -l) inputs" >&2
+        continue
+    fi
+    replay=()
+    for folder in "$kept" "$regressions"; do [[ -d $folder ]] && replay+=("$folder"); done
+    if [[ ${#replay[@]} -gt 0 ]] && ! "${fuzzer[@]}" -runs=0 "${replay[@]}" >"$build/crashes/$name.replay.log" 2>&1; then
+        failed+=("$name")
+        tail -n 40 "$build/crashes/$name.replay.log" >&2
+        continue
+    fi
     echo "fuzz: $name for $seconds s" >&2
-    if ! "$build/fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
-        -artifact_prefix="$build/crashes/$name/" "$build/work/$name" "$build/corpus/$name" \
-        >"$build/crashes/$name.log" 2>&1; then
+    if ! "${fuzzer[@]}" -max_total_time="$seconds" -print_final_stats=1 \
+        "$build/work/$name" "${replay[@]}" "$build/corpus/$name" >"$build/crashes/$name.log" 2>&1; then
         failed+=("$name")
         tail -n 40 "$build/crashes/$name.log" >&2
     else
-        grep -E "^stat::(number_of_executed_units|new_units_added)" "$build/crashes/$name.log" | tr '\n' ' ' >&2
+        grep -E "^stat::(number_of_executed_units|average_exec_per_sec|new_units_added)" "$build/crashes/$name.log" |
+            tr '\n' ' ' >&2
         echo >&2
     fi
 done

@@ -92,7 +92,7 @@ tsan_stage() (
 )
 
 fuzz_stage() {
-    "$root/scripts/fuzz.sh" --seconds "${TARVO_FUZZ_SECONDS:-15}"
+    "$root/scripts/fuzz.sh" --seconds "${TARVO_FUZZ_SECONDS:-12}"
 }
 
 "$root/scripts/setup.sh" "$@"

@@ -104,6 +104,35 @@ TEST_F(AudioImport, CollectsAudioFilesAndFoldersAndIgnoresTheRest) {
     EXPECT_EQ(got, expected);
 }
 
+// Names the importer could misread: a folder dropped as "." or "..", whose name would lead
+// the Blobs out of the user sounds folder, and a name holding a zero byte, which the system
+// cuts short so that it names another file.
+TEST_F(AudioImport, OddDroppedNamesStayInsideTheUserFolder) {
+    writeWav("Drums/kick.wav");
+    const std::string parent = input_.string() + "/";
+    const std::string drums = (input_ / "Drums").string();
+    struct Case {
+        std::string dropped;
+        std::vector<std::pair<std::string, std::string>> expected;
+    };
+    const std::vector<Case> cases = {
+        {drums + "/.", {{parent, "Drums/kick.wav"}}},
+        {drums + "/sub/..", {{parent, "Drums/kick.wav"}}},
+        {drums + "/./", {{parent, "Drums/kick.wav"}}},
+        {drums + std::string("\0/kick.wav", 10), {}},
+        {drums + std::string("/kick.wav\0.wav", 14), {}},
+    };
+    std::filesystem::create_directories(input_ / "Drums" / "sub");
+    for (const Case& c : cases) {
+        std::vector<std::pair<std::string, std::string>> got;
+        for (const ImportEntry& e : collectImportEntries({c.dropped})) {
+            got.emplace_back(e.folder, e.file);
+            EXPECT_EQ(importedBlobName(e.file).find(".."), std::string::npos) << c.dropped;
+        }
+        EXPECT_EQ(got, c.expected) << c.dropped;
+    }
+}
+
 TEST_F(AudioImport, RefusesWhatCannotBecomeASound) {
     const std::filesystem::path target = home_.path() / "out" / "x.blob";
     std::vector<float> whisper(4000, 0.0f);

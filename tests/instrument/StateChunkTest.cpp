@@ -376,6 +376,54 @@ TEST_F(StateChunkTest, DamagedPartsAreNamedAndNothingIsApplied) {
     EXPECT_EQ(saveState(*target), before);
 }
 
+// The fuzzer reuses one instance and undoes each load by loading a new instance's chunk; the
+// check that a load starts with decides alone whether it loads. Both must agree with a new
+// instance's load, chunk by chunk.
+TEST_F(StateChunkTest, ResetInstanceAndCheckAgreeWithANewInstance) {
+    const Bytes full = saveState(*source);
+    const Bytes fresh = saveState(*makePlugin());
+    const auto withVersion = [&](int32_t version, size_t cutBytes) {
+        Bytes chunk = full;
+        std::memcpy(chunk.data() + versionAt, &version, 4);
+        chunk.resize(chunk.size() - cutBytes);
+        return chunk;
+    };
+    struct Case {
+        const char* label;
+        Bytes chunk;
+    };
+    const Case cases[] = {
+        {"current", full},
+        {"without a preset name", withVersion(65552, std::strlen("Full Kit") + 1)},
+        {"oldest readable", withVersion(2308, std::strlen("Full Kit") + 1)},
+        {"new instance", fresh},
+        {"cut short", Bytes(full.begin(), full.begin() + static_cast<long>(full.size() / 2))},
+        {"too new", withVersion(firstUnknownStateVersion, 0)},
+        {"foreign", Bytes{'x', 'y'}},
+    };
+    auto reused = makePlugin();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        auto fresh1 = makePlugin();
+        const int expected = load(*fresh1, c.chunk);
+
+        ASSERT_EQ(load(*reused, full), static_cast<int>(full.size()));
+        ASSERT_EQ(load(*reused, fresh), static_cast<int>(fresh.size()));
+        EXPECT_EQ(load(*reused, c.chunk), expected);
+        // New instances differ only in their LFOs' random start shapes: a refused chunk leaves
+        // the reused one as its reset made it.
+        EXPECT_EQ(firstDifference(saveState(*reused), expected == 0 ? fresh : saveState(*fresh1)), -1);
+        if (expected == 0) {
+            EXPECT_EQ(reused->statusText, fresh1->statusText);
+        }
+
+        std::string why = "unchanged";
+        const auto untouched = makePlugin();
+        EXPECT_EQ(checkState(*untouched, c.chunk.data(), static_cast<int>(c.chunk.size()), &why), expected);
+        EXPECT_EQ(why, expected == 0 ? fresh1->statusText : std::string());
+    }
+}
+
 // Whatever a damaged byte does, a load either applies a whole chunk or nothing.
 TEST_F(StateChunkTest, AnyDamagedByteLoadsWhollyOrNotAtAll) {
     const Bytes good = compactChunk();
