@@ -105,7 +105,8 @@ void Ombrix::processBlock(float* const* outputs, int channelCount, int frames,
     Param& bpm = sequencer.param(StepSequencer::paramBpm);
     const bool sync = sequencer.param(StepSequencer::paramHostSync).effective() > 0.0f;
     const int32_t hostRunning = transport.playing ? 1 : 0;
-    const double hostQuarters = std::isfinite(transport.ppqPosition) ? transport.ppqPosition : 0.0;
+    // A position whose sixteenths overflow would turn the sequencer clock into NaN.
+    const double hostQuarters = std::isfinite(transport.ppqPosition * 4.0) ? transport.ppqPosition : 0.0;
     if (!sync) lastHostRunning = -1;
     const bool changed = hostRunning != lastHostRunning;
     lastHostRunning = sync ? hostRunning : -1;

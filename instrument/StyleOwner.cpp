@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <limits>
 
 #include "persistence/Folders.h"
 #include "persistence/Settings.h"
@@ -78,7 +79,10 @@ float StyleOwner::parseNumber(std::string_view text) {
         for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, scale *= 0.1)
             number += (text[i] - '0') * scale;
     }
-    return static_cast<float>(sign * number);
+    // Digits enough to leave the float range (or even the double range) would give an
+    // infinite size; such a number reads as the largest float of its sign.
+    constexpr double largest = std::numeric_limits<float>::max();
+    return static_cast<float>(std::clamp(sign * number, -largest, largest));
 }
 
 void StyleOwner::parseStyleText(const char* text, size_t length, bool clearFirst) {

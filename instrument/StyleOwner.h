@@ -9,6 +9,9 @@
 // "color_<name>" set colours, "value_<name>" numbers and "var_<name>" variables; any other
 // key is ignored and later lines win.
 //
+// Numbers are an optional "-", digits and an optional "." with more digits; anything after
+// them is ignored, and a number too large for a float reads as the largest one.
+//
 // Colours are written "#rgb", "#rgba", "#rrggbb" or "#rrggbbaa". Any other length after "#"
 // gives opaque black, a value not starting with "#" opaque red: both stand out on screen
 // without stopping the rest of the text from loading.

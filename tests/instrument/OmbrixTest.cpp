@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -521,6 +522,14 @@ TEST_F(OmbrixTest, TempoAndPositionFollowTheHostOnlyWhereTheyShould) {
          400.0f,
          4.0 + stepsPer512 * 10 / 3,
          1.0,
+         true},
+        {"sync reads a position beyond range as the start",
+         true,
+         false,
+         {90.0, std::numeric_limits<double>::max(), true},
+         90.0f,
+         stepsPer512 * 0.75,
+         0.0,
          true},
     };
     for (const Case& c : cases) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <limits>
 #include <string>
 
 #include "persistence/Folders.h"
@@ -65,6 +66,10 @@ TEST(StyleText, NumbersFollowTheirSyntax) {
     const std::pair<const char*, float> cases[] = {
         {"0.7", 0.7f}, {"14", 14.0f}, {"-2.5", -2.5f}, {"  3", 3.0f}, {"+3", 0.0f}, {"", 0.0f}, {"abc", 0.0f},
     };
+    // Beyond the float range (a theme's runaway digits): the largest float, never infinity.
+    const std::string huge(400, '9');
+    EXPECT_EQ(StyleOwner::parseNumber(huge), std::numeric_limits<float>::max());
+    EXPECT_EQ(StyleOwner::parseNumber("-" + huge.substr(0, 40)), -std::numeric_limits<float>::max());
     for (const auto& [text, expected] : cases)
         EXPECT_FLOAT_EQ(StyleOwner::parseNumber(text), expected) << text;
     StyleOwner style;
