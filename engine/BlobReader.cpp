@@ -340,7 +340,8 @@ float BlobReader::rowPosition(int l, float pos, int layer, float layerFrac) cons
     return (1.0f - layerFrac) * remap(layer) + layerFrac * remap(layer + 1);
 }
 
-void BlobReader::measureSpeedsSince(float from, float pos, const std::array<float, rowCount>& knots) noexcept {
+void BlobReader::measureSpeedsSince(float from, float pos,
+                                    const std::array<float, rowCount>& knots) noexcept {
     // The remembered frame at or before `from` and the one after it (or the oldest kept).
     int older = pastNewest_;
     int newer = -1;
@@ -444,8 +445,9 @@ float BlobReader::advanceRows(float rate, float x, TailNoise& noise) noexcept {
                 const float span = at - fromPos;
                 for (int l = 0; l < rowCount; ++l) {
                     const float h = rowReaders_[l].evaluate(rowPosition(l, at, layer, layerFrac));
-                    const float v =
-                        span > 0.0f ? std::clamp((h - knots[l]) / span - timeThreshold, 0.0f, maxRowSpeed) : 0.0f;
+                    const float v = span > 0.0f
+                                        ? std::clamp((h - knots[l]) / span - timeThreshold, 0.0f, maxRowSpeed)
+                                        : 0.0f;
                     sum[l] += v * v;
                     knots[l] = h;
                 }
@@ -461,7 +463,8 @@ float BlobReader::advanceRows(float rate, float x, TailNoise& noise) noexcept {
                 measureSpeedsSince(timePos_ - rate * hopScale, pos, knots);
             } else if (delta > 0.0f) {
                 for (int l = 0; l < rowCount; ++l)
-                    rowSpeed_[l] = std::clamp((knots[l] - rowKnot_[l]) / delta - timeThreshold, 0.0f, maxRowSpeed);
+                    rowSpeed_[l] =
+                        std::clamp((knots[l] - rowKnot_[l]) / delta - timeThreshold, 0.0f, maxRowSpeed);
             }
         }
         for (int l = 0; l < rowCount; ++l) {

@@ -42,8 +42,7 @@ bool sameKnots(const Blob& a, const Blob& b) {
     return a.timeWarps == b.timeWarps && a.freqWarps == b.freqWarps;
 }
 
-template <typename List>
-void checkList(const List& list) {
+template <typename List> void checkList(const List& list) {
     for (size_t k = 0; k < list.size(); ++k) {
         TARVO_FUZZ_CHECK(std::isfinite(list[k]));
         if (k > 0) TARVO_FUZZ_CHECK(list[k] >= list[k - 1]);

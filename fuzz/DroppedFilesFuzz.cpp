@@ -87,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         size_t start = prefix.size();
         while (true) {
             const size_t end = blobName.find_first_of("/\\", start);
-            const std::string part = blobName.substr(start, end == std::string::npos ? std::string::npos : end - start);
+            const std::string part =
+                blobName.substr(start, end == std::string::npos ? std::string::npos : end - start);
             TARVO_FUZZ_CHECK(!part.empty() && part != "." && part != "..");
             if (end == std::string::npos) break;
             start = end + 1;

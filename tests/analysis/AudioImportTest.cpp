@@ -116,10 +116,8 @@ TEST_F(AudioImport, OddDroppedNamesStayInsideTheUserFolder) {
         std::vector<std::pair<std::string, std::string>> expected;
     };
     const std::vector<Case> cases = {
-        {drums + "/.", {{parent, "Drums/kick.wav"}}},
-        {drums + "/sub/..", {{parent, "Drums/kick.wav"}}},
-        {drums + "/./", {{parent, "Drums/kick.wav"}}},
-        {drums + std::string("\0/kick.wav", 10), {}},
+        {drums + "/.", {{parent, "Drums/kick.wav"}}},     {drums + "/sub/..", {{parent, "Drums/kick.wav"}}},
+        {drums + "/./", {{parent, "Drums/kick.wav"}}},    {drums + std::string("\0/kick.wav", 10), {}},
         {drums + std::string("/kick.wav\0.wav", 14), {}},
     };
     std::filesystem::create_directories(input_ / "Drums" / "sub");

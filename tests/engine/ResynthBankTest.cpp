@@ -260,7 +260,8 @@ TEST(SubsonicCut, RemovesWhatLiesBelowTheLowestBandAndKeepsTheBand) {
     };
     // A fourth-order Butterworth at 20 Hz: -24 dB an octave below, under 1 dB of loss at the
     // lowest band's centre (24 Hz).
-    const Case cases[] = {{5.0, -60.0, -44.0}, {10.0, -26.0, -22.0}, {24.0, -1.2, -0.5}, {100.0, -0.01, 0.01}};
+    const Case cases[] = {
+        {5.0, -60.0, -44.0}, {10.0, -26.0, -22.0}, {24.0, -1.2, -0.5}, {100.0, -0.01, 0.01}};
     for (double rate : {8000.0, 44100.0, 96000.0, 384000.0}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(testing::Message() << rate << " Hz rate, " << c.hz << " Hz");

@@ -319,7 +319,8 @@ TEST(FactorySounds, TheReaderPlaysEveryRateAtTheLevelOf441kHz) {
     const struct {
         double rate;
         double toleranceDb;
-    } rates[] = {{22050.0, 2.5}, {32000.0, 2.5}, {48000.0, 1.2}, {96000.0, 1.2}, {192000.0, 1.2}, {384000.0, 1.2}};
+    } rates[] = {{22050.0, 2.5}, {32000.0, 2.5},  {48000.0, 1.2},
+                 {96000.0, 1.2}, {192000.0, 1.2}, {384000.0, 1.2}};
     for (const DrumRecipe& recipe : factoryDrumRecipes()) {
         const std::string name = recipe.name;
         if (name != "Soft Acoustic" && name != "Uh" && name != "Yeah" && name != "Conga Low") continue;
