@@ -47,14 +47,13 @@ juce::Point<float> onCircle(juce::Point<float> centre, float radius, float degre
     return {centre.x + radius * std::sin(r), centre.y - radius * std::cos(r)};
 }
 
-// Draws one line of text in an area, made smaller when it would not fit the area's width.
-void drawFitting(juce::Graphics& g, const juce::String& text, juce::Rectangle<float> area,
-                 const juce::Font& font, juce::Justification justification) {
-    const float room = area.getWidth() - 6.0f;
-    const float width = font.getStringWidthFloat(text);
-    g.setFont(width > room && width > 0.0f && room > 0.0f ? font.withHeight(font.getHeight() * room / width)
-                                                          : font);
-    g.drawText(text, area, justification, false);
+// Room kept free beside a knob's text, so neighbouring knobs' names never touch.
+constexpr float textSideRoom = 3.0f;
+
+// The part of area a line may fill: text set from the left keeps its start.
+juce::Rectangle<float> fittingArea(juce::Rectangle<float> area, juce::Justification justification) {
+    return justification.testFlags(juce::Justification::left) ? area.withTrimmedRight(2.0f * textSideRoom)
+                                                              : area.reduced(textSideRoom, 0.0f);
 }
 
 juce::Colour brighter(juce::Colour c, float amount) {
@@ -473,7 +472,8 @@ void KnobWidget::paint(juce::Graphics& g) {
         const juce::String text = dragShowsValue ? valueText(*bound, bound->value) : shownName(*bound);
         auto row = nameRow;
         if (spec_.nameJustification.testFlags(juce::Justification::left)) row = row.withTrimmedLeft(4.0f);
-        drawFitting(g, text, row, font, spec_.nameJustification);
+        g.setFont(font);
+        drawFittedLine(g, text, fittingArea(row, spec_.nameJustification), spec_.nameJustification);
     }
 
     if (showValue) {
@@ -507,7 +507,9 @@ void KnobWidget::paint(juce::Graphics& g) {
         auto textArea = box;
         if (spec_.valueJustification.testFlags(juce::Justification::left))
             textArea = textArea.withTrimmedLeft(4.0f);
-        drawFitting(g, valueText(*bound, bound->value), textArea, font, spec_.valueJustification);
+        g.setFont(font);
+        drawFittedLine(g, valueText(*bound, bound->value), fittingArea(textArea, spec_.valueJustification),
+                       spec_.valueJustification);
         if ((spec_.kind == valueBoxKind || spec_.kind == labelledRow) && modulated) {
             g.setColour(modColour);
             g.fillEllipse(box.getX() + 4.0f - 2.0f, box.getY() + 4.0f - 2.0f, 4.0f, 4.0f);
