@@ -256,7 +256,11 @@ bool BandSynth::synthesizeVoice(int t, int v, int lane, float hopSeconds, float 
     // Velocity models that bend one control.
     float timescale = std::max(trackValue(t, trackTimescale), 0.01f);
     const float cv = voice.curvedVelocity;
-    if (model == 1) transform = std::clamp(2.0f * cv - 1.0f + transform, 0.0f, 1.0f);
+    // The velocity bends the morph only between two sounds: with one slot empty the other
+    // plays at every velocity, as it does at every "Transform", instead of what the empty slot
+    // last held.
+    if (model == 1 && presentA > 0.0f && presentB > 0.0f)
+        transform = std::clamp(2.0f * cv - 1.0f + transform, 0.0f, 1.0f);
     if (model == 2) timescale *= 2.0f * cv;
     if (model == 3) contrast = std::clamp(2.0f * cv - 1.0f + contrast, -1.0f, 1.0f);
     const float shift = std::clamp(trackValue(t, trackFrequency) / 40.0f, -64.0f, 64.0f);
