@@ -38,7 +38,8 @@ Blob toneBlob(int band) {
     const int above = Blob::freqKnotCount - 1 - below - crowded;
     for (auto& column : blob.freqWarps) {
         int k = 0;
-        for (int i = 0; i < below; ++i, ++k) column[static_cast<size_t>(k)] = band * static_cast<float>(i) / below;
+        for (int i = 0; i < below; ++i, ++k)
+            column[static_cast<size_t>(k)] = band * static_cast<float>(i) / below;
         for (int i = 0; i < crowded; ++i, ++k)
             column[static_cast<size_t>(k)] = band + static_cast<float>(i) / crowded;
         for (int i = 0; i <= above; ++i, ++k)
@@ -64,7 +65,8 @@ struct Setting {
 
 class VoiceRender {
 public:
-    VoiceRender(float rate, Slots slots, const Setting& setting) : rate_(rate), engine_(std::make_unique<BandSynth>()) {
+    VoiceRender(float rate, Slots slots, const Setting& setting)
+        : rate_(rate), engine_(std::make_unique<BandSynth>()) {
         engine_->prepare(rate);
         TrackBlobs& blobs = engine_->tracks[0].blobs;
         blobs.slotA.working = toneBlob(slots.bandA < 0 ? 40 : slots.bandA);
@@ -171,32 +173,68 @@ struct LevelCase {
 // 1.02 dB, band 20 by 6.02 dB and band 40 by 19.08 dB; the window lies one and a half hops later, the
 // delay of the synthesis. Hop 206 is 0.3 s.
 const LevelCase levelCases[] = {
-    {"Dynamics 0: a soft note plays at full level", 20, {unityVelocity, {{trackDynamics, 0}}},
-     {20.0f / 127.0f, {{trackDynamics, 0}}}, 0.15, 0.35, 0.0, 0.01},
-    {"Dynamics 100: half the velocity", 20, {unityVelocity, {{trackDynamics, 100}}},
-     {50.0f / 127.0f, {{trackDynamics, 100}}}, 0.15, 0.35, 40.0 * std::log10(0.5), 0.01},
-    {"Dynamics 50: velocity 127 is louder than unity", 20, {unityVelocity, {{trackDynamics, 50}}},
-     {1.0f, {{trackDynamics, 50}}}, 0.15, 0.35, 20.0 * std::log10(1.27), 0.01},
+    {"Dynamics 0: a soft note plays at full level",
+     20,
+     {unityVelocity, {{trackDynamics, 0}}},
+     {20.0f / 127.0f, {{trackDynamics, 0}}},
+     0.15,
+     0.35,
+     0.0,
+     0.01},
+    {"Dynamics 100: half the velocity",
+     20,
+     {unityVelocity, {{trackDynamics, 100}}},
+     {50.0f / 127.0f, {{trackDynamics, 100}}},
+     0.15,
+     0.35,
+     40.0 * std::log10(0.5),
+     0.01},
+    {"Dynamics 50: velocity 127 is louder than unity",
+     20,
+     {unityVelocity, {{trackDynamics, 50}}},
+     {1.0f, {{trackDynamics, 50}}},
+     0.15,
+     0.35,
+     20.0 * std::log10(1.27),
+     0.01},
     {"Filter +50 halves band 20", 20, {}, {unityVelocity, {{trackFilter, 50}}}, 0.15, 0.35, -6.02, 0.1},
     {"Filter +50 passes band 30", 30, {}, {unityVelocity, {{trackFilter, 50}}}, 0.15, 0.35, 0.0, 0.1},
     {"Filter +50 removes band 8", 8, {}, {unityVelocity, {{trackFilter, 50}}}, 0.15, 0.35, -INFINITY, 0},
     {"Filter -50 halves band 50", 50, {}, {unityVelocity, {{trackFilter, -50}}}, 0.15, 0.35, -6.02, 0.1},
     {"Filter -50 passes band 30", 30, {}, {unityVelocity, {{trackFilter, -50}}}, 0.15, 0.35, 0.0, 0.1},
     {"Filter -50 removes band 65", 65, {}, {unityVelocity, {{trackFilter, -50}}}, 0.15, 0.35, -INFINITY, 0},
-    {"Damping does nothing before the note off", 40, {unityVelocity, {{trackDamping, 0}}, 206},
-     {unityVelocity, {{trackDamping, 100}}, 206}, 0.1, 0.3, 0.0, 0.01},
-    {"Damping 100 after 0.25 s of a 10 s release, band 10", 10,
+    {"Damping does nothing before the note off",
+     40,
+     {unityVelocity, {{trackDamping, 0}}, 206},
+     {unityVelocity, {{trackDamping, 100}}, 206},
+     0.1,
+     0.3,
+     0.0,
+     0.01},
+    {"Damping 100 after 0.25 s of a 10 s release, band 10",
+     10,
      {unityVelocity, {{trackDamping, 0}, {trackRelease, 10}}, 69},
-     {unityVelocity, {{trackDamping, 100}, {trackRelease, 10}}, 69}, 0.3516, 0.3574,
-     -20.0 * std::log10(1.125), 0.3},
-    {"Damping 100 after 0.25 s of a 10 s release, band 20", 20,
+     {unityVelocity, {{trackDamping, 100}, {trackRelease, 10}}, 69},
+     0.3516,
+     0.3574,
+     -20.0 * std::log10(1.125),
+     0.3},
+    {"Damping 100 after 0.25 s of a 10 s release, band 20",
+     20,
      {unityVelocity, {{trackDamping, 0}, {trackRelease, 10}}, 69},
-     {unityVelocity, {{trackDamping, 100}, {trackRelease, 10}}, 69}, 0.3516, 0.3574,
-     -20.0 * std::log10(2.0), 0.3},
-    {"Damping 100 after 0.25 s of a 10 s release, band 40", 40,
+     {unityVelocity, {{trackDamping, 100}, {trackRelease, 10}}, 69},
+     0.3516,
+     0.3574,
+     -20.0 * std::log10(2.0),
+     0.3},
+    {"Damping 100 after 0.25 s of a 10 s release, band 40",
+     40,
      {unityVelocity, {{trackDamping, 0}, {trackRelease, 10}}, 69},
-     {unityVelocity, {{trackDamping, 100}, {trackRelease, 10}}, 69}, 0.3516, 0.3574,
-     -20.0 * std::log10(9.0), 0.5},
+     {unityVelocity, {{trackDamping, 100}, {trackRelease, 10}}, 69},
+     0.3516,
+     0.3574,
+     -20.0 * std::log10(9.0),
+     0.5},
 };
 
 TEST(VoiceControls, LevelChangesMatchTheControlsFormulas) {
@@ -208,10 +246,11 @@ TEST(VoiceControls, LevelChangesMatchTheControlsFormulas) {
         ASSERT_GT(levelDb(reference, rate, c.from, c.to), -60.0);
         if (std::isinf(c.expectedDb)) {
             // The partial is gone: more than 100 dB down.
-            EXPECT_LT(partialDb(changed, rate, c.from, c.band) - partialDb(reference, rate, c.from, c.band), -100.0);
+            EXPECT_LT(partialDb(changed, rate, c.from, c.band) - partialDb(reference, rate, c.from, c.band),
+                      -100.0);
         } else {
-            EXPECT_NEAR(levelDb(changed, rate, c.from, c.to) - levelDb(reference, rate, c.from, c.to), c.expectedDb,
-                        c.toleranceDb);
+            EXPECT_NEAR(levelDb(changed, rate, c.from, c.to) - levelDb(reference, rate, c.from, c.to),
+                        c.expectedDb, c.toleranceDb);
         }
     }
 }
@@ -230,10 +269,14 @@ const PitchCase pitchCases[] = {
     {"Frequency +800 mel moves band 20 up twenty bands", {20}, {unityVelocity, {{trackFrequency, 800}}}, 40},
     {"Transform 100 without slot B plays slot A", {20, -1}, {unityVelocity, {{trackTransform, 100}}}, 20},
     {"Transform 0 without slot A plays slot B", {-1, 30}, {unityVelocity, {{trackTransform, 0}}}, 30},
-    {"Model Transform: a hard note without slot B plays slot A", {20, -1},
-     {1.0f, {{trackModel, 1}, {trackDynamics, 0}}}, 20},
-    {"Model Transform: a soft note without slot A plays slot B", {-1, 30},
-     {0.1f, {{trackModel, 1}, {trackDynamics, 0}}}, 30},
+    {"Model Transform: a hard note without slot B plays slot A",
+     {20, -1},
+     {1.0f, {{trackModel, 1}, {trackDynamics, 0}}},
+     20},
+    {"Model Transform: a soft note without slot A plays slot B",
+     {-1, 30},
+     {0.1f, {{trackModel, 1}, {trackDynamics, 0}}},
+     30},
 };
 
 TEST(VoiceControls, PitchFollowsFrequencyShiftAndThePresentSlot) {
@@ -281,7 +324,8 @@ TEST(VoiceControls, VelocityModelsPlayLikeTheControlTheyBend) {
         SCOPED_TRACE(c.name);
         const std::vector<float> withModel = VoiceRender(rate, {25}, c.withModel).render(1.0f);
         const std::vector<float> withControl = VoiceRender(rate, {25}, c.withControl).render(1.0f);
-        const std::vector<float> plain = VoiceRender(rate, {25}, Setting{c.withModel.velocity, {{trackDynamics, 0}}}).render(1.0f);
+        const std::vector<float> plain =
+            VoiceRender(rate, {25}, Setting{c.withModel.velocity, {{trackDynamics, 0}}}).render(1.0f);
         EXPECT_EQ(withModel, withControl);
         // The bent control does change the sound.
         EXPECT_NE(withModel, plain);
