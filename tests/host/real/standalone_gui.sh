@@ -9,7 +9,7 @@ set -eu
 ARTEFACTS=$(readlink -f "$1"); TOOL=$(readlink -f "$2"); WORK=$3
 HERE=$(dirname "$(readlink -f "$0")")
 SKIP=77; [ "${TARVO_REQUIRE_HOSTS:-0}" = 1 ] && SKIP=1
-for tool in Xvfb xdotool xwininfo jackd jack_wait python3; do
+for tool in Xvfb xdotool xwininfo jackd jack_wait jack_lsp pgrep python3; do
   command -v $tool >/dev/null 2>&1 || { echo "skipped: $tool is not installed"; exit $SKIP; }
 done
 APP="$ARTEFACTS/Standalone/Tarvo"
@@ -29,21 +29,16 @@ cp "$PRESETS/Factory/Boom Bap.tarvo" "$PRESETS/Zebra Kit.tarvo"
 "$TOOL" preset-info "$PRESETS/Zebra Kit.tarvo" >"$WORK/chosen.json"
 "$TOOL" params >"$WORK/params.json"
 
-exec 6>"$WORK/display"
-Xvfb -displayfd 6 -screen 0 1280x1024x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 & XVFB=$!
-JACKD= APP_PID=
+. "$HERE/servers.sh"
+APP_PID=
 cleanup() {
   [ -n "$APP_PID" ] && { kill $APP_PID 2>/dev/null || true; wait $APP_PID 2>/dev/null || true; }
   [ -n "$JACKD" ] && { kill $JACKD 2>/dev/null || true; wait $JACKD 2>/dev/null || true; }
-  kill $XVFB 2>/dev/null || true; wait $XVFB 2>/dev/null || true
+  stop_display
 }
 trap cleanup EXIT
-for i in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
-[ -s "$WORK/display" ] || { cat "$WORK/xvfb.log"; echo "Xvfb did not start"; exit 1; }
-export DISPLAY=":$(cat "$WORK/display")"
-
-jackd --no-realtime -d dummy -r 48000 -p 512 >"$WORK/jackd.log" 2>&1 & JACKD=$!
-jack_wait -w -t 10 >/dev/null 2>&1 || { cat "$WORK/jackd.log"; echo "jackd did not start"; exit 1; }
+start_display "$WORK" || exit 1
+start_jackd "$WORK" || exit 1
 
 "$APP" >"$WORK/app.log" 2>&1 & APP_PID=$!
 
@@ -63,21 +58,37 @@ for i in $(seq 150); do
 done
 [ -n "$EDITOR" ] || { xwininfo -root -tree | head -30; echo "no editor appeared"; exit 1; }
 eval "$(xwininfo -id "$EDITOR" | awk '/Absolute upper-left X/{print "X0=" $4} /Absolute upper-left Y/{print "Y0=" $4}')"
-# The first start loads its preset; the display tick draws.
-sleep 2
 # at X Y: moves the pointer to a point of the editor (logical pixels at 100 %).
 at() { xdotool mousemove $((X0 + $1)) $((Y0 + $2)); }
 
-# 1. The preset browser: its menu, then the last entry.
-at 676 20; xdotool click 1
+# The app is ready once its audio runs: its JACK outputs exist, and the idle tick after the
+# audio's start (every 30 ms) loads the start preset, which the chosen one must follow.
+for i in $(seq 300); do
+  jack_lsp 2>/dev/null | grep -q '^Tarvo:out_' && break
+  kill -0 $APP_PID 2>/dev/null || { cat "$WORK/app.log"; echo "the app quit"; exit 1; }
+  sleep 0.1
+done
+jack_lsp 2>/dev/null | grep -q '^Tarvo:out_' || { cat "$WORK/app.log"; echo "the app plays no audio"; exit 1; }
+sleep 0.2
+
+# 1. The preset browser: its menu, then the last entry. A click that the editor or the menu
+# does not take yet (on a busy machine they may still be settling) is repeated.
 MENU=
-for i in $(seq 50); do MENU=$(window_of '^menu$' '' ''); [ -n "$MENU" ] && break; sleep 0.1; done
+for attempt in $(seq 10); do
+  at 676 20; xdotool click 1
+  for i in $(seq 20); do MENU=$(window_of '^menu$' '' ''); [ -n "$MENU" ] && break; sleep 0.1; done
+  [ -n "$MENU" ] && break
+done
 [ -n "$MENU" ] || { echo "the preset menu did not open"; exit 1; }
-eval "$(xdotool getwindowgeometry --shell "$MENU")"
-xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT - 12))
-sleep 0.3
-xdotool click 1
-sleep 1
+for attempt in $(seq 5); do
+  eval "$(xdotool getwindowgeometry --shell "$MENU")"
+  xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT - 12))
+  sleep 0.3
+  xdotool click 1
+  for i in $(seq 20); do [ -z "$(window_of '^menu$' '' '')" ] && break; sleep 0.1; done
+  [ -z "$(window_of '^menu$' '' '')" ] && break
+done
+[ -z "$(window_of '^menu$' '' '')" ] || { echo "the preset menu did not close"; exit 1; }
 
 # 2. The Transform macro knob, dragged 60 pixels up at a steady pace.
 at 268 565; xdotool mousedown 1
