@@ -53,6 +53,30 @@ constexpr double silentLevel = 1e-6;
 // The time knot density of time points after the end of a sound, as a share of the density
 // at which the engine starts to sound: just inaudible.
 constexpr double silentTimeDensityShare = 0.9;
+// How far past the plane the recording is followed to measure how fast each row's tail
+// decays, in seconds.
+constexpr double tailSeconds = 4.0;
+// Frames before the plane's end whose mean level is a row's level where its tail begins.
+constexpr int tailLevelFrames = 16;
+// The last knots of a row, from this one on, carry its tail's decay.
+constexpr int tailKnot = 39;
+// Limits of the extra decay rate (per second, of the knot density above the threshold) given
+// to a row's last knots while its tail time is sought, and the halvings of that search.
+constexpr double slowestTailShaping = -10.0;
+constexpr double fastestTailShaping = 30.0;
+constexpr int tailShapingBisections = 30;
+// The level, as a share of the knot density where the engine starts to sound, about which the
+// last knots of a row are bent: a tail bent all the way falls just silent.
+constexpr double tailBendBase = 0.95;
+// A row whose bands are quieter than this share of the loudest frame where the plane ends
+// keeps the knots its time shape gives: bending its last knots would cost the end of the
+// plane more than its faint tail is worth.
+constexpr double quietTailLevel = 1e-5;
+// The replay of a decay sits a few dB above its recording where the plane ends (the knots
+// compress its range a little), so its tail decays with this share of the recording's time.
+constexpr double tailTimeShare = 0.8;
+// Power of the engine's output in its time knot density above the threshold.
+constexpr double densityPowerExponent = 4.0;
 // The weight every band has in the time shape of every row, beside the bands the row plays.
 constexpr double otherBandsShare = 0.01;
 // Halvings of the band range when a grid node's crossing is bisected: far below 0.001 bands.
@@ -365,6 +389,90 @@ template <typename Lookup> double interpolate(Lookup at, double x, double highes
     return at(i) + frac * (at(i + 1) - at(i));
 }
 
+// The time constant (seconds) each row's tail should decay with after the plane, from the
+// recording itself: the time its bands take from their level at the plane's end to silence
+// (silentLevel of the loudest frame), as an exponential decay of the row speed, whose fourth
+// power is the engine's output power. A row quieter than quietTailLevel where the plane ends
+// gets 0: its knots stay as its time shape puts them.
+// energies holds the analysed frames and the frames after them; planeFrames of them lie on the
+// plane.
+std::array<double, Blob::timeRowCount> rowTailTimes(const std::vector<analysis::BandFrame>& energies,
+                                                    int planeFrames,
+                                                    const std::array<double, analysisBandCount>& bandKnot) {
+    std::array<double, Blob::timeRowCount> times{};
+    const int total = static_cast<int>(energies.size());
+    const int end = std::min(static_cast<int>(pointFrame(timePointCount)), total - 1);
+    double loudest = 0.0;
+    for (int m = 0; m < std::min(planeFrames, total); ++m) {
+        double sum = 0.0;
+        for (float e : energies[m]) sum += e;
+        loudest = std::max(loudest, sum);
+    }
+    const double silence = silentLevel * loudest;
+    for (int r = 0; r < Blob::timeRowCount; ++r) {
+        const auto rowEnergy = [&](int m) {
+            double sum = 0.0;
+            for (int b = 0; b < analysisBandCount; ++b)
+                sum += std::max(1.0 - std::abs(bandKnot[b] / knotSpacing - r), 0.0) * energies[m][b];
+            return sum;
+        };
+        double level = 0.0;
+        const int from = std::max(end - tailLevelFrames + 1, 0);
+        for (int m = from; m <= end; ++m) level += rowEnergy(m) / (end - from + 1);
+        int last = end;
+        for (int m = end; m < total; ++m)
+            if (rowEnergy(m) >= silence) last = m;
+        if (!(level > quietTailLevel * loudest) || end < 0) continue;
+        const double seconds = (last - end + 1) / plane::framesPerSecond;
+        // ln of the power ratio, spread over the seconds, is 4 / time.
+        times[r] = densityPowerExponent * seconds / std::log(level / silence) * tailTimeShare;
+    }
+    return times;
+}
+
+// The knots of one time row: the equal-share cuts of its time shape, whose last part is bent
+// so that the tail the engine derives from the last knots decays with tailTime (seconds); with
+// tailTime 0 the row keeps its plain cuts. The shape above a level just below the one where the
+// knot density reaches the engine's threshold is scaled by a decaying exponential from the
+// knot tailKnot on, whose rate is sought by bisection. The rate is limited: the last segment
+// is a tenth of a second of the plane, which follows the recording too.
+Blob::TimeRow rowWithTail(const std::vector<double>& shape, double tailTime) {
+    const auto toRow = [](const std::vector<double>& cuts) {
+        Blob::TimeRow row{};
+        for (int i = 0; i < timeNodeCount; ++i) row[i] = static_cast<float>(cuts[i]);
+        return row;
+    };
+    const std::vector<double> plain = equalShareCuts(shape, timeNodeCount);
+    if (!(tailTime > 0.0) || Blob::rowTailTime(toRow(plain)) == 0.0f) return toRow(plain);
+    double total = 0.0;
+    for (double v : shape) total += v;
+    const double threshold = tailBendBase * Blob::timeDensityThreshold * total / (timeNodeCount - 1);
+    const int start = std::clamp(static_cast<int>(plain[tailKnot]), 0, timePointCount - 1);
+    const double startSeconds = plane::unwarpTime(start + 0.5) / plane::framesPerSecond;
+    std::vector<double> bent = shape;
+    const auto shaped = [&](double rate) {
+        for (int p = start; p < timePointCount; ++p) {
+            const double seconds = plane::unwarpTime(p + 0.5) / plane::framesPerSecond - startSeconds;
+            bent[p] = shape[p] > threshold ? threshold + (shape[p] - threshold) * std::exp(-rate * seconds)
+                                           : shape[p];
+        }
+        return toRow(equalShareCuts(bent, timeNodeCount));
+    };
+    // The tail time falls as the rate grows; an end that falls silent counts as the fastest.
+    const auto tooSlow = [&](const Blob::TimeRow& row) {
+        const float time = Blob::rowTailTime(row);
+        return time > 0.0f && time >= tailTime;
+    };
+    double lo = slowestTailShaping, hi = fastestTailShaping;
+    if (tooSlow(shaped(hi))) return shaped(hi);
+    if (!tooSlow(shaped(lo))) return shaped(lo);
+    for (int it = 0; it < tailShapingBisections; ++it) {
+        const double mid = 0.5 * (lo + hi);
+        (tooSlow(shaped(mid)) ? lo : hi) = mid;
+    }
+    return shaped(hi);
+}
+
 } // namespace
 
 namespace analysis {
@@ -474,9 +582,13 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
     const size_t length = resample ? static_cast<size_t>(static_cast<double>(padded) / ratio) : padded;
     const int frameTotal = static_cast<int>(std::min<size_t>((length + frameLength) / hopLength, 1u << 30));
 
-    // Only the first frames shape the Blob; later samples are neither copied nor filtered.
+    // Only the first frames shape the Blob's plane; later samples are neither copied nor
+    // filtered.
     const int frames = std::min(frameTotal, framesNeeded());
-    const size_t used = std::min(length, static_cast<size_t>(frames) * hopLength + frameLength);
+    // Past the plane only the tails' decay is measured, over a few seconds at most.
+    const int tailFrames =
+        std::min(frameTotal, framesNeeded() + static_cast<int>(tailSeconds * plane::framesPerSecond));
+    const size_t used = std::min(length, static_cast<size_t>(tailFrames) * hopLength + frameLength);
     const size_t inputUsed = std::min(padded, static_cast<size_t>(static_cast<double>(used) * ratio) + 4);
     std::vector<float> input(inputUsed, 0.0f);
     for (size_t i = 0; i < std::min(trimmed, inputUsed); ++i)
@@ -525,7 +637,7 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
         }
     }
 
-    const std::vector<BandFrame> energies = analysis::bandEnergies(signal, frames);
+    const std::vector<BandFrame> energies = analysis::bandEnergies(signal, tailFrames);
 
     // The band grid on the warped time points; each point averages its neighbourhood of
     // frames with smooth weights. The fourth root compresses the dynamic range.
@@ -678,6 +790,7 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
         }
         bandWeight[b] = timeMass > 0.0 ? bandWeight[b] / timeMass : 0.0;
     }
+    const std::array<double, Blob::timeRowCount> tailTimes = rowTailTimes(energies, frames, bandKnot);
     for (int r = 0; r < Blob::timeRowCount; ++r) {
         line.assign(timePointCount, 0.0);
         for (int b = 0; b < analysisBandCount; ++b) {
@@ -685,8 +798,7 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
             const double weight = (reach + otherBandsShare) * bandWeight[b];
             for (int p = 0; p < timePointCount; ++p) line[p] += weight * t[p][b];
         }
-        const std::vector<double> cuts = equalShareCuts(line, timeNodeCount);
-        for (int i = 0; i < timeNodeCount; ++i) blob.timeWarps[r][i] = static_cast<float>(cuts[i]);
+        blob.timeWarps[r] = rowWithTail(line, tailTimes[r]);
     }
     // Band curves: knot curves through the nodes, weighted by density.
     std::vector<double> y, w;

@@ -183,35 +183,37 @@ void Blob::deriveTimeValues() {
     length = 0.0f;
     audibleKnots = 0;
     for (int r = 0; r < timeRowCount; ++r) {
-        const TimeRow& v = timeWarps[r];
-        int lastAudible = timeKnotCount;
-        for (int k = timeKnotCount - 1; k >= 1; --k) {
-            if (v[k] - v[k - 1] < audibleSegmentFrames) {
-                length = std::max(length, v[k] + 1.0f);
-                audibleKnots = std::max(audibleKnots, k + 1);
-                lastAudible = k;
-                break;
-            }
+        const int k = lastAudibleSegment(timeWarps[r]);
+        if (k < timeKnotCount) {
+            length = std::max(length, timeWarps[r][k] + 1.0f);
+            audibleKnots = std::max(audibleKnots, k + 1);
         }
-        // A row that still sounds near the plane's end decays with the slope of its last
-        // two knot pairs; a row that fell silent earlier has no tail.
-        if (lastAudible < timeKnotCount - 2) {
-            tailTime[r] = 0.0f;
-            continue;
-        }
-        float seconds[2];
-        float amplitude[2];
-        for (int s = 0; s < 2; ++s) {
-            const float early = v[timeKnotCount - 1 - 4 * s - 2];
-            const float late = v[timeKnotCount - 1 - 4 * s];
-            const double middle = (static_cast<double>(early) + late) * 0.5;
-            seconds[s] = static_cast<float>(plane::unwarpTime(middle) / plane::framesPerSecond);
-            amplitude[s] = std::max(2.0f / (late - early) - timeDensityThreshold, s * 0.001f + 1e-9f);
-        }
-        const float ratio = std::max(amplitude[1] / amplitude[0], 1.01f);
-        tailTime[r] = (seconds[0] - seconds[1]) / std::log(ratio);
-        if (!std::isfinite(tailTime[r])) tailTime[r] = 0.0f;
+        tailTime[r] = rowTailTime(timeWarps[r]);
     }
+}
+
+int Blob::lastAudibleSegment(const TimeRow& v) {
+    for (int k = timeKnotCount - 1; k >= 1; --k)
+        if (v[k] - v[k - 1] < audibleSegmentFrames) return k;
+    return timeKnotCount;
+}
+
+float Blob::rowTailTime(const TimeRow& v) {
+    // A row that still sounds near the plane's end decays with the slope of its last two knot
+    // pairs; a row that fell silent earlier has no tail.
+    if (lastAudibleSegment(v) < timeKnotCount - 2) return 0.0f;
+    float seconds[2];
+    float amplitude[2];
+    for (int s = 0; s < 2; ++s) {
+        const float early = v[timeKnotCount - 1 - 4 * s - 2];
+        const float late = v[timeKnotCount - 1 - 4 * s];
+        const double middle = (static_cast<double>(early) + late) * 0.5;
+        seconds[s] = static_cast<float>(plane::unwarpTime(middle) / plane::framesPerSecond);
+        amplitude[s] = std::max(2.0f / (late - early) - timeDensityThreshold, s * 0.001f + 1e-9f);
+    }
+    const float ratio = std::max(amplitude[1] / amplitude[0], 1.01f);
+    const float time = (seconds[0] - seconds[1]) / std::log(ratio);
+    return std::isfinite(time) ? time : 0.0f;
 }
 
 // Loudness estimate from the knots alone: per time row, the time density (to the fourth

@@ -106,6 +106,14 @@ public:
     };
     MeshPoint locate(float band, float frame, int iterations) const;
 
+    // The last segment k (knots k - 1 to k) of a time row dense enough to sound, or
+    // timeKnotCount when none is.
+    static int lastAudibleSegment(const TimeRow& v);
+    // The decay time constant in seconds of a row's tail after the plane (its row speed falls
+    // by e in that time), from the spacing of its last knots: 0 when the row falls silent
+    // before them.
+    static float rowTailTime(const TimeRow& v);
+
 private:
     // Work space of the normalisation, not part of the value.
     std::array<float, freqKnotCount> lowScratch_{};

@@ -166,11 +166,17 @@ TEST(AudioAnalysis, RatesAreConvertedTo44100) {
     EXPECT_GT(knotDistance(analysed(hit(44100, 0.4), 48000.0), at44), knotDistance(at48, at44));
 }
 
+// The plane holds the first 0.59 s; what follows only sets how fast the tail decays, which the
+// last time knots carry.
 TEST(AudioAnalysis, OnlyTheFirstSixtenthsOfASecondCount) {
     std::vector<float> sound = hit(44100, 2.0, 180.0, 0.5);
     std::vector<float> changedTail = sound;
     for (size_t i = static_cast<size_t>(0.7 * 44100); i < changedTail.size(); ++i) changedTail[i] *= -3.0f;
-    EXPECT_TRUE(sameKnots(analysed(sound, 44100.0), analysed(changedTail, 44100.0)));
+    const Blob plain = analysed(sound, 44100.0);
+    const Blob louderTail = analysed(changedTail, 44100.0);
+    EXPECT_EQ(plain.freqWarps, louderTail.freqWarps);
+    EXPECT_LT(knotDistance(plain, louderTail), 0.05);
+    for (int r = 0; r < Blob::timeRowCount; ++r) EXPECT_GE(louderTail.tailTime[r], plain.tailTime[r]) << r;
     // A change inside the first half second does show.
     std::vector<float> changedBody = sound;
     for (size_t i = static_cast<size_t>(0.2 * 44100); i < changedBody.size(); ++i) changedBody[i] *= 0.01f;

@@ -78,6 +78,26 @@ TEST(ImportFidelity, ShortHitsComeBackWithTheirEnvelope) {
     }
 }
 
+// Sounds that outlast the plane go on in the Blob's tail, whose decay the last time knots carry:
+// it must fall as fast as the recording does and not ring on where the recording is silent.
+TEST(ImportFidelity, LongSoundsDecayAfterThePlaneLikeTheirRecordings) {
+    struct Case {
+        const char* name;
+        std::vector<float> recording;
+    };
+    const Case cases[] = {
+        {"cymbal-like noise", noiseBurst(0.25, 3.0)},
+        {"ringing tone", decayingTone(700.0, 0.2, 3.0)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const FidelityFigures f = importAndReplay(c.recording);
+        EXPECT_GT(f.recordingEndMs, 1000.0);
+        EXPECT_LT(f.silentTailDb, -60.0);
+        EXPECT_LT(f.replayEndMs - f.recordingEndMs, 100.0);
+    }
+}
+
 // The measure itself: a replay identical to the recording scores 0; one that is louder by a
 // constant, or starts a little later, too; one that decays too slowly, or keeps sounding,
 // does not.
