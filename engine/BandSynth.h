@@ -99,6 +99,15 @@ public:
     // turn it off to hear what an ended voice would have played on.
     bool endInaudibleVoices = true;
 
+    // The vector path of the hop kernels: the fastest this processor runs unless the
+    // environment asks for another (see `defaultVectorPath`). Main thread, while no block is
+    // processed.
+    void setVectorPath(VectorPath path) noexcept {
+        vectorPath_ = vectorPathAvailable(path) ? path : VectorPath::baseline;
+        kernels_ = &hopKernels(vectorPath_);
+    }
+    VectorPath vectorPath() const noexcept { return vectorPath_; }
+
     float sampleRate() const { return sampleRate_.load(std::memory_order_acquire); }
     // Whether `prepare` has set the engine up for a usable rate; nothing sounds before.
     bool prepared() const { return tables.binCount > 0; }
@@ -133,6 +142,8 @@ private:
 
     // Written by `prepare`, read by the audio thread and by the idle tick (effect swaps).
     std::atomic<float> sampleRate_{0.0f};
+    VectorPath vectorPath_ = defaultVectorPath();
+    const HopKernels* kernels_ = &hopKernels(vectorPath_);
     // Per-bin work arrays shared by the voices one after the other.
     HopFeatures features_{};
     std::array<float, maxBinCount> tonalWeight_{}, couplingWeight_{}, freqEst_{}, phasorPower_{},

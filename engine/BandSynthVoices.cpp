@@ -308,15 +308,15 @@ bool BandSynth::synthesizeVoice(int t, int v, int lane, float hopSeconds, float 
     const float* oldest = frameAt(3);
     const float* middle = frameAt(2);
     const float* newest = frameAt(1);
-    computeHopFeatures(oldest, middle, newest, tables.freqPoly, features_);
+    kernels_->features(oldest, middle, newest, tables.freqPoly, features_);
 
     const auto l = static_cast<size_t>(lane);
     const HopWork work{laneAmp_[l].data(),     laneNoiseFrac_[l].data(), tonalWeight_.data(),
                        couplingWeight_.data(), freqEst_.data(),          stepPhasor_.data(),
                        phasorPower_.data(),    solverScratch_.data(),    &extraBands_};
-    prepareVoiceHop(tables, features_, middle, density, firstHop,
-                    VoiceBins{voice.binState.data(), voice.noiseState.data(), &voice.seed}, work);
-    loadSolveLane(tables.binCount, lane, work, voice.binState.data(), laneSolve_);
+    kernels_->prepare(tables, features_, middle, density, firstHop,
+                      VoiceBins{voice.binState.data(), voice.noiseState.data(), &voice.seed}, work);
+    kernels_->loadLane(tables.binCount, lane, work, voice.binState.data(), laneSolve_);
     laneDensity_[l] = density;
 
     // The voice still sounds this hop (solveLoadedLanes adds it); it ends after it.
@@ -328,7 +328,7 @@ bool BandSynth::synthesizeVoice(int t, int v, int lane, float hopSeconds, float 
 
 void BandSynth::solveLoadedLanes() noexcept {
     const int binCount = tables.binCount;
-    coherenceSolveLanes(binCount, laneSolve_);
+    kernels_->solve(binCount, laneSolve_, loadedLanes_);
     for (int lane = 0; lane < loadedLanes_; ++lane) {
         const auto l = static_cast<size_t>(lane);
         const int t = laneTrack_[l];
@@ -336,9 +336,9 @@ void BandSynth::solveLoadedLanes() noexcept {
         completeTracksBefore(t);
         beginAccumulation(t);
         Voice& voice = tracks[static_cast<size_t>(t)].voices[static_cast<size_t>(laneVoice_[l])];
-        storeSolveLane(binCount, lane, laneSolve_, voice.binState.data());
-        finishVoiceHop(binCount, laneDensity_[l], laneAmp_[l].data(), laneNoiseFrac_[l].data(),
-                       VoiceBins{voice.binState.data(), voice.noiseState.data(), &voice.seed});
+        kernels_->storeLane(binCount, lane, laneSolve_, voice.binState.data());
+        kernels_->finish(binCount, laneDensity_[l], laneAmp_[l].data(), laneNoiseFrac_[l].data(),
+                         VoiceBins{voice.binState.data(), voice.noiseState.data(), &voice.seed});
         if (endInaudibleVoices && voice.state != Voice::stateFree && endsInaudible(voice))
             voice.inaudible = 1;
         for (int b = 0; b < tables.bandCount; ++b)

@@ -23,14 +23,8 @@ static constexpr int frameBands = 80;
 static constexpr int guardedFrameSize = frameBands + 2;
 
 // Unit phasor of a fraction of a turn w in [0, 1), from the engine's polynomial; its
-// magnitude is close to, but not exactly, 1. Inline: it runs three times per bin and hop.
-inline Complex turnPhasor(float w) noexcept {
-    const float x = 4.0f * w * (1.0f - w);
-    const float x2 = x * x;
-    const float c = 1.0f - (0.5268947f * x2 + 1.4731053f) * x2;
-    const float s = ((1.2080399f * x + 1.7851804f) * x + 3.320247f) * (0.5f - w) * x;
-    return {c, s};
-}
+// magnitude is close to, but not exactly, 1.
+Complex turnPhasor(float w) noexcept;
 
 // Classifier features of the 79 band pairs (entry 79 copies 78 for the extra bins).
 struct HopFeatures {
@@ -108,20 +102,20 @@ void coherenceSolve(int n, const float* a, const float* e, const Complex* phasor
 
 // The solve is a chain of dependent divisions from bin to bin: one voice keeps the divider
 // waiting on latency. Independent voices solved side by side, one per lane of a vector,
-// take about the time of one. Each lane does the same operations in the same order as
-// coherenceSolve, so its result is the same to the bit.
-constexpr int solveLanes = 4;
+// take about the time of one: eight lanes fill an AVX2 vector, and make two independent
+// chains of SSE2 vectors that the processor runs overlapped. Each lane does the same
+// operations in the same order as coherenceSolve, so its result is the same to the bit.
+constexpr int solveLanes = 8;
 
 // The solve's operands of up to solveLanes voices, bin by bin: row j holds bin j of every
 // lane, so the lanes of one bin sit next to each other.
-struct LaneSolve {
+struct alignas(sizeof(float) * solveLanes) LaneSolve {
     using Row = float[solveLanes];
     Row a[maxBinCount];        // tonal weight
     Row e[maxBinCount];        // coupling weight
     Row phasorRe[maxBinCount]; // phase-step phasor
     Row phasorIm[maxBinCount];
-    Row phasorPower[maxBinCount]; // its squared magnitude
-    Row yRe[maxBinCount];         // the state, replaced by the solution
+    Row yRe[maxBinCount]; // the state, replaced by the solution
     Row yIm[maxBinCount];
     Row s[maxBinCount]; // accumulated weight of the forward sweep
 };
@@ -130,8 +124,33 @@ struct LaneSolve {
 void loadSolveLane(int n, int lane, const HopWork& work, const Complex* state, LaneSolve& solve) noexcept;
 void storeSolveLane(int n, int lane, const LaneSolve& solve, Complex* state) noexcept;
 
-// coherenceSolve on every lane at once. Lanes that were not loaded hold earlier operands;
-// they are solved too, and their results are ignored.
-void coherenceSolveLanes(int n, LaneSolve& solve) noexcept;
+// coherenceSolve on every lane at once, when any of the first `lanes` is loaded. Lanes that
+// were not loaded hold earlier operands; they are solved too, and their results are ignored.
+void coherenceSolveLanes(int n, LaneSolve& solve, int lanes = solveLanes) noexcept;
+
+// The vector instructions the hop kernels are compiled for. Every path computes the same
+// steps; the baseline (SSE2, as every x86-64 processor has) is the reference, and AVX2 with
+// fused multiply-adds rounds some products and sums once instead of twice, so its output
+// differs from the baseline's by a few units of the last place per hop.
+enum class VectorPath { baseline, avx2 };
+
+// The hop kernels of one path; the engine calls them through this table.
+struct HopKernels {
+    decltype(&computeHopFeatures) features;
+    decltype(&prepareVoiceHop) prepare;
+    decltype(&finishVoiceHop) finish;
+    decltype(&loadSolveLane) loadLane;
+    decltype(&storeSolveLane) storeLane;
+    decltype(&coherenceSolveLanes) solve;
+};
+
+// Whether this processor and this build can run the path.
+bool vectorPathAvailable(VectorPath path) noexcept;
+// The fastest available path, unless the environment variable TARVO_VECTOR_PATH names
+// another available one ("baseline" or "avx2"). Reads the environment: not on the audio
+// thread.
+VectorPath defaultVectorPath() noexcept;
+// The path's kernels; the baseline's when the path is not available.
+const HopKernels& hopKernels(VectorPath path) noexcept;
 
 } // namespace tarvo
