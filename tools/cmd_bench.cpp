@@ -5,11 +5,13 @@
 //   pattern and the worst case (32 voices, every effect slot on with its costliest unit);
 // - "costs" in nanoseconds: one voice-hop (four voices per track, and one per track), one
 //   track-hop of the resynthesis bank (the inverse FFT and its overlap-add), one Blob reader
-//   frame, the hop kernel alone (per voice of a track of four solved side by side, and for one
-//   voice on its own), every effect unit per stereo frame and `analyzeAudio` per second of
+//   frame, the hop kernel alone (per voice of a full set of lanes solved side by side, and for
+//   one voice on its own, on the baseline path), every effect unit per stereo frame and `analyzeAudio` per second of
 //   input;
 // - "reference": the fixed arithmetic kernel's time and the worst-case real-time factor
 //   relative to it, the figure the speed regression test watches.
+// - "vectorPath": the hop kernels' path the engine takes (TARVO_VECTOR_PATH=baseline forces
+//   the baseline on a processor with AVX2).
 // Each figure is the best of --repeat runs (default 3); a run renders --seconds of audio
 // (default 2). CPU time of the calling thread is used, so other processes on the machine
 // disturb the figures only through shared caches.
@@ -175,41 +177,43 @@ void addCosts(JsonWriter& json, int repeat) {
     uint32_t seed = 1;
     const HopWork work{amp.data(),    noiseFrac.data(), tonal.data(),   coupling.data(), freq.data(),
                        phasor.data(), power.data(),     scratch.data(), &extraBands};
+    // The kernels of the path the engine takes on this machine.
+    const HopKernels& kernels = hopKernels(defaultVectorPath());
     json.key("hopFeatures")
         .value(perCall(
                    [&] {
-                       computeHopFeatures(frames[0].data(), frames[1].data(), frames[2].data(),
-                                          tables.freqPoly, features);
+                       kernels.features(frames[0].data(), frames[1].data(), frames[2].data(), tables.freqPoly,
+                                        features);
                    },
                    repeat) *
                nanoseconds);
-    // The hop kernel per voice as the engine runs it for a track of four voices: each voice
-    // up to the coherence solve, one solve for the four side by side, then the mixing.
+    // The hop kernel per voice as the engine runs it for a full set of lanes: each voice up to
+    // the coherence solve, one solve for all lanes side by side, then the mixing.
     auto lanes = std::make_unique<LaneSolve>();
     std::array<std::array<Complex, maxBinCount>, solveLanes> laneState{}, laneNoise{};
     std::array<std::array<float, maxBinCount>, solveLanes> laneAmp{}, laneNoiseFrac{};
     const int binCount = tables.binCount;
-    const double fourVoices = perCall(
+    const double allLanes = perCall(
         [&] {
             for (int l = 0; l < solveLanes; ++l) {
                 const auto i = static_cast<size_t>(l);
                 HopWork laneWork = work;
                 laneWork.amp = laneAmp[i].data();
                 laneWork.noiseFrac = laneNoiseFrac[i].data();
-                prepareVoiceHop(tables, features, frames[1].data(), 0.2f, false,
+                kernels.prepare(tables, features, frames[1].data(), 0.2f, false,
                                 VoiceBins{laneState[i].data(), laneNoise[i].data(), &seed}, laneWork);
-                loadSolveLane(binCount, l, laneWork, laneState[i].data(), *lanes);
+                kernels.loadLane(binCount, l, laneWork, laneState[i].data(), *lanes);
             }
-            coherenceSolveLanes(binCount, *lanes);
+            kernels.solve(binCount, *lanes, solveLanes);
             for (int l = 0; l < solveLanes; ++l) {
                 const auto i = static_cast<size_t>(l);
-                storeSolveLane(binCount, l, *lanes, laneState[i].data());
-                finishVoiceHop(binCount, 0.2f, laneAmp[i].data(), laneNoiseFrac[i].data(),
+                kernels.storeLane(binCount, l, *lanes, laneState[i].data());
+                kernels.finish(binCount, 0.2f, laneAmp[i].data(), laneNoiseFrac[i].data(),
                                VoiceBins{laneState[i].data(), laneNoise[i].data(), &seed});
             }
         },
         repeat);
-    json.key("hopKernel").value(fourVoices / solveLanes * nanoseconds);
+    json.key("hopKernel").value(allLanes / solveLanes * nanoseconds);
     // One voice alone, solved on its own.
     json.key("hopKernelOneVoice")
         .value(perCall(
@@ -283,6 +287,7 @@ int runBench(const std::vector<std::string>& args) {
 
     JsonWriter json;
     json.beginObject();
+    json.key("vectorPath").value(defaultVectorPath() == VectorPath::avx2 ? "avx2" : "baseline");
     json.key("realtimeFactor").beginObject();
     constexpr std::array<std::pair<scenes::Load, const char*>, 4> loads{{{scenes::Load::idle, "idle"},
                                                                          {scenes::Load::hit, "hit"},

@@ -294,8 +294,9 @@ double referenceKernelSeconds() {
     return used;
 }
 
-std::vector<float> renderReferenceScene() {
+std::vector<float> renderReferenceScene(VectorPath path) {
     auto plugin = std::make_unique<Ombrix>();
+    plugin->engine.setVectorPath(path);
     plugin->reset(static_cast<float>(referenceRate));
     plugin->skipFirstStart();
     applyKit(*plugin, referenceTracks, static_cast<int>(std::size(referenceTracks)), referenceEffects);

@@ -55,8 +55,9 @@ double referenceKernelSeconds();
 // The reference scene: the start kit's pattern plus notes on four more tracks that morph
 // between two different Blobs and vary velocity, Timescale, Density, Frequency, Contrast and
 // Transform, with all four effect slots on, idle ticks between blocks and host blocks of
-// changing sizes. Returns one bar at 44.1 kHz of the main bus, left and right interleaved.
-std::vector<float> renderReferenceScene();
+// changing sizes. Returns one bar at 44.1 kHz of the main bus, left and right interleaved,
+// rendered with the hop kernels of `path` (the stored reference is the baseline's).
+std::vector<float> renderReferenceScene(VectorPath path = VectorPath::baseline);
 constexpr int referenceRate = 44100;
 // One bar of 4/4 at 120 BPM.
 constexpr int referenceFrames = 2 * referenceRate;
