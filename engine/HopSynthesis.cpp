@@ -32,7 +32,8 @@ void setFrameGuards(float* f) noexcept {
 }
 
 void computeHopFeatures(const float* oldest, const float* middle, const float* newest,
-                        const std::array<std::array<float, 3>, frameBands>& freqPoly, HopFeatures& out) noexcept {
+                        const std::array<std::array<float, 3>, frameBands>& freqPoly,
+                        HopFeatures& out) noexcept {
     baseline::hopFeatures(oldest, middle, newest, freqPoly, out);
 }
 

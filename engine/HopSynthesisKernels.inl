@@ -246,7 +246,8 @@ void prepareHop(const EngineTables& t, const HopFeatures& f, const float* M, flo
 
     // Noise resonators: damped rotations for the band bins, fresh noise for the extra bins.
     if (firstHop) {
-        std::memcpy(noiseState, parts(t.initialSpectrum.data()), sizeof(Complex) * static_cast<size_t>(binCount));
+        std::memcpy(noiseState, parts(t.initialSpectrum.data()),
+                    sizeof(Complex) * static_cast<size_t>(binCount));
     } else {
         const float* rot = parts(t.rot.data());
         const float* drive = t.drive.data();
@@ -273,10 +274,9 @@ void prepareHop(const EngineTables& t, const HopFeatures& f, const float* M, flo
     float* moveShare = w.phasorPower;
     const ExtraBin* links = t.extraBins.data();
     spreadBands(t.extraCount, links, f, M, *w.extraBands);
-    extraBinTargets(t.extraCount, t.firstExtraBin, links, *w.extraBands, denAbs, denFloor,
-                    ownAmp + bandCount, moveShare + bandCount, w.noiseFrac + bandCount,
-                    w.tonalWeight + bandCount, w.couplingWeight + bandCount, w.freqEst + bandCount,
-                    stepPhasor + 2 * bandCount);
+    extraBinTargets(t.extraCount, t.firstExtraBin, links, *w.extraBands, denAbs, denFloor, ownAmp + bandCount,
+                    moveShare + bandCount, w.noiseFrac + bandCount, w.tonalWeight + bandCount,
+                    w.couplingWeight + bandCount, w.freqEst + bandCount, stepPhasor + 2 * bandCount);
     // Relocation, in bin order, so that every amplitude sums its parts in the same order.
     std::memset(w.amp + bandCount, 0, sizeof(float) * static_cast<size_t>(binCount - bandCount));
     const float extraTop = static_cast<float>(t.extraCount) - 1.001f;
@@ -302,7 +302,8 @@ void prepareHop(const EngineTables& t, const HopFeatures& f, const float* M, flo
 void finishHop(int binCount, float den, const float* amp, const float* noiseFrac, VoiceBins voice) noexcept {
     const float dense = larger(den, 0.0f);
     const float tonalShare = std::sqrt(1.0f - dense * dense);
-    mixAmplitudeAndNoise(binCount, amp, noiseFrac, parts(voice.noiseState), tonalShare, parts(voice.binState));
+    mixAmplitudeAndNoise(binCount, amp, noiseFrac, parts(voice.noiseState), tonalShare,
+                         parts(voice.binState));
 }
 
 void loadLane(int n, int l, const HopWork& w, const Complex* state, LaneSolve& S) noexcept {
@@ -328,7 +329,8 @@ void storeLane(int n, int l, const LaneSolve& S, Complex* state) noexcept {
 
 // One value per lane of the solve as one vector; where the processor's vectors are narrower
 // the compiler splits every operation into independent parts.
-typedef float LaneValues __attribute__((vector_size(sizeof(float) * solveLanes), aligned(alignof(float)), may_alias));
+typedef float LaneValues
+    __attribute__((vector_size(sizeof(float) * solveLanes), aligned(alignof(float)), may_alias));
 inline LaneValues& lanesOf(LaneSolve::Row& row) noexcept {
     return *reinterpret_cast<LaneValues*>(&row[0]);
 }

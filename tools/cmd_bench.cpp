@@ -6,8 +6,8 @@
 // - "costs" in nanoseconds: one voice-hop (four voices per track, and one per track), one
 //   track-hop of the resynthesis bank (the inverse FFT and its overlap-add), one Blob reader
 //   frame, the hop kernel alone (per voice of a full set of lanes solved side by side, and for
-//   one voice on its own, on the baseline path), every effect unit per stereo frame and `analyzeAudio` per second of
-//   input;
+//   one voice on its own, on the baseline path), every effect unit per stereo frame and `analyzeAudio` per
+//   second of input;
 // - "reference": the fixed arithmetic kernel's time and the worst-case real-time factor
 //   relative to it, the figure the speed regression test watches.
 // - "vectorPath": the hop kernels' path the engine takes (TARVO_VECTOR_PATH=baseline forces

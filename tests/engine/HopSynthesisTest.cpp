@@ -123,7 +123,8 @@ TEST(HopSynthesis, Avx2KernelsFollowTheBaselineWithinRounding) {
         for (int k = 0; k < frameBands; ++k) {
             const float centre = 10.0f + 7.0f * static_cast<float>(voice) + 0.5f * static_cast<float>(hop);
             const float d = (static_cast<float>(k) - centre) / (3.0f + static_cast<float>(voice % 3));
-            guarded[k + 1] = std::exp(-d * d - 0.05f * static_cast<float>(hop)) + 1e-4f * static_cast<float>(k % 5);
+            guarded[k + 1] =
+                std::exp(-d * d - 0.05f * static_cast<float>(hop)) + 1e-4f * static_cast<float>(k % 5);
         }
         setFrameGuards(guarded);
     };
@@ -149,7 +150,8 @@ TEST(HopSynthesis, Avx2KernelsFollowTheBaselineWithinRounding) {
                 const auto l = static_cast<size_t>(v);
                 p.kernels->storeLane(n, v, *p.solve, p.bins[l].data());
                 p.kernels->finish(n, 0.25f * static_cast<float>(v % 5) - 0.5f, p.amp[l].data(),
-                                  p.noiseFrac[l].data(), VoiceBins{p.bins[l].data(), p.noise[l].data(), &p.seeds[l]});
+                                  p.noiseFrac[l].data(),
+                                  VoiceBins{p.bins[l].data(), p.noise[l].data(), &p.seeds[l]});
             }
         }
     }
