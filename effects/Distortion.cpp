@@ -18,12 +18,17 @@ constexpr int tapeChunk = 64;
 
 // The tape units' shared generator (linear congruential, seed 12345). Plug-in instances on
 // different audio threads may interleave their draws; each draw is still a whole value.
-std::atomic<uint32_t> tapeRandomState{12345u};
+constexpr uint32_t tapeRandomSeed = 12345u;
+std::atomic<uint32_t> tapeRandomState{tapeRandomSeed};
 
 } // namespace
 
 // ---------------------------------------------------------------------------------------
 // Tape Simulator
+
+void CompTape::restartSharedRandom() noexcept {
+    tapeRandomState.store(tapeRandomSeed, std::memory_order_relaxed);
+}
 
 float CompTape::nextRandom() noexcept {
     const uint32_t state = tapeRandomState.load(std::memory_order_relaxed) * 1664525u + 1013904223u;

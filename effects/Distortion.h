@@ -47,6 +47,9 @@ public:
     // Any thread: one value 0 <= v < 1 of the generator all tape units share; they draw
     // from one sequence in processing order.
     static float nextRandom() noexcept;
+    // Starts the shared sequence again from its seed, so that a fixed scene renders the same
+    // every time in one process. Tests and tools only, while no audio thread runs.
+    static void restartSharedRandom() noexcept;
 
     float sampleRate = 0.0f;
     std::array<Channel, 2> channels{};

@@ -13,6 +13,7 @@
 #define TARVO_THREAD_CLOCK 1
 #endif
 
+#include "effects/Distortion.h"
 #include "effects/FxTypes.h"
 
 namespace tarvo::scenes {
@@ -295,6 +296,8 @@ double referenceKernelSeconds() {
 }
 
 std::vector<float> renderReferenceScene(VectorPath path) {
+    // The tape units share one generator per process; the scene starts it from its seed.
+    CompTape::restartSharedRandom();
     auto plugin = std::make_unique<Ombrix>();
     plugin->engine.setVectorPath(path);
     plugin->reset(static_cast<float>(referenceRate));

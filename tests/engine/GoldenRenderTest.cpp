@@ -35,8 +35,7 @@ std::vector<float> readReference() {
 }
 
 // The largest and the RMS difference of a render from the stored reference, and the
-// reference's peak. The tape units share one random generator per process, so the scene
-// renders as stored only as the first render of a process: one render per test.
+// reference's peak.
 struct Difference {
     double peak = 0.0, worst = 0.0, rms = 0.0;
     size_t worstAt = 0;
