@@ -77,17 +77,24 @@ constexpr double quietTailLevel = 1e-5;
 constexpr double tailTimeShare = 0.8;
 // Power of the engine's output in its time knot density above the threshold.
 constexpr double densityPowerExponent = 4.0;
+// The share of the measured picture in the spectrum a frequency column is cut from and in the
+// time shape of a row (the rest is the frequency or the time factor).
+constexpr double pictureShare = 0.5;
+// Time points over which a row's shape turns from the time factor alone to its mix with the
+// picture.
+constexpr double onsetPoints = 8.0;
+// The weight of a silent time point in a column's spectrum, so that a column over silence
+// still has one.
+constexpr double silentColumnWeight = 1e-12;
 // The weight every band has in the time shape of every row, beside the bands the row plays.
 constexpr double otherBandsShare = 0.01;
 // Halvings of the band range when a grid node's crossing is bisected: far below 0.001 bands.
 constexpr int crossingBisections = 40;
 // Strength of the final push applied to interior cuts (see equalShareCuts).
 constexpr double cutShaping = 20.78 * 0.04;
-// Ridge of the knot-curve refinement: the diagonal is multiplied by 1 + this.
-constexpr double curveRidge = 0.33;
-// Knot curves have one knot per this many mesh nodes.
+// Rows sit every this many frequency knots, columns every this many time knots.
 constexpr int knotSpacing = Blob::knotsPerLine;
-// Fraction of the smallest node gap every fitted curve keeps between successive knots.
+// Fraction of the smallest gap every curve keeps between successive knots.
 constexpr double minimumGapShare = 0.9;
 // The first frame at which time points start to stretch, and their growth per point.
 constexpr double linearFrames = 25.0;
@@ -325,47 +332,6 @@ std::vector<double> equalShareCuts(const std::vector<double>& v, int count) {
         cuts[k] = placed[k] - u * cutShaping * (u - 0.5) * (u - 1.0) * (r - l);
     }
     return cuts;
-}
-
-// Piecewise-linear curve with a knot every knotSpacing samples, fitted to y with weights w:
-// tent-weighted averages as a start, then one ridged least-squares refinement.
-std::vector<double> fitKnotCurve(const std::vector<double>& y, const std::vector<double>& w) {
-    const int n = static_cast<int>(y.size());
-    const int knots = (n + knotSpacing - 1) / knotSpacing;
-    const auto tent = [](int knot, int i) {
-        return std::max(0.0, 1.0 - std::abs(knot - static_cast<double>(i) / knotSpacing));
-    };
-    std::vector<double> start(static_cast<size_t>(knots), 0.0);
-    for (int k = 0; k < knots; ++k) {
-        double sum = 0.0, weight = 0.0;
-        for (int i = std::max(0, (k - 1) * knotSpacing); i < std::min(n, (k + 1) * knotSpacing + 1); ++i) {
-            const double u = tent(k, i) * w[i];
-            sum += u * y[i];
-            weight += u;
-        }
-        start[k] = weight > 0.0 ? sum / weight : y[std::min(k * knotSpacing, n - 1)];
-    }
-    // Normal equations of the tent basis for the correction of the start values.
-    std::vector<double> lower(static_cast<size_t>(knots), 0.0), diag(static_cast<size_t>(knots), 0.0),
-        upper(static_cast<size_t>(knots), 0.0), rhs(static_cast<size_t>(knots), 0.0);
-    for (int i = 0; i < n; ++i) {
-        const int k = std::min(i / knotSpacing, knots - 1);
-        const double a = tent(k, i);
-        const double b = k + 1 < knots ? tent(k + 1, i) : 0.0;
-        const double residual = y[i] - (a * start[k] + (k + 1 < knots ? b * start[k + 1] : 0.0));
-        diag[k] += w[i] * a * a;
-        rhs[k] += w[i] * a * residual;
-        if (k + 1 < knots) {
-            diag[k + 1] += w[i] * b * b;
-            upper[k] += w[i] * a * b;
-            lower[k + 1] += w[i] * a * b;
-            rhs[k + 1] += w[i] * b * residual;
-        }
-    }
-    for (double& d : diag) d *= 1.0 + curveRidge;
-    solveTridiagonal(lower, diag, upper, rhs);
-    for (int k = 0; k < knots; ++k) start[k] += rhs[k];
-    return start;
 }
 
 // Makes x rise by at least gap per step: the mean of an upward and a downward pass. Where
@@ -754,16 +720,50 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
         }
     }
 
-    // Node densities: mesh cells per unit of plane area around each node.
-    std::vector<std::array<double, bandNodeCount>> density(timeNodeCount);
+    // Band curves. Each column takes the equal-share cuts of the spectrum around its time knot
+    // (tent weights over the time knots on either side, as the engine fades between columns,
+    // and weighted by the level at each time point so that silence does not flatten it). That
+    // spectrum is half the frequency factor, which changes little from column to column, and
+    // half the measured picture with the same floor as the factor's: the frequency factor
+    // alone is smooth across bands and spreads a tone over a dozen of them, while the crossings
+    // of the time and band cuts, fitted into curves, put a steady tone's knots one or two
+    // bands low and could fold near a steep edge.
+    std::array<double, timeNodeCount> knotTime{};
     for (int i = 0; i < timeNodeCount; ++i)
-        for (int j = 0; j < bandNodeCount; ++j) {
-            const int iLo = std::max(i - 1, 0), iHi = std::min(i + 1, timeNodeCount - 1);
-            const int jLo = std::max(j - 1, 0), jHi = std::min(j + 1, bandNodeCount - 1);
-            const double bandSpan = std::max(nodeBand[i][jHi] - nodeBand[i][jLo], 1e-9);
-            const double timeSpan = std::max(nodeTime[iHi][j] - nodeTime[iLo][j], 1e-9);
-            density[i][j] = (iHi - iLo) * (jHi - jLo) / (bandSpan * timeSpan);
+        for (int j = 0; j < bandNodeCount; ++j) knotTime[i] += nodeTime[i][j] / bandNodeCount;
+    std::vector<double> picture(analysisBandCount);
+    for (int c = 0; c < Blob::freqColumnCount; ++c) {
+        line.assign(analysisBandCount, 0.0);
+        picture.assign(analysisBandCount, 0.0);
+        int i = 0;
+        for (int p = 0; p < timePointCount; ++p) {
+            const double time = p + 0.5;
+            while (i + 2 < timeNodeCount && knotTime[i + 1] <= time) ++i;
+            const double span = std::max(knotTime[i + 1] - knotTime[i], 1e-9);
+            const double knot = i + std::clamp((time - knotTime[i]) / span, 0.0, 1.0);
+            const double reach = std::max(1.0 - std::abs(knot / knotSpacing - c), 0.0);
+            if (reach <= 0.0) continue;
+            double level = 0.0;
+            for (int b = 0; b < analysisBandCount; ++b) level += g[p][b];
+            const double weight = reach * level + silentColumnWeight;
+            for (int b = 0; b < analysisBandCount; ++b) {
+                picture[b] += weight * g[p][b];
+                line[b] += weight * f[p][b];
+            }
         }
+        double pictureMean = 0.0, factorTotal = 0.0;
+        for (int b = 0; b < analysisBandCount; ++b) {
+            pictureMean += picture[b] / analysisBandCount;
+            factorTotal += line[b];
+        }
+        const double pictureTotal = pictureMean * (1.0 + factorFloor) * analysisBandCount;
+        for (int b = 0; b < analysisBandCount; ++b)
+            line[b] =
+                (1.0 - pictureShare) * line[b] / std::max(factorTotal, 1e-300) +
+                pictureShare * (picture[b] + factorFloor * pictureMean) / std::max(pictureTotal, 1e-300);
+        const std::vector<double> cuts = equalShareCuts(line, bandNodeCount);
+        for (int j = 0; j < bandNodeCount; ++j) blob.freqWarps[c][j] = static_cast<float>(cuts[j]);
+    }
 
     // Time curves. The engine's loudness goes with the knot density to about the fourth power,
     // so neighbouring steps must not jump: each row takes the equal-share cuts of one smooth
@@ -773,16 +773,16 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
     // knots on either side), weighted by their level (the eighth root of their energy: a
     // steeper weight lets a row follow only its loudest band and thins the low end of kicks),
     // with a little of every band so that a row over empty bands follows the sound as a whole.
-    std::array<double, bandNodeCount> meanNodeBand{};
+    std::array<double, bandNodeCount> meanKnotBand{};
     for (int j = 0; j < bandNodeCount; ++j)
-        for (int i = 0; i < timeNodeCount; ++i) meanNodeBand[j] += nodeBand[i][j] / timeNodeCount;
+        for (const auto& column : blob.freqWarps) meanKnotBand[j] += column[j] / Blob::freqColumnCount;
     std::array<double, analysisBandCount> bandKnot{}, bandWeight{};
     for (int b = 0; b < analysisBandCount; ++b) {
         const double centre = b + 0.5;
         int j = 0;
-        while (j + 2 < bandNodeCount && meanNodeBand[j + 1] <= centre) ++j;
-        const double span = std::max(meanNodeBand[j + 1] - meanNodeBand[j], 1e-9);
-        bandKnot[b] = j + std::clamp((centre - meanNodeBand[j]) / span, 0.0, 1.0);
+        while (j + 2 < bandNodeCount && meanKnotBand[j + 1] <= centre) ++j;
+        const double span = std::max(meanKnotBand[j + 1] - meanKnotBand[j], 1e-9);
+        bandKnot[b] = j + std::clamp((centre - meanKnotBand[j]) / span, 0.0, 1.0);
         double timeMass = 0.0;
         for (int p = 0; p < timePointCount; ++p) {
             bandWeight[b] += std::sqrt(g[p][b]);
@@ -798,29 +798,39 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
             const double weight = (reach + otherBandsShare) * bandWeight[b];
             for (int p = 0; p < timePointCount; ++p) line[p] += weight * t[p][b];
         }
+        // Half of the shape is the measured picture of the bands the row plays, with the same
+        // floor as the time factor's: the time factor of a band beside a tone dips and swells
+        // where the recording decays smoothly, and rows over the end of a sound follow its
+        // floor rather than its decay. The onset keeps the time factor alone, whose smoothness
+        // keeps neighbouring segments alike there.
+        std::vector<double> rowPicture(timePointCount, 0.0);
+        double pictureMean = 0.0, shapeTotal = 0.0;
+        for (int p = 0; p < timePointCount; ++p) {
+            for (int b = 0; b < analysisBandCount; ++b) {
+                const double reach = std::max(1.0 - std::abs(bandKnot[b] / knotSpacing - r), 0.0);
+                rowPicture[p] += (reach + otherBandsShare) * g[p][b];
+            }
+            pictureMean += rowPicture[p] / timePointCount;
+            shapeTotal += line[p];
+        }
+        const double pictureTotal = pictureMean * (1.0 + factorFloor) * timePointCount;
+        for (int p = 0; p < timePointCount; ++p) {
+            // After the sound's end, like the time factor, just below sounding.
+            const double picture = p < soundPoints ? rowPicture[p] + factorFloor * pictureMean
+                                                   : silentTimeDensityShare * factorFloor * pictureMean;
+            const double share = pictureShare * std::min(1.0, p / onsetPoints);
+            line[p] = (1.0 - share) * line[p] / std::max(shapeTotal, 1e-300) +
+                      share * picture / std::max(pictureTotal, 1e-300);
+        }
         blob.timeWarps[r] = rowWithTail(line, tailTimes[r]);
     }
-    // Band curves: knot curves through the nodes, weighted by density.
-    std::vector<double> y, w;
-    for (int j = 0; j < bandNodeCount; ++j) {
-        y.resize(timeNodeCount);
-        w.resize(timeNodeCount);
-        for (int i = 0; i < timeNodeCount; ++i) {
-            y[i] = nodeBand[i][j];
-            w[i] = density[i][j];
-        }
-        const std::vector<double> knots = fitKnotCurve(y, w);
-        for (int c = 0; c < Blob::freqColumnCount; ++c) blob.freqWarps[c][j] = static_cast<float>(knots[c]);
-    }
-
-    // Keep successive knots apart by most of the smallest gap seen: between the time cuts
-    // the rows follow, and between the nodes' bands.
+    // Keep successive knots apart by most of the smallest gap seen.
     double timeGap = 1e30, bandGap = 1e30;
     for (const auto& row : blob.timeWarps)
         for (int i = 0; i + 1 < timeNodeCount; ++i) timeGap = std::min(timeGap, double{row[i + 1] - row[i]});
-    for (int i = 0; i < timeNodeCount; ++i)
+    for (const auto& column : blob.freqWarps)
         for (int j = 0; j + 1 < bandNodeCount; ++j)
-            bandGap = std::min(bandGap, nodeBand[i][j + 1] - nodeBand[i][j]);
+            bandGap = std::min(bandGap, double{column[j + 1] - column[j]});
     for (auto& row : blob.timeWarps) enforceRise(row.data(), timeNodeCount, minimumGapShare * timeGap);
     for (auto& column : blob.freqWarps) enforceRise(column.data(), bandNodeCount, minimumGapShare * bandGap);
 

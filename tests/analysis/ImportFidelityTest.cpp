@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include <fftw3.h>
+
 #include "analysis/ImportFidelity.h"
 #include "engine/Blob.h"
 
@@ -95,6 +97,56 @@ TEST(ImportFidelity, LongSoundsDecayAfterThePlaneLikeTheirRecordings) {
         EXPECT_GT(f.recordingEndMs, 1000.0);
         EXPECT_LT(f.silentTailDb, -60.0);
         EXPECT_LT(f.replayEndMs - f.recordingEndMs, 100.0);
+    }
+}
+
+// Where a replay's energy lies: its strongest frequency and its share below 20 Hz, from one
+// transform over the whole replay.
+struct ReplaySpectrum {
+    double strongestHz;
+    double belowHearingDb;
+};
+ReplaySpectrum replaySpectrum(const std::vector<float>& x) {
+    size_t n = 1;
+    while (n < x.size()) n <<= 1;
+    std::vector<float> in(n, 0.0f);
+    std::copy(x.begin(), x.end(), in.begin());
+    std::vector<fftwf_complex> out(n / 2 + 1);
+    fftwf_plan plan = fftwf_plan_dft_r2c_1d(static_cast<int>(n), in.data(), out.data(), FFTW_ESTIMATE);
+    fftwf_execute(plan);
+    fftwf_destroy_plan(plan);
+    double total = 0.0, below = 0.0, strongest = 0.0;
+    size_t strongestBin = 0;
+    for (size_t k = 0; k <= n / 2; ++k) {
+        const double e = double(out[k][0]) * out[k][0] + double(out[k][1]) * out[k][1];
+        total += e;
+        if (static_cast<double>(k) * fidelityRate / static_cast<double>(n) < 20.0) below += e;
+        if (e > strongest) {
+            strongest = e;
+            strongestBin = k;
+        }
+    }
+    return {static_cast<double>(strongestBin) * fidelityRate / static_cast<double>(n),
+            10.0 * std::log10(below / total)};
+}
+
+// A decaying tone imported and replayed keeps its pitch (its knots crowd at its own band, not
+// one or two below) and puts little of its energy below hearing. Tones up to 150 Hz sit on the
+// bank's two lowest bins, which still spread some of their energy below 20 Hz.
+TEST(ImportFidelity, TonesComeBackAtTheirPitch) {
+    struct Case {
+        double hz;
+        double belowHearingDb; // the largest share allowed below 20 Hz
+    };
+    const Case cases[] = {{60.0, -18.0},  {100.0, -22.0}, {150.0, -23.0},
+                          {250.0, -30.0}, {500.0, -30.0}, {1000.0, -30.0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.hz);
+        Blob blob;
+        ASSERT_TRUE(importedBlob(decayingTone(c.hz, 0.2, 0.8), fidelityRate, blob));
+        const ReplaySpectrum s = replaySpectrum(replayBlob(blob, 2.0));
+        EXPECT_NEAR(s.strongestHz, c.hz, 0.1 * c.hz);
+        EXPECT_LT(s.belowHearingDb, c.belowHearingDb);
     }
 }
 
