@@ -63,7 +63,7 @@ constexpr int tailKnot = 39;
 // Limits of the extra decay rate (per second, of the knot density above the threshold) given
 // to a row's last knots while its tail time is sought, and the halvings of that search.
 constexpr double slowestTailShaping = -10.0;
-constexpr double fastestTailShaping = 30.0;
+constexpr double fastestTailShaping = 100.0;
 constexpr int tailShapingBisections = 30;
 // The level, as a share of the knot density where the engine starts to sound, about which the
 // last knots of a row are bent: a tail bent all the way falls just silent.
