@@ -21,9 +21,20 @@ constexpr int maxLog2n = 24;
 
 } // namespace
 
-Fft::Fft(int log2n, int mode) {
-    if (log2n < 1 || log2n > maxLog2n) throw std::invalid_argument("Fft: log2n must lie in 1..24");
-    n_ = 1 << log2n;
+Fft::Fft(int log2n, int mode)
+    : Fft(Length{log2n >= 1 && log2n <= maxLog2n
+                     ? 1 << log2n
+                     : throw std::invalid_argument("Fft: log2n must lie in 1..24")},
+          mode) {}
+
+Fft Fft::ofLength(int n, int mode) {
+    if (n < 2 || n > (1 << maxLog2n) || n % 2 != 0)
+        throw std::invalid_argument("Fft: the length must be even and lie in 2..2^24");
+    return Fft(Length{n}, mode);
+}
+
+Fft::Fft(Length length, int mode) {
+    n_ = length.n;
     invN = 1.0f / static_cast<float>(n_);
     packedOutput = mode != 0;
 

@@ -24,6 +24,9 @@ public:
     // std::invalid_argument otherwise). mode 0 selects the split layout, any other mode the
     // interleaved one.
     Fft(int log2n, int mode);
+    // The same for any even n from 2 to 2^24 (throws std::invalid_argument otherwise). FFTW is
+    // fast for lengths whose prime factors are small (2, 3, 5, 7).
+    static Fft ofLength(int n, int mode);
     ~Fft();
     Fft(Fft&& other) noexcept;
     Fft& operator=(Fft&& other) noexcept;
@@ -46,6 +49,10 @@ public:
     bool packedOutput = true;
 
 private:
+    struct Length {
+        int n;
+    };
+    Fft(Length length, int mode);
     void release() noexcept;
     void runInverse(float* output) noexcept;
 

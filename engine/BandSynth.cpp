@@ -87,19 +87,21 @@ void BandSynth::renderSubBlock(float* const* outputs, int frames, int channelCou
             std::memset(outputs[c] + offset, 0, sizeof(float) * static_cast<size_t>(frames));
 
     const bool ready = prepared();
-    const float hopSeconds = ready ? static_cast<float>(hopSize) / sampleRate() : 0.0f;
+    const int hop = tables.hopFrames;
+    const float hopSeconds = ready ? static_cast<float>(hop) / sampleRate() : 0.0f;
     const float hopBeats = hopSeconds * static_cast<float>(tempoBpm) / 60.0f;
     const std::optional<double> position =
         transportRunning ? std::optional<double>(ppqPosition) : std::nullopt;
     float* const mono = trackScratch.data();
 
-    // Hop grid: output the samples left of the current hop; when they do not cover the rest of
-    // the call, the next hop is synthesized after reading them.
+    // Hop grid: output the samples left of the current hop, in steps of at most hopSize (the
+    // mixer's buffers); when they do not cover the rest of the call, the next hop is
+    // synthesized after reading the last of them.
     for (int done = 0; done < frames;) {
         const int pending = pendingHopSamples;
         const int needed = frames - done;
-        const int m = std::min(pending, needed);
-        const bool newHop = pending < needed;
+        const int m = std::min({pending, needed, static_cast<int>(hopSize)});
+        const bool newHop = pending < needed && pending <= hopSize;
 
         for (auto& bus : sendBus) {
             std::fill_n(bus.begin(), m, 0.0f);
@@ -137,7 +139,7 @@ void BandSynth::renderSubBlock(float* const* outputs, int frames, int channelCou
         }
 
         done += m;
-        pendingHopSamples = newHop ? hopSize : pending - m;
+        pendingHopSamples = newHop ? hop : pending - m;
     }
 
     // What the editor shows: the meters and the modulated values. Without an editor nobody

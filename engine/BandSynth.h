@@ -27,7 +27,8 @@ namespace tarvo {
 
 class BandSynth : public EngineControls {
 public:
-    // Engine hop: the resynthesis runs one inverse transform every this many samples.
+    // Most frames one step of the renderer mixes, and the engine's hop at 44.1 kHz; the hop at
+    // the prepared rate is `hopFrames()` (see EngineTables).
     static constexpr int hopSize = 64;
 
     // User-interface thread; allocates. Defines the whole parameter table.
@@ -56,7 +57,8 @@ public:
     void polyPressure(float pressure, int note, int channel);
     // code 0: pitch bend, 1: aftertouch, 1001: modulation wheel; others are ignored.
     void controller(int code, float value, int channel);
-    // Renders `frames` (at most one hop) into outputs[channel][offset ...].
+    // Renders `frames` (any count; the block loop passes at most one hop) into
+    // outputs[channel][offset ...].
     void renderSubBlock(float* const* outputs, int frames, int channelCount, int offset) noexcept;
 
     // ---- Event tap ----
@@ -109,6 +111,8 @@ public:
     VectorPath vectorPath() const noexcept { return vectorPath_; }
 
     float sampleRate() const { return sampleRate_.load(std::memory_order_acquire); }
+    // Samples per hop at the prepared rate: one inverse transform per track every this many.
+    int hopFrames() const { return tables.hopFrames; }
     // Whether `prepare` has set the engine up for a usable rate; nothing sounds before.
     bool prepared() const { return tables.binCount > 0; }
     // Audio thread: the effective value of offset `which` in track t's parameter block.

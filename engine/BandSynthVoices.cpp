@@ -40,8 +40,6 @@ constexpr float binsToTrackLevel = 2.0f * (77.71f / 256.0f) * 10.0f * 4.0f;
 constexpr float layoutMargin = 10.0f;
 // Quiet hops after which a voice ends: longer than one hop.
 constexpr int quietHopsToEnd = 2;
-// The rate a Blob's frames are measured at: one hop of the plane per frame.
-constexpr float blobSampleRate = static_cast<float>(plane::framesPerSecond) * BandSynth::hopSize;
 
 int trackOfNote(int note) {
     const int key = note % notesPerOctave;
@@ -239,7 +237,9 @@ bool BandSynth::synthesizeVoice(int t, int v, int lane, float hopSeconds, float 
     } else {
         voice.curvedVelocity = track.velocityCurve.evaluate(std::clamp(voice.velocity, 0.0f, 1.0f));
         voice.dynGain = std::pow(voice.velocity / unityVelocity, trackValue(t, trackDynamics) / 100.0f);
-        voice.reader.hopScale = sampleRate() / blobSampleRate;
+        // Engine hops per Blob frame: 1 wherever the hop lasts what it lasts at 44.1 kHz.
+        voice.reader.hopScale = sampleRate() / (static_cast<float>(plane::framesPerSecond) *
+                                                static_cast<float>(tables.hopFrames));
         voice.reader.start(&blobA, &blobB, transform, model - firstTableModel, voice.velocity, voice.dynGain);
         voice.newNote = 0;
         if (trackValue(t, trackSeedMode) > 0.0f)
@@ -270,7 +270,7 @@ bool BandSynth::synthesizeVoice(int t, int v, int lane, float hopSeconds, float 
 
     if (voice.inaudible != 0) {
         // Only the clocks of the hop: the reader's frame and the noise generator's step.
-        const float rate = playbackRate(voice.reader.lastPos(), timescale, sampleRate());
+        const float rate = playbackRate(voice.reader.lastPos(), timescale, sampleRate(), tables.hopFrames);
         voice.reader.skipFrame(rate, controls, tailNoise);
         voice.seed = lcgNext(voice.seed);
         voice.age += hopSeconds;
@@ -283,7 +283,7 @@ bool BandSynth::synthesizeVoice(int t, int v, int lane, float hopSeconds, float 
     do {
         float* frame = voice.frames[static_cast<size_t>(voice.frameIndex)].data();
         float* bands = frame + 1;
-        const float rate = playbackRate(voice.reader.lastPos(), timescale, sampleRate());
+        const float rate = playbackRate(voice.reader.lastPos(), timescale, sampleRate(), tables.hopFrames);
         voice.reader.renderFrame(rate, controls, tailNoise, bands);
         if (relGain != 1.0f || voice.damping > 0.0f) {
             // Damping dulls high bands faster than low ones.

@@ -609,10 +609,12 @@ float BlobReader::speedAhead() const noexcept {
     return ahead;
 }
 
-float playbackRate(float lastPos, float timescale, float sampleRate) noexcept {
+float playbackRate(float lastPos, float timescale, float sampleRate, int hopFrames) noexcept {
     const float ts = std::max(timescale, 0.01f);
     const float fade = std::clamp((lastPos - 5.0f) * 0.1f, 0.0f, 1.0f);
-    const float rate = ((1.0f / ts - 1.0f) * fade + 1.0f) * (lastPos >= 0.9f ? 44100.0f / sampleRate : 1.0f);
+    // Blob frames per hop: a frame is 64 samples at 44.1 kHz.
+    const float framesPerHop = 44100.0f / sampleRate * (static_cast<float>(hopFrames) / 64.0f);
+    const float rate = ((1.0f / ts - 1.0f) * fade + 1.0f) * (lastPos >= 0.9f ? framesPerHop : 1.0f);
     return std::max(rate, 0.001f);
 }
 

@@ -176,8 +176,9 @@ private:
 
 // Linear frames to advance per hop at warped position lastPos: the first 5 frames of a sound
 // play at the Blob's own speed, "Timescale" fades in over frames 5 to 15, and from the first
-// frame on the rate follows the sample rate so that a frame keeps its length in seconds.
-float playbackRate(float lastPos, float timescale, float sampleRate) noexcept;
+// frame on the rate follows the sample rate and the engine's hop (hopFrames samples) so that a
+// frame keeps its length in seconds.
+float playbackRate(float lastPos, float timescale, float sampleRate, int hopFrames = 64) noexcept;
 
 // "Density" (-1..1) against the tonal weight of a band: the fraction of the band's amplitude
 // that drives the noise resonator. -1 gives none, +1 all.

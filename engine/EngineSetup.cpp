@@ -18,17 +18,46 @@ constexpr double topFrequencyHz = 21122.217;
 // Highest lower band an extra bin may read (it reads this band and the next).
 constexpr int lastPairBand = plane::bandCount - 2;
 
-// A window as a cosine series: value(n) = sum_j coeff[j] cos(2 pi j n / 256).
-template <size_t Terms> std::array<float, fftSize> cosineWindow(const std::array<double, Terms>& coeff) {
-    std::array<float, fftSize> window{};
-    for (int n = 0; n < fftSize; ++n) {
+// A window of `length` points as a cosine series: value(n) = sum_j coeff[j] cos(2 pi j n / length).
+template <size_t Terms> void cosineWindow(const std::array<double, Terms>& coeff, float* window, int length) {
+    for (int n = 0; n < length; ++n) {
         double v = 0.0;
         for (size_t j = 0; j < Terms; ++j)
-            v += coeff[j] * std::cos(twoPi * static_cast<double>(j * n) / fftSize);
+            v += coeff[j] * std::cos(twoPi * static_cast<double>(static_cast<int>(j) * n) / length);
         // The series is exactly 0 at the edge; keep rounding from making it negative.
         window[static_cast<size_t>(n)] = static_cast<float>(std::max(v, 0.0));
     }
-    return window;
+}
+
+// Fitted to pass exactly through 0 at the edge and the design values at indices 32, 64, 96 and
+// 128 while summing to 2.0.
+constexpr std::array<double, 9> analysisSeries{0.0078125,
+                                               -0.008478567931708685,
+                                               0.0006261510999999995,
+                                               4.17444317086842e-05,
+                                               5.975249999994729e-07,
+                                               0.0,
+                                               0.0,
+                                               0.0,
+                                               -2.4251249999997077e-06};
+// Fitted to pass exactly through 0 at the edge and the design values at indices 32, 64, 96 and
+// 128 while summing to 4962.314; the terms 4 and 8 set the ripple of the four overlapping
+// copies of a hop to 77.39 .. 77.71.
+constexpr std::array<double, 9> synthesisSeries{19.3840390625,
+                                                -23.006044970505478,
+                                                3.3678987499999993,
+                                                0.21156747050548055,
+                                                0.039824974999998965,
+                                                0.0,
+                                                0.0,
+                                                0.0,
+                                                0.002714712499999654};
+
+// Whether n has no prime factor above 7.
+bool smallFactorsOnly(int n) {
+    for (int p : {2, 3, 5, 7})
+        while (n % p == 0) n /= p;
+    return n == 1;
 }
 
 // Cosine phasor of a fraction w of a turn from the polynomial in x = 4 w (1 - w).
@@ -83,22 +112,42 @@ constexpr std::array<Complex, noiseTableSize> makeNoiseTable() {
 constinit const std::array<Complex, noiseTableSize> noiseTable = makeNoiseTable();
 
 const std::array<float, fftSize>& analysisWindow() {
-    // Fitted to pass exactly through 0 at the edge and the design values at indices 32, 64,
-    // 96 and 128 while summing to 2.0.
-    static const std::array<float, fftSize> window = cosineWindow(
-        std::array<double, 9>{0.0078125, -0.008478567931708685, 0.0006261510999999995, 4.17444317086842e-05,
-                              5.975249999994729e-07, 0.0, 0.0, 0.0, -2.4251249999997077e-06});
+    static const std::array<float, fftSize> window = [] {
+        std::array<float, fftSize> w{};
+        cosineWindow(analysisSeries, w.data(), fftSize);
+        return w;
+    }();
     return window;
 }
 
 const std::array<float, fftSize>& synthesisTable() {
-    // Fitted to pass exactly through 0 at the edge and the design values at indices 32, 64,
-    // 96 and 128 while summing to 4962.314; the terms 4 and 8 set the ripple of the four
-    // overlapping copies of a hop to 77.39 .. 77.71.
-    static const std::array<float, fftSize> table = cosineWindow(
-        std::array<double, 9>{19.3840390625, -23.006044970505478, 3.3678987499999993, 0.21156747050548055,
-                              0.039824974999998965, 0.0, 0.0, 0.0, 0.002714712499999654});
+    static const std::array<float, fftSize> table = [] {
+        std::array<float, fftSize> w{};
+        cosineWindow(synthesisSeries, w.data(), fftSize);
+        return w;
+    }();
     return table;
+}
+
+std::vector<float> synthesisTable(int n) {
+    std::vector<float> table(static_cast<size_t>(std::max(n, 0)));
+    cosineWindow(synthesisSeries, table.data(), n);
+    return table;
+}
+
+int hopFramesForRate(double sampleRate) {
+    const double target = hopSize * sampleRate / gridSampleRate;
+    int best = target <= minHopFrames ? minHopFrames : maxHopFrames;
+    double bestDistance = std::abs(std::log(best / target));
+    for (int h = minHopFrames; h <= maxHopFrames; ++h) {
+        if (!smallFactorsOnly(h)) continue;
+        const double distance = std::abs(std::log(h / target));
+        if (distance < bestDistance) {
+            best = h;
+            bestDistance = distance;
+        }
+    }
+    return best;
 }
 
 bool EngineTables::prepare(double rate) {
@@ -106,8 +155,11 @@ bool EngineTables::prepare(double rate) {
     using plane::bandCentreHz;
     using plane::bandWidthHz;
     sampleRate = rate;
-    const double d = fftSize / rate; // Hz to FFT bins
-    const double c = hopSize / rate; // Hz to cycles per hop
+    hopFrames = hopFramesForRate(rate);
+    bankSize = hopsPerFft * hopFrames;
+    bankHalf = bankSize / 2;
+    const double d = bankSize / rate;  // Hz to FFT bins
+    const double c = hopFrames / rate; // Hz to cycles per hop
 
     // Band-centre frequency as a parabola through the band and its neighbours, in the offset
     // from band k; the edge bands use the nearest three bands.
@@ -129,11 +181,14 @@ bool EngineTables::prepare(double rate) {
     while (bandCount < plane::bandCount && bandWidthHz(bandCount) < resonatorMaxWidthBins / d &&
            bandCentreHz(bandCount) < rate / 2.0)
         ++bandCount;
-    topBin = std::min(static_cast<int>(topFrequencyHz * d), maxTopBin);
+    topBin = std::min({static_cast<int>(topFrequencyHz * d), bankHalf, maxTopBin});
     firstExtraBin =
         bandCount < plane::bandCount ? static_cast<int>(d * bandCentreHz(bandCount) + 0.5) : topBin;
     extraCount = std::max(topBin - firstExtraBin, 0);
     binCount = bandCount + extraCount;
+    // A hop reads binCount entries from its start on: the last start is the table's size less
+    // binCount.
+    noiseStarts = std::min(noiseTableSize - gridBinCount, noiseTableSize + 1 - binCount);
 
     for (int k = 0; k < bandCount; ++k) {
         const auto i = static_cast<size_t>(k);
@@ -172,7 +227,8 @@ bool EngineTables::prepare(double rate) {
     }
 
     // Initial resonator state: the spectrum of a decaying half-window noise burst of unit
-    // expected energy, read at the band centres and the extra bins.
+    // expected energy, read at the band centres and the extra bins. The burst has the 256
+    // points of 44.1 kHz at every rate, so that every rate starts a note from the same noise.
     const std::array<float, fftSize>& window = analysisWindow();
     double energy = 0.0;
     for (int i = 0; i < fftHalf; ++i)
@@ -188,13 +244,16 @@ bool EngineTables::prepare(double rate) {
     Fft fft(8, 1);
     std::array<float, fftSize> packed{};
     fft.forward(burst.data(), packed.data());
+    // Bins from the burst's Nyquist bin on read its value.
     const auto bin = [&packed](int k) {
         if (k == 0) return Complex(packed[0], 0.0f);
         if (k >= fftHalf) return Complex(packed[1], 0.0f);
         return Complex(packed[static_cast<size_t>(2 * k)], packed[static_cast<size_t>(2 * k + 1)]);
     };
+    // Read on the grid of 44.1 kHz, where the bank's bins are within a few per cent.
+    const double gridBinsPerHz = fftSize / gridSampleRate;
     for (int k = 0; k < bandCount; ++k) {
-        const double o = d * bandCentreHz(k);
+        const double o = gridBinsPerHz * bandCentreHz(k);
         const int below = static_cast<int>(o);
         const auto h = static_cast<float>(o - below);
         initialSpectrum[static_cast<size_t>(k)] = (1.0f - h) * bin(below) + h * bin(below + 1);

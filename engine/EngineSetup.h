@@ -1,7 +1,12 @@
 #pragma once
-// Engine preparation for a sample rate: how the 80 Blob bands sit on the 256-point FFT's bins,
-// the per-band constants of the voice synthesis, the initial noise spectrum of the voices,
-// the shared Gaussian noise table, the two fixed windows and the engine's seed rules.
+// Engine preparation for a sample rate: the length of the hop and of the bank's FFT, how the
+// 80 Blob bands sit on the FFT's bins, the per-band constants of the voice synthesis, the
+// initial noise spectrum of the voices, the shared Gaussian noise table, the two windows and
+// the engine's seed rules.
+//
+// The hop and the FFT follow the rate: a hop lasts about 1.45 ms and a bin is about 172 Hz
+// wide at every rate, as at 44.1 kHz (64 and 256 samples there). So the voices see a Blob on
+// the same grid in time and frequency at every rate, and a kit sounds the same.
 //
 // Bands narrow enough to fall between two bins (narrower than 1.3 bins) are synthesized as
 // resonators spread onto their two neighbouring bins; above them every bin up to about
@@ -14,6 +19,7 @@
 #include <array>
 #include <complex>
 #include <cstdint>
+#include <vector>
 
 #include "engine/CanonicalPlane.h"
 
@@ -21,13 +27,23 @@ namespace tarvo {
 
 using Complex = std::complex<float>;
 
-// Per-hop FFT geometry shared by the bank and the tables.
+// FFT and hop at 44.1 kHz, the rate the Blob's frames are measured at: every other rate keeps
+// their lengths in seconds.
 constexpr int fftSize = 256;
 constexpr int fftHalf = fftSize / 2;
 constexpr int hopSize = 64;
+constexpr double gridSampleRate = 44100.0;
+// The FFT spans four hops at every rate.
+constexpr int hopsPerFft = fftSize / hopSize;
+// Hop lengths the preparation chooses from: enough for 8 to 384 kHz and the rates around.
+constexpr int minHopFrames = 4;
+constexpr int maxHopFrames = 1024;
 
-// Highest bin synthesized at low rates: bins from here up are never used.
-constexpr int maxTopBin = fftHalf;
+// Bins synthesized at most: at 44.1 kHz the bins up to about 21 kHz are 122; other rates
+// round their hop to a length FFTW transforms fast, which widens a bin by a few per cent.
+constexpr int maxTopBin = 144;
+// Bins a voice synthesizes at 44.1 kHz: 50 bands and 100 extra bins.
+constexpr int gridBinCount = 150;
 // Most bins a voice synthesizes: every band plus every extra bin below maxTopBin.
 constexpr int maxBinCount = plane::bandCount + maxTopBin;
 // Entries of the shared noise table.
@@ -44,11 +60,17 @@ struct ExtraBin {
 // Everything that depends on the sample rate. Fixed capacity, so preparing never resizes.
 struct EngineTables {
     double sampleRate = 0.0;
-    int bandCount = 0;     // leading bands synthesized as resonators
-    int topBin = 0;        // one past the last synthesized bin
-    int firstExtraBin = 0; // first directly synthesized bin
-    int extraCount = 0;    // directly synthesized bins, firstExtraBin .. topBin - 1
-    int binCount = 0;      // bandCount + extraCount: the voices' per-bin state length
+    int hopFrames = hopSize; // samples per hop
+    int bankSize = fftSize;  // FFT length of the resynthesis bank: four hops
+    int bankHalf = fftHalf;  // its bins below Nyquist
+    int bandCount = 0;       // leading bands synthesized as resonators
+    int topBin = 0;          // one past the last synthesized bin
+    int firstExtraBin = 0;   // first directly synthesized bin
+    int extraCount = 0;      // directly synthesized bins, firstExtraBin .. topBin - 1
+    int binCount = 0;        // bandCount + extraCount: the voices' per-bin state length
+    // Offsets into the noise table a hop's noise may start at: the range of 44.1 kHz wherever
+    // the bins fit, so that every rate plays the same noise.
+    int noiseStarts = noiseTableSize - gridBinCount;
 
     // Per resonator band k < bandCount.
     std::array<int32_t, plane::bandCount> bandBin{};  // the bin below the band centre
@@ -73,11 +95,19 @@ struct EngineTables {
     bool prepare(double sampleRate);
 };
 
+// Samples per hop at a rate: the length nearest to one hop at 44.1 kHz in seconds among those
+// whose prime factors are 2, 3, 5 and 7 (so the bank's FFT stays fast), within
+// minHopFrames .. maxHopFrames. 64 at 44.1 kHz, 70 at 48 kHz, 140 at 96 kHz.
+int hopFramesForRate(double sampleRate);
+
 // Analysis window (sum 2.0, peak 0.016873647 at index 128), used for the initial spectrum.
 const std::array<float, fftSize>& analysisWindow();
 // Synthesis table (sum 4962.314, peak 45.588955 at index 128); the bank uses it divided by
 // 256. Four copies a hop apart sum to 77.39 .. 77.71.
 const std::array<float, fftSize>& synthesisTable();
+// The synthesis table's shape over n points (the table above for n = 256): it keeps its peak
+// and the sum of four copies a quarter of n apart. Allocates.
+std::vector<float> synthesisTable(int n);
 
 // 2048 correlated complex Gaussian samples shared by every voice of every engine; built at
 // compile time, read-only.

@@ -242,7 +242,7 @@ void prepareHop(const EngineTables& t, const HopFeatures& f, const float* M, flo
     // Noise generator: a fresh window into the shared table every hop.
     *voice.seed = *voice.seed * 1664525u + 1013904223u;
     const float* noise =
-        parts(noiseTable.data() + *voice.seed % static_cast<uint32_t>(noiseTableSize - binCount));
+        parts(noiseTable.data() + *voice.seed % static_cast<uint32_t>(t.noiseStarts));
 
     // Noise resonators: damped rotations for the band bins, fresh noise for the extra bins.
     if (firstHop) {

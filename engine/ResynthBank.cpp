@@ -54,11 +54,26 @@ void SubsonicCut::setup(double sampleRate, double cornerHz) {
 }
 
 ResynthBank::ResynthBank() : fft_(8, 1) {
-    const std::array<float, fftSize>& table = synthesisTable();
-    for (size_t i = 0; i < window_.size(); ++i) window_[i] = table[i] / static_cast<float>(fftSize);
+    resize(fftSize);
 }
 
-void ResynthBank::prepare(const EngineTables& tables) noexcept {
+void ResynthBank::resize(int size) {
+    if (size != fft_.size()) fft_ = Fft::ofLength(size, 1);
+    size_ = size;
+    hop_ = size / hopsPerFft;
+    const auto n = static_cast<size_t>(size);
+    spectrumRe_.assign(n / 2 + 1, 0.0f);
+    spectrumIm_.assign(n / 2 + 1, 0.0f);
+    timeBuffer_.assign(n, 0.0f);
+    ring_.assign(n, 0.0f);
+    // The table over the FFT's length, divided by 256 at every length: the four overlapping
+    // copies of a hop then sum to the same gain, so a bin's value gives the same level.
+    window_ = synthesisTable(size);
+    for (float& w : window_) w /= static_cast<float>(fftSize);
+}
+
+void ResynthBank::prepare(const EngineTables& tables) {
+    if (tables.bankSize != size_) resize(tables.bankSize);
     bandCount_ = tables.bandCount;
     firstExtraBin_ = tables.firstExtraBin;
     extraCount_ = tables.extraCount;
@@ -78,9 +93,9 @@ void ResynthBank::setShelf(double sampleRate, double cornerHz, double dcGain) no
 }
 
 void ResynthBank::reset() noexcept {
-    spectrumRe_.fill(0.0f);
-    spectrumIm_.fill(0.0f);
-    ring_.fill(0.0f);
+    std::fill(spectrumRe_.begin(), spectrumRe_.end(), 0.0f);
+    std::fill(spectrumIm_.begin(), spectrumIm_.end(), 0.0f);
+    std::fill(ring_.begin(), ring_.end(), 0.0f);
     writePos_ = readPos_ = silentHops_ = 0;
     dirty_ = false;
 }
@@ -107,6 +122,14 @@ void ResynthBank::addExtraBins(const Complex* values) noexcept {
     if (extraCount_ > 0) dirty_ = true;
 }
 
+void ResynthBank::addWindowed(const float* time, const float* window, int at, int count) noexcept {
+    // The ring wraps at most once within the piece: two contiguous runs.
+    const int first = std::min(count, size_ - at);
+    float* ring = ring_.data();
+    for (int s = 0; s < first; ++s) ring[at + s] += time[s] * window[s];
+    for (int s = first; s < count; ++s) ring[s - first] += time[s] * window[s];
+}
+
 void ResynthBank::hop() noexcept {
     if (dirty_) {
         silentHops_ = 0;
@@ -116,34 +139,30 @@ void ResynthBank::hop() noexcept {
         spectrumIm_[0] = 0.0f;
         fft_.inverseSplit(spectrumRe_.data(), spectrumIm_.data(), timeBuffer_.data());
         // Zero-phase synthesis: the frame's time origin goes to the middle of the window, so
-        // the frame is centred 128 samples after the write position.
-        constexpr int mask = fftSize - 1;
-        for (int s = 0; s < fftHalf; ++s) {
-            ring_[static_cast<size_t>((writePos_ + s) & mask)] +=
-                timeBuffer_[static_cast<size_t>(fftHalf + s)] * window_[static_cast<size_t>(s)];
-            ring_[static_cast<size_t>((writePos_ + fftHalf + s) & mask)] +=
-                timeBuffer_[static_cast<size_t>(s)] * window_[static_cast<size_t>(fftHalf + s)];
-        }
-        spectrumRe_.fill(0.0f);
-        spectrumIm_.fill(0.0f);
+        // the frame is centred half the FFT's length after the write position.
+        const int half = size_ / 2;
+        addWindowed(timeBuffer_.data() + half, window_.data(), writePos_, half);
+        addWindowed(timeBuffer_.data(), window_.data() + half, (writePos_ + half) % size_, half);
+        std::fill(spectrumRe_.begin(), spectrumRe_.end(), 0.0f);
+        std::fill(spectrumIm_.begin(), spectrumIm_.end(), 0.0f);
         dirty_ = false;
     } else {
         silentHops_ = std::min(silentHops_ + 1, maxSilentHops);
     }
-    writePos_ = (writePos_ + hopSize) % fftSize;
+    writePos_ = (writePos_ + hop_) % size_;
 }
 
 bool ResynthBank::skipAtRest(int maxCount) noexcept {
     // The conditions of read's silent path, with the output filters at rest.
     if (dirty_ || silentHops_ <= hopsUntilSilent || !filtersAtRest()) return false;
     if (shelfOn_ && silentHops_ < shelfBypassHops) return false;
-    const int available = (writePos_ + fftSize - readPos_) % fftSize;
-    readPos_ = (readPos_ + std::clamp(maxCount, 0, available)) % fftSize;
+    const int available = (writePos_ + size_ - readPos_) % size_;
+    readPos_ = (readPos_ + std::clamp(maxCount, 0, available)) % size_;
     return true;
 }
 
 int ResynthBank::read(float* out, int maxCount, bool& silent) noexcept {
-    const int available = (writePos_ + fftSize - readPos_) % fftSize;
+    const int available = (writePos_ + size_ - readPos_) % size_;
     const int count = std::clamp(maxCount, 0, available);
     const bool filtered = shelfOn_ && (silentHops_ < shelfBypassHops || !filtersAtRest());
     // skipAtRest takes this path's conditions (with the output filters at rest): keep the two
@@ -151,7 +170,7 @@ int ResynthBank::read(float* out, int maxCount, bool& silent) noexcept {
     if (!dirty_ && silentHops_ > hopsUntilSilent && !filtered) {
         // Every sample of the ring has been read (and zeroed) since the last frame went in.
         std::fill(out, out + count, 0.0f);
-        readPos_ = (readPos_ + count) % fftSize;
+        readPos_ = (readPos_ + count) % size_;
         silent = filtersAtRest();
         return count;
     }
@@ -160,8 +179,8 @@ int ResynthBank::read(float* out, int maxCount, bool& silent) noexcept {
     LowShelf shelf = shelf_;
     SubsonicCut cut = cut_;
     for (int done = 0; done < count;) {
-        const int at = (readPos_ + done) % fftSize;
-        const int piece = std::min(count - done, fftSize - at);
+        const int at = (readPos_ + done) % size_;
+        const int piece = std::min(count - done, size_ - at);
         float* slot = ring_.data() + at;
         if (filtered)
             for (int i = 0; i < piece; ++i) out[done + i] = cut.process(shelf.process(slot[i]));
@@ -172,7 +191,7 @@ int ResynthBank::read(float* out, int maxCount, bool& silent) noexcept {
     }
     shelf_ = shelf;
     cut_ = cut;
-    readPos_ = (readPos_ + count) % fftSize;
+    readPos_ = (readPos_ + count) % size_;
     silent = !dirty_ && silentHops_ > hopsUntilSilent && filtersAtRest();
     return count;
 }

@@ -1,11 +1,11 @@
 #pragma once
 // One track's resynthesis bank: the voices add complex values per FFT bin during a hop; once
-// per hop the bank turns them into 256 samples with one inverse FFT and overlap-adds them,
-// windowed, into a ring that the renderer reads sample by sample through a low shelf and a
-// subsonic cut.
+// per hop the bank turns them into four hops of samples (256 at 44.1 kHz; the tables set the
+// length for the rate) with one inverse FFT and overlap-adds them, windowed, into a ring that
+// the renderer reads sample by sample through a low shelf and a subsonic cut.
 //
-// Timing: a hop places its frame centred 128 samples after its write position, so a value
-// added before a hop is heard two hops later. A hop with nothing added costs no FFT.
+// Timing: a hop places its frame centred two hops after its write position, so a value added
+// before a hop is heard two hops later. A hop with nothing added costs no FFT.
 //
 // Threads: construction and `prepare` plan or size everything and may allocate; call them
 // while no block is processed. `reset` and every other method run on the audio thread and
@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <vector>
 
 #include "dsp/Fft.h"
 #include "engine/EngineSetup.h"
@@ -75,12 +76,12 @@ public:
     // 14 Hz wide), which it lowers by less than 1 dB.
     static constexpr double subsonicCutHz = 20.0;
 
-    // Plans the inverse FFT; allocates.
+    // Plans a 256-point inverse FFT (the length at 44.1 kHz); allocates.
     ResynthBank();
 
-    // Takes the band-to-bin layout of tables, clears all state including the shelf and turns
-    // the shelf off.
-    void prepare(const EngineTables& tables) noexcept;
+    // Takes the FFT length and band-to-bin layout of tables, clears all state including the
+    // shelf and turns the shelf off. Allocates when the length changes.
+    void prepare(const EngineTables& tables);
     // Configures the output shelf and the subsonic cut after it and turns them on; clears
     // their state.
     void setShelf(double sampleRate, double cornerHz, double dcGain) noexcept;
@@ -109,6 +110,10 @@ public:
     const SubsonicCut& subsonicCut() const { return cut_; }
 
 private:
+    // Sizes the buffers and the window for an FFT of `size` points; allocates.
+    void resize(int size);
+    // Adds count samples of time times window into the ring from position at on.
+    void addWindowed(const float* time, const float* window, int at, int count) noexcept;
     bool filtersAtRest() const noexcept {
         return std::abs(shelf_.state) < shelfRestLevel && cut_.stateLevel() < shelfRestLevel;
     }
@@ -124,6 +129,8 @@ private:
     static constexpr int shelfBypassHops = 10;
 
     Fft fft_;
+    int size_ = fftSize; // FFT length and ring size: four hops
+    int hop_ = hopSize;
     int bandCount_ = 0;
     int firstExtraBin_ = 0;
     int extraCount_ = 0;
@@ -131,13 +138,13 @@ private:
     std::array<float, plane::bandCount> weightLow_{};
     std::array<float, plane::bandCount> weightHigh_{};
 
-    // Bins 0..128; the last one only catches spill-over from a band on bin 127.
-    std::array<float, fftHalf + 1> spectrumRe_{};
-    std::array<float, fftHalf + 1> spectrumIm_{};
+    // Bins 0 .. size / 2; the last one only catches spill-over from a band on the bin below.
+    std::vector<float> spectrumRe_;
+    std::vector<float> spectrumIm_;
     bool dirty_ = false;
-    std::array<float, fftSize> window_{};
-    std::array<float, fftSize> timeBuffer_{};
-    std::array<float, fftSize> ring_{};
+    std::vector<float> window_;
+    std::vector<float> timeBuffer_;
+    std::vector<float> ring_;
     int writePos_ = 0;
     int readPos_ = 0;
     int silentHops_ = 0;

@@ -1,5 +1,5 @@
-// `tarvo engine-info --rate SR`: prints how the engine lays its bands onto FFT bins at a
-// sample rate.
+// `tarvo engine-info --rate SR`: prints the engine's hop and FFT length at a sample rate and
+// how it lays its bands onto the FFT's bins.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +34,10 @@ int runEngineInfo(const std::vector<std::string>& args) {
     json.beginObject()
         .key("sampleRate")
         .value(rate)
+        .key("hopFrames")
+        .value(tables.hopFrames)
+        .key("fftSize")
+        .value(tables.bankSize)
         .key("bandCount")
         .value(tables.bandCount)
         .key("firstExtraBin")

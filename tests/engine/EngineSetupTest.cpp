@@ -21,23 +21,48 @@ EngineTables preparedAt(double rate) {
 }
 
 TEST(EngineSetup, BandLayoutAtCommonRates) {
+    // The hop and the FFT keep their lengths in seconds: 44.1 kHz's layout at its multiples,
+    // nearly it at 48 kHz and its multiples (a bin 0.5 % wider).
     struct Case {
         double rate;
-        int bandCount, firstExtraBin, topBin, extraCount, binCount;
+        int hopFrames, bankSize, bandCount, firstExtraBin, topBin, extraCount, binCount;
     };
     const Case cases[] = {
-        {44100.0, 50, 22, 122, 100, 150},
-        {48000.0, 52, 23, 112, 89, 141},
-        {96000.0, 64, 23, 56, 33, 97},
+        {8000.0, 12, 48, 50, 23, 24, 1, 51},          {22050.0, 32, 128, 50, 22, 64, 42, 92},
+        {32000.0, 45, 180, 51, 23, 90, 67, 118},      {44100.0, 64, 256, 50, 22, 122, 100, 150},
+        {48000.0, 70, 280, 50, 22, 123, 101, 151},    {88200.0, 128, 512, 50, 22, 122, 100, 150},
+        {96000.0, 140, 560, 50, 22, 123, 101, 151},   {176400.0, 256, 1024, 50, 22, 122, 100, 150},
+        {192000.0, 280, 1120, 50, 22, 123, 101, 151}, {384000.0, 560, 2240, 50, 22, 123, 101, 151},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rate);
         const EngineTables t = preparedAt(c.rate);
+        EXPECT_EQ(t.hopFrames, c.hopFrames);
+        EXPECT_EQ(t.bankSize, c.bankSize);
         EXPECT_EQ(t.bandCount, c.bandCount);
         EXPECT_EQ(t.firstExtraBin, c.firstExtraBin);
         EXPECT_EQ(t.topBin, c.topBin);
         EXPECT_EQ(t.extraCount, c.extraCount);
         EXPECT_EQ(t.binCount, c.binCount);
+    }
+}
+
+TEST(EngineSetup, EveryRateKeepsTheHopNearItsLengthAt441kHz) {
+    // From 8 to 384 kHz in steps of about a semitone: a hop within 8 % of 64 samples at 44.1 kHz
+    // in seconds (the fast lengths lie furthest apart at the lowest rates: 13 samples falls
+    // between 12 and 14), a length FFTW transforms fast, the FFT four hops, the bins in range.
+    for (double rate = 8000.0; rate <= 384000.0; rate *= 1.0595) {
+        SCOPED_TRACE(rate);
+        const EngineTables t = preparedAt(rate);
+        EXPECT_NEAR(t.hopFrames / rate / (hopSize / 44100.0), 1.0, 0.08);
+        int rest = t.hopFrames;
+        for (int p : {2, 3, 5, 7})
+            while (rest % p == 0) rest /= p;
+        EXPECT_EQ(rest, 1) << t.hopFrames;
+        EXPECT_EQ(t.bankSize, 4 * t.hopFrames);
+        EXPECT_LE(t.topBin, t.bankSize / 2);
+        EXPECT_LE(t.binCount, maxBinCount);
+        EXPECT_LE(t.noiseStarts - 1 + t.binCount, noiseTableSize);
     }
 }
 
@@ -68,7 +93,7 @@ TEST(EngineSetup, ResonatorBandsSitBetweenTheirBins) {
 
 TEST(EngineSetup, FrequencyParabolaPassesThroughNeighbouringBands) {
     const EngineTables t = preparedAt(48000.0);
-    const double c = hopSize / t.sampleRate;
+    const double c = t.hopFrames / t.sampleRate;
     for (int k = 0; k < plane::bandCount; ++k) {
         SCOPED_TRACE(k);
         const auto& p = t.freqPoly[static_cast<size_t>(k)];
@@ -86,7 +111,7 @@ TEST(EngineSetup, ExtraBinsReadTheBandsAroundTheirFrequency) {
     for (double rate : {22050.0, 44100.0, 96000.0}) {
         SCOPED_TRACE(rate);
         const EngineTables t = preparedAt(rate);
-        const double d = fftSize / rate;
+        const double d = t.bankSize / rate;
         int previousBand = 0;
         for (int e = 0; e < t.extraCount; ++e) {
             SCOPED_TRACE(e);

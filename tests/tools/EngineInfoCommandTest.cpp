@@ -13,8 +13,8 @@ using tarvo::test::ToolRun;
 TEST(EngineInfoCommand, PrintsTheBandLayoutOfARate) {
     const ToolRun run = runTool("engine-info --rate 48000");
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, "{\"sampleRate\":48000,\"bandCount\":52,\"firstExtraBin\":23,\"topBin\":112,"
-                       "\"extraCount\":89,\"binCount\":141}\n");
+    EXPECT_EQ(run.out, "{\"sampleRate\":48000,\"hopFrames\":70,\"fftSize\":280,\"bandCount\":50,"
+                       "\"firstExtraBin\":22,\"topBin\":123,\"extraCount\":101,\"binCount\":151}\n");
 }
 
 TEST(EngineInfoCommand, RefusesMissingOrUnsupportedRates) {
