@@ -143,6 +143,22 @@ void FxSlot::watchQuiet(const FxBase& u, float loudest, int frames, float rate) 
     if (static_cast<float>(quietFrames_) >= tail * rate) asleep_ = true;
 }
 
+void FxSlot::clearTail() noexcept {
+    // The same hand-over as a pass: announced before `typeIndex` is read.
+    audioBusy.store(true);
+    if (typeIndex.load() != swapInProgress) {
+        // Silent and at rest, as after an installation: the next idle tick may install the
+        // unit "Type" asks for at once, and the next pass starts the unit from its reset
+        // state and fades it in.
+        gain.store(0.0f, std::memory_order_relaxed);
+        target.store(0.0f, std::memory_order_relaxed);
+    }
+    quietFrames_ = 0;
+    heard_ = false;
+    asleep_ = false;
+    audioBusy.store(false, std::memory_order_release);
+}
+
 bool FxSlot::process(float* const* bus, int frames, float engineRate, float tempo, bool silent) noexcept {
     if (params_ == nullptr || frames <= 0) return false;
     // Announce the pass before reading `typeIndex`; the swap routine does the converse.

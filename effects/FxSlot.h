@@ -77,6 +77,11 @@ public:
     // slot: the return to add into the main mix). A caller that knows the bus holds only
     // zeros says so with silent, which spares the meters' scan.
     bool process(float* const* bus, int frames, float engineRate, float tempo, bool silent = false) noexcept;
+    // Audio thread, between passes (the host's reset): the slot falls silent at once, as a
+    // freshly installed one is, so that the next idle tick may install the unit "Type" asks
+    // for and the next pass resets the unit (its tail is gone) and fades it in. Never
+    // allocates; leaves a slot that the swap routine holds alone.
+    void clearTail() noexcept;
 
     // The unit "Type" currently asks for, clamped into the list.
     int requestedType() const;

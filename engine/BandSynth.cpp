@@ -34,7 +34,6 @@ void BandSynth::prepare(float sampleRate) {
         for (Voice& voice : track.voices) {
             voice.releaseProgress = 0.0f;
             voice.damping = 0.0f;
-            for (EnvelopeState& env : voice.modState.envelopes) env.releaseLevel = 0.0f;
             voice.clearBins();
         }
     }
@@ -55,6 +54,7 @@ void BandSynth::reset(uint32_t seed) {
             voice.inaudible = 0;
             voice.quietHops = 0;
             voice.clearBins();
+            voice.modState = ModSourceState{};
             // Voice k gets the seed advanced k times, counted track by track.
             voice.seed = voiceSeedValue;
             voiceSeedValue = lcgNext(voiceSeedValue);
@@ -62,7 +62,18 @@ void BandSynth::reset(uint32_t seed) {
         track.voicesInUse = 0;
         track.activeVoices = 0;
         track.resynth.reset();
+        track.resynth.clearOutputFilters();
     }
+    // Nothing played before a reset sounds after it: the output filters and the channel
+    // strips start from rest, and the effect slots from silence, fading their units in from
+    // their reset state; so a host's reset (before an export, after a state load) is followed
+    // by the sound of a fresh instance, apart from what a unit keeps by design through its
+    // reset (the compressors' gains, the chorus and hall lines, the plate's filters).
+    mixer.reset();
+    for (FxSlot& slot : fxSlots) slot.clearTail();
+    // The modulation sources start over as well: LFO phases, envelopes and noise generators
+    // run on across notes, not across a reset.
+    modSystem.globalState = ModSourceState{};
     // The Blob tail starts over too, so a state renders the same sound after every reset.
     tailNoise.reset();
     pendingHopSamples = 0;

@@ -100,6 +100,11 @@ void ResynthBank::reset() noexcept {
     dirty_ = false;
 }
 
+void ResynthBank::clearOutputFilters() noexcept {
+    shelf_.state = 0.0f;
+    for (SubsonicCut::Section* section : {&cut_.first, &cut_.second}) section->s1 = section->s2 = 0.0;
+}
+
 void ResynthBank::addBands(const Complex* values) noexcept {
     for (int k = 0; k < bandCount_; ++k) {
         const auto i = static_cast<size_t>(k);

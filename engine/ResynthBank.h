@@ -87,6 +87,8 @@ public:
     void setShelf(double sampleRate, double cornerHz, double dcGain) noexcept;
     // Clears spectrum, ring, positions and the silence count; the shelf keeps its state.
     void reset() noexcept;
+    // Clears the state of the shelf and the subsonic cut, keeping their settings.
+    void clearOutputFilters() noexcept;
 
     // Adds one value per resonator band, spread onto the band's two bins.
     void addBands(const Complex* values) noexcept;

@@ -270,43 +270,77 @@ TEST_F(TarvoProcessorTest, UnreadableStateChangesNothing) {
     }
 }
 
-TEST_F(TarvoProcessorTest, LoadedKitPlaysWithoutWaitingForTheIdleTick) {
-    TarvoProcessor processor;
-    processor.setRateAndBufferSizeDetails(48000.0, 256);
-    processor.prepareToPlay(48000.0, 256);
-    processor.runIdleTick();
-    // A state with another kit: the next block must already play it. Its noise is frozen: a
-    // reset at an unchanged rate reseeds free-running noise differently from a first
-    // preparation, so only a frozen kit sounds the same in both instances.
-    const auto state = hosttest::startKitState([](Ombrix& plugin) {
-        Param* track = &plugin.engine.param(plugin.engine.layout.trackBase[0]);
-        track[trackFrequency].set(track[trackFrequency].fromNormalized(0.9f));
-        for (int t = 0; t < BandSynth::trackCount; ++t)
-            plugin.engine.param(plugin.engine.layout.trackBase[static_cast<size_t>(t)] + trackSeedMode)
-                .set(1.0f);
-    });
-    setState(processor, state);
-    TarvoProcessor reference;
-    setState(reference, state);
-    reference.setRateAndBufferSizeDetails(48000.0, 256);
-    reference.prepareToPlay(48000.0, 256);
-    processor.prepareToPlay(48000.0, 256);
-    std::vector<std::vector<float>> renders;
-    for (auto* p : {&processor, &reference}) {
-        juce::AudioBuffer<float> buffer(2, 256);
-        juce::MidiBuffer midi;
-        midi.addEvent(juce::MidiMessage::noteOn(1, 36, static_cast<juce::uint8>(110)), 0);
-        std::vector<float>& out = renders.emplace_back();
-        for (int b = 0; b < 40; ++b) {
-            p->processBlock(buffer, midi);
-            midi.clear();
-            for (int c = 0; c < 2; ++c)
-                out.insert(out.end(), buffer.getReadPointer(c), buffer.getReadPointer(c) + 256);
-        }
+// Renders blocks of 256 frames of both channels, with a note on every track at the start of
+// every tenth block (the first included) when notes is set.
+std::vector<float> renderBlocks(TarvoProcessor& processor, int blocks, bool notes) {
+    juce::AudioBuffer<float> buffer(2, 256);
+    juce::MidiBuffer midi;
+    std::vector<float> out;
+    for (int b = 0; b < blocks; ++b) {
+        midi.clear();
+        if (notes && b % 10 == 0)
+            for (int t = 0; t < BandSynth::trackCount; ++t)
+                midi.addEvent(juce::MidiMessage::noteOn(1, 36 + t, static_cast<juce::uint8>(110)), 0);
+        processor.processBlock(buffer, midi);
+        for (int c = 0; c < 2; ++c)
+            out.insert(out.end(), buffer.getReadPointer(c), buffer.getReadPointer(c) + 256);
     }
-    EXPECT_GT(hosttest::peakOf(renders[0]), 1e-3f);
-    EXPECT_EQ(renders[0], renders[1]) << "the loaded kit sounds unlike a fresh instance with its state";
-    EXPECT_EQ(stateOf(processor), stateOf(reference));
+    return out;
+}
+
+// A kit loaded into an instance that the host then prepares plays from the next block on,
+// and exactly as a fresh instance loaded with the same state: whatever the instance played
+// before (echoes in the delay, the channel strips, the output filters, the modulation
+// sources' phases) is gone after the host's reset. The kit's noise is frozen: a reset at an
+// unchanged rate reseeds free-running noise differently from a first preparation. Its effects
+// start over completely when reset; some units keep a little by design (the compressors'
+// gains, the chorus and hall lines, the plate's filters, the hall's random modulation).
+TEST_F(TarvoProcessorTest, LoadedKitPlaysAsInAFreshInstance) {
+    const auto state = hosttest::startKitState([](Ombrix& plugin) {
+        BandSynth& engine = plugin.engine;
+        Param* track = &engine.param(engine.layout.trackBase[0]);
+        track[trackFrequency].set(track[trackFrequency].fromNormalized(0.9f));
+        for (int t = 0; t < BandSynth::trackCount; ++t) {
+            Param* strip = &engine.param(engine.layout.trackBase[static_cast<size_t>(t)]);
+            strip[trackSeedMode].set(1.0f);
+            strip[trackSend1].set(1.0f);
+            strip[trackSend2].set(1.0f);
+        }
+        // The tempo delay on send 1, the upward compressor first in the main chain.
+        const float types[] = {5, 0, 2, 0};
+        for (size_t slot = 0; slot < 4; ++slot) {
+            Param* fx = &engine.param(engine.layout.fxSlotBase[slot]);
+            fx[fxType].set(types[slot]);
+            fx[fxPower].set(slot == 0 || slot == 2 ? 1.0f : 0.0f);
+        }
+    });
+    const struct {
+        const char* what;
+        bool playedBefore;
+    } cases[] = {{"prepared, then loaded", false}, {"loaded while its echoes ring", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TarvoProcessor processor;
+        processor.setRateAndBufferSizeDetails(48000.0, 256);
+        processor.prepareToPlay(48000.0, 256);
+        processor.runIdleTick();
+        if (c.playedBefore) {
+            // The same kit, played until its echoes fill the delay.
+            setState(processor, state);
+            renderBlocks(processor, 60, true);
+        }
+        setState(processor, state);
+        TarvoProcessor reference;
+        setState(reference, state);
+        reference.setRateAndBufferSizeDetails(48000.0, 256);
+        reference.prepareToPlay(48000.0, 256);
+        processor.prepareToPlay(48000.0, 256);
+        const std::vector<float> loaded = renderBlocks(processor, 40, true);
+        EXPECT_GT(hosttest::peakOf(loaded), 1e-3f);
+        const std::vector<float> fresh = renderBlocks(reference, 40, true);
+        EXPECT_EQ(loaded, fresh) << "unlike a fresh instance with the same state";
+        EXPECT_EQ(stateOf(processor), stateOf(reference));
+    }
 }
 
 TEST_F(TarvoProcessorTest, EditorNotesPlayInTheNextBlock) {
