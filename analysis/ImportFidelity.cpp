@@ -4,12 +4,12 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <memory>
 #include <numbers>
+#include <utility>
 
 #include "analysis/AudioAnalysis.h"
 #include "dsp/Fft.h"
-#include "engine/BandSynth.h"
+#include "engine/SoloHit.h"
 
 namespace tarvo {
 
@@ -39,8 +39,7 @@ constexpr int earliestShift = 0;
 constexpr int latestShift = 6;
 // The analyser's trim level: samples below this fraction of the reference are cut.
 constexpr double trimLevel = 1e-4;
-// Note that plays track 1, and the sample points per band used to spread bins over a band.
-constexpr int trackOneNote = 36;
+// The sample points per band used to spread bins over a band.
 constexpr int pointsPerBand = 64;
 
 double frameMs(double frames) {
@@ -266,28 +265,9 @@ bool importedBlob(const std::vector<float>& samples, double sampleRate, Blob& bl
 }
 
 std::vector<float> replayBlob(const Blob& blob, double seconds, double velocity) {
-    auto engine = std::make_unique<BandSynth>();
-    BandSynth& synth = *engine;
-    synth.prepare(static_cast<float>(fidelityRate));
-    for (int s = 0; s < ParamLayout::fxSlotCount; ++s)
-        synth.param(synth.layout.fxSlotBase[static_cast<size_t>(s)] + fxPower).set(0.0f);
-    Track& track = synth.tracks[0];
-    track.blobs.slotA.working.copyFrom(blob, false);
-    track.blobs.slotA.working.present = 1;
-    track.blobs.slotB.working.present = 0;
-    track.blobs.publish();
-
-    synth.noteEvent(trackOneNote, static_cast<float>(velocity / 127.0), 0);
-    const auto frames = static_cast<size_t>(std::llround(seconds * fidelityRate));
-    std::vector<float> left(frames), right(frames);
-    for (size_t done = 0; done < frames;) {
-        const int n = static_cast<int>(std::min<size_t>(BandSynth::hopSize, frames - done));
-        float* outputs[2] = {left.data() + done, right.data() + done};
-        synth.renderSubBlock(outputs, n, 2, 0);
-        done += static_cast<size_t>(n);
-    }
-    for (size_t i = 0; i < frames; ++i) left[i] = 0.5f * (left[i] + right[i]);
-    return left;
+    SoloHitRender hit = renderSoloHit(blob, fidelityRate, seconds, velocity);
+    for (size_t i = 0; i < hit.left.size(); ++i) hit.left[i] = 0.5f * (hit.left[i] + hit.right[i]);
+    return std::move(hit.left);
 }
 
 std::vector<float> toFidelityRate(const std::vector<float>& samples, double sampleRate) {

@@ -7,48 +7,24 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include <fftw3.h>
 
 #include "analysis/AudioAnalysis.h"
-#include "engine/BandSynth.h"
+#include "engine/SoloHit.h"
 #include "tools/factory/DrumSynth.h"
 
 namespace tarvo {
 namespace {
 
-// Note that plays track 1.
-constexpr int trackOneNote = 36;
 // Long enough for every factory sound to fade out, in seconds.
 constexpr double renderSeconds = 3.0;
 
-// Plays a Blob once on track 1 of a fresh engine at the given rate, velocity 100, effects
-// off, host blocks of 64 frames; returns the left channel.
+// Plays a Blob once on its own at the given rate, velocity 100; returns the left channel.
 std::vector<float> playAt(const Blob& blob, double rate) {
-    auto engine = std::make_unique<BandSynth>();
-    BandSynth& synth = *engine;
-    synth.prepare(static_cast<float>(rate));
-    for (int s = 0; s < ParamLayout::fxSlotCount; ++s)
-        synth.param(synth.layout.fxSlotBase[static_cast<size_t>(s)] + fxPower).set(0.0f);
-    Track& track = synth.tracks[0];
-    track.blobs.slotA.working.copyFrom(blob, false);
-    track.blobs.slotA.working.present = 1;
-    track.blobs.slotB.working.present = 0;
-    track.blobs.publish();
-    synth.noteEvent(trackOneNote, 100.0f / 127.0f, 0);
-    const auto frames = static_cast<size_t>(renderSeconds * rate);
-    std::vector<float> left(frames), right(frames);
-    constexpr size_t block = 64;
-    for (size_t done = 0; done < frames;) {
-        const int n = static_cast<int>(std::min(block, frames - done));
-        float* outputs[2] = {left.data() + done, right.data() + done};
-        synth.renderSubBlock(outputs, n, 2, 0);
-        done += static_cast<size_t>(n);
-    }
-    return left;
+    return renderSoloHit(blob, rate, renderSeconds, 100.0).left;
 }
 
 // Octave bands centred on 31.25 Hz .. 16 kHz.

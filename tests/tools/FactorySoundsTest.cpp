@@ -5,7 +5,6 @@
 #include <cmath>
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,39 +15,18 @@
 #include "engine/BandSynth.h"
 #include "engine/BlobReader.h"
 #include "engine/CanonicalPlane.h"
+#include "engine/SoloHit.h"
 #include "tools/factory/DrumSynth.h"
 
 namespace tarvo {
 namespace {
 
-// Note that plays track 1.
-constexpr int trackOneNote = 36;
 // Long enough for the longest factory sound to fade out, in seconds.
 constexpr double renderSeconds = 3.0;
 
-// Plays a Blob once on track 1 of a fresh engine at velocity 100, effects off, and returns
-// the left channel.
+// Plays a Blob once on its own at velocity 100 and returns the left channel.
 std::vector<float> play(const Blob& blob) {
-    auto engine = std::make_unique<BandSynth>();
-    BandSynth& synth = *engine;
-    synth.prepare(static_cast<float>(drumSampleRate));
-    for (int s = 0; s < ParamLayout::fxSlotCount; ++s)
-        synth.param(synth.layout.fxSlotBase[static_cast<size_t>(s)] + fxPower).set(0.0f);
-    Track& track = synth.tracks[0];
-    track.blobs.slotA.working.copyFrom(blob, false);
-    track.blobs.slotA.working.present = 1;
-    track.blobs.slotB.working.present = 0;
-    track.blobs.publish();
-    synth.noteEvent(trackOneNote, 100.0f / 127.0f, 0);
-    const auto frames = static_cast<size_t>(renderSeconds * drumSampleRate);
-    std::vector<float> left(frames), right(frames);
-    for (size_t done = 0; done < frames;) {
-        const int n = static_cast<int>(std::min<size_t>(BandSynth::hopSize, frames - done));
-        float* outputs[2] = {left.data() + done, right.data() + done};
-        synth.renderSubBlock(outputs, n, 2, 0);
-        done += static_cast<size_t>(n);
-    }
-    return left;
+    return renderSoloHit(blob, drumSampleRate, renderSeconds, 100.0).left;
 }
 
 struct Played {
