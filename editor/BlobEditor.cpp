@@ -430,7 +430,12 @@ void BlobEditorWidget::filesDropped(const juce::StringArray& files, int, int) {
     if (ctx == nullptr) return;
     std::vector<std::string> paths;
     for (const juce::String& f : files) paths.push_back(f.toStdString());
-    ctx->perform([&paths](Ombrix& o) { importAudioPaths(o, paths, -1); });
+    ctx->perform([&paths](Ombrix& o) {
+        importAudioPaths(o, paths, -1);
+        // Imported at once (not queued for the analyser panel): one undo step, as a drop on a
+        // track or a Blob selector is.
+        if (o.importQueue.empty()) o.pushUndoSnapshot(false);
+    });
 }
 
 // ---- Right-click menu --------------------------------------------------------------------

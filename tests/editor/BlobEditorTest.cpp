@@ -4,6 +4,7 @@
 
 #include <dlfcn.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,10 +15,12 @@
 #include "editor/BlobEditor.h"
 #include "editor/SmallWidgets.h"
 #include "editor/TarvoEditor.h"
+#include "engine/BlobSlots.h"
 #include "host/TarvoProcessor.h"
 #include "instrument/Ombrix.h"
 #include "persistence/Folders.h"
 #include "support/ScopedHome.h"
+#include "tools/WavWriter.h"
 
 // JUCE's own step of its message loop: handles one pending message, or returns false when none
 // waits. The editor's GL thread needs the message thread to answer while a test waits.
@@ -140,6 +143,41 @@ TEST(BlobEditor, CopyPasteAndClearGoThroughTheClipboardFileAndTheUndoHistory) {
     const Blob kept = opened.slot(0);
     EXPECT_FALSE(opened.blob.pasteBlob());
     EXPECT_EQ(opened.slot(0).timeWarps, kept.timeWarps);
+}
+
+TEST(BlobEditor, SaveWritesTheShownMixAndADropImportsIntoTheShownTrack) {
+    const test::ScopedHome home;
+    Opened opened;
+    opened.stroke(middle(opened.blob), {20.0f, -20.0f});
+    opened.editor.displayTick();
+
+    // "Save Blob Mix" writes what the canvas shows; a folder in the way of the file writes
+    // nothing and keeps the folder.
+    const std::filesystem::path saved = home.path() / "mix.blob";
+    ASSERT_TRUE(opened.blob.saveBlobMix(juce::File(juce::String(saved.string()))));
+    Blob reread;
+    std::string why;
+    ASSERT_TRUE(readBlobFile(saved, reread, why)) << why;
+    // The file keeps knots to a thousandth of a band.
+    for (size_t row = 0; row < reread.timeWarps.size(); ++row)
+        for (size_t k = 0; k < reread.timeWarps[row].size(); ++k)
+            ASSERT_NEAR(reread.timeWarps[row][k], opened.slot(0).timeWarps[row][k], 2e-3) << row << " " << k;
+    const std::filesystem::path blocked = home.path() / "blocked.blob";
+    std::filesystem::create_directories(blocked / "inside");
+    EXPECT_FALSE(opened.blob.saveBlobMix(juce::File(juce::String(blocked.string()))));
+    EXPECT_TRUE(std::filesystem::is_directory(blocked / "inside"));
+
+    // A recording dropped on the canvas becomes the shown track's sound, as one undo step.
+    std::vector<float> hit(2205);
+    for (size_t i = 0; i < hit.size(); ++i)
+        hit[i] = 0.5f * std::exp(-static_cast<float>(i) / 300.0f) * std::sin(0.06f * static_cast<float>(i));
+    const std::filesystem::path wav = home.path() / "dropped.wav";
+    ASSERT_TRUE(tool::writeFloatWav(wav.string(), hit, 1, 44100));
+    const int undoBefore = opened.instrument().editor.undo.undoCount();
+    const auto centre = middle(opened.blob).toInt();
+    opened.blob.filesDropped({juce::String(wav.string())}, centre.x, centre.y);
+    EXPECT_EQ(opened.slot(0).name, "0 User/dropped");
+    EXPECT_EQ(opened.instrument().editor.undo.undoCount(), undoBefore + 1);
 }
 
 TEST(BlobEditor, WithNeitherSlotPresentTheCanvasShowsOffAndToolsEditNothing) {
