@@ -373,7 +373,6 @@ void TarvoEditor::buildSoundView() {
         tool.setDragEnabled(true);
         toolButtons_[static_cast<size_t>(k)] = &tool;
     }
-    toolSizeOverlay_ = &add(std::make_unique<ToolSizeOverlay>(), layout::whole, sound, "toolSize");
     auto mirror = [this](bool frequency) {
         perform([frequency](Ombrix& o) { o.mirrorCurrentTrack(frequency); });
     };
@@ -434,6 +433,8 @@ void TarvoEditor::buildSoundView() {
     }
     add(std::make_unique<WaveEditor>(WaveEditor::Kind::velocity), layout::velocityCurve(y), sound,
         "velocityCurve");
+    // Last of the view, so the ring of a tool's size draws over the buttons and strips it reaches.
+    toolSizeOverlay_ = &add(std::make_unique<ToolSizeOverlay>(), layout::whole, sound, "toolSize");
 }
 
 void TarvoEditor::buildSequenceView() {

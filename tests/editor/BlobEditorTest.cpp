@@ -214,6 +214,15 @@ TEST(BlobEditor, DraggingUpOnAToolButtonSizesTheTool) {
     button.mouseDown(at(16.0f));
     EXPECT_EQ(opened.instrument().editor.tool, 1);
     for (int step = 1; step <= 20; ++step) button.mouseDrag(at(16.0f - 10.0f * static_cast<float>(step)));
+    // The ring of the size reaches over the buttons below and the track strips: it is drawn over them.
+    juce::Component* ring = opened.editor.find("toolSize");
+    ASSERT_NE(ring, nullptr);
+    juce::Component* parent = ring->getParentComponent();
+    for (const char* name : {"tool2", "mirrorX", "mirrorY", "undo", "redo", "velocityCurve"}) {
+        juce::Component* other = opened.editor.find(name);
+        ASSERT_EQ(other->getParentComponent(), parent) << name;
+        EXPECT_GT(parent->getIndexOfChildComponent(ring), parent->getIndexOfChildComponent(other)) << name;
+    }
     button.mouseUp(at(-184.0f));
     EXPECT_FLOAT_EQ(opened.blob.toolSize(), 128.0f);
 }
