@@ -4,7 +4,7 @@
 // is 0, otherwise as signed integers scaled by it.
 // Checks: the analyser returns a finite value; a refusal returns 1 and leaves the Blob as it
 // was; an accepted input gives a normalised Blob with finite, ordered knots and finite derived
-// values, and the same input gives the same Blob again.
+// values. On a sample of accepted inputs: the same input gives the same Blob again.
 
 #include <cmath>
 #include <cstring>
@@ -35,6 +35,8 @@ constexpr double rates[] = {44100.0,
                             std::numeric_limits<double>::quiet_NaN(),
                             std::numeric_limits<double>::denorm_min(),
                             std::numeric_limits<double>::max()};
+// Accepted inputs that are analysed a second time.
+constexpr uint32_t againOneIn = 8;
 // Samples read at most: a little over a second at 44.1 kHz.
 constexpr int maxSamples = 1 << 16;
 
@@ -83,6 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TARVO_FUZZ_CHECK(std::isfinite(blob.length));
     for (float tail : blob.tailTime) TARVO_FUZZ_CHECK(std::isfinite(tail));
 
+    if (!tarvo::fuzz::inSample(data, size, againOneIn)) return 0;
     Blob again;
     again.clear();
     TARVO_FUZZ_CHECK(tarvo::analyzeAudio(again, samples, rate) == value);

@@ -27,6 +27,13 @@ constexpr int channelLimit = 2 * Ombrix::maxOutputBuses;
 constexpr int offsetRange = maxFrames + 256;
 constexpr int drainBlocks = 2;
 
+// Kept out of line: the coverage ignore list names it, and inlined it would be traced again.
+[[gnu::noinline]] bool allFinite(const float* samples, int count) {
+    for (int i = 0; i < count; ++i)
+        if (!std::isfinite(samples[i])) return false;
+    return true;
+}
+
 struct Rig {
     Ombrix plugin;
     std::vector<std::vector<float>> buffers{channelLimit, std::vector<float>(maxFrames)};
@@ -39,8 +46,7 @@ struct Rig {
 
     void render(int frames, int channelCount, const tarvo::HostTransport& transport) {
         plugin.processBlock(channels.data(), channelCount, frames, transport);
-        for (int c = 0; c < channelCount; ++c)
-            for (int i = 0; i < frames; ++i) TARVO_FUZZ_CHECK(std::isfinite(buffers[c][i]));
+        for (int c = 0; c < channelCount; ++c) TARVO_FUZZ_CHECK(allFinite(buffers[c].data(), frames));
     }
 };
 

@@ -257,7 +257,7 @@ int stageState(const Ombrix& plugin, const uint8_t* buffer, int size, StagedStat
 } // namespace
 
 int checkState(const Ombrix& plugin, const uint8_t* buffer, int size, std::string* why) {
-    auto staged = std::make_unique<StagedState>();
+    auto staged = std::make_unique_for_overwrite<StagedState>();
     std::string reason;
     const int used = stageState(plugin, buffer, size, *staged, reason);
     if (why != nullptr) *why = std::move(reason);
@@ -266,7 +266,7 @@ int checkState(const Ombrix& plugin, const uint8_t* buffer, int size, std::strin
 
 int readState(Ombrix& plugin, const uint8_t* buffer, int size) {
     ++plugin.loadCount;
-    auto staged = std::make_unique<StagedState>();
+    auto staged = std::make_unique_for_overwrite<StagedState>();
     std::string why;
     const int used = stageState(plugin, buffer, size, *staged, why);
     if (used == 0) {

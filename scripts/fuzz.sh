@@ -45,6 +45,10 @@ if [[ ${#targets[@]} -eq 0 ]]; then
     done
 fi
 
+# Longest input that can still reach new code, for targets that read less than libFuzzer's
+# default: a Blob is read no further than its byte form (Blob::byteSize, 1137 bytes).
+declare -A max_len=([Blob]=1137)
+
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 failed=()
@@ -53,6 +57,7 @@ for name in "${targets[@]}"; do
     regressions=$root/fuzz/regressions/$name
     mkdir -p "$build/work/$name" "$build/crashes/$name" "$build/corpus/$name"
     fuzzer=("$build/fuzz/fuzz_$name" -timeout=20 -rss_limit_mb=2048 -artifact_prefix="$build/crashes/$name/")
+    [[ -n ${max_len[$name]:-} ]] && fuzzer+=(-max_len="${max_len[$name]}")
     if [[ $keep -eq 1 ]]; then
         mkdir -p "$kept"
         "${fuzzer[@]}" -merge=1 "$kept" "$build/work/$name" >"$build/crashes/$name.merge.log" 2>&1
