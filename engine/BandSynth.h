@@ -101,12 +101,13 @@ public:
     // turn it off to hear what an ended voice would have played on.
     bool endInaudibleVoices = true;
 
-    // The vector path of the hop kernels: the fastest this processor runs unless the
-    // environment asks for another (see `defaultVectorPath`). Main thread, while no block is
-    // processed.
+    // The vector path of the hop kernels and the Blob readers' frame kernels: the fastest this
+    // processor runs unless the environment asks for another (see `defaultVectorPath`). Main
+    // thread, while no block is processed.
     void setVectorPath(VectorPath path) noexcept {
         vectorPath_ = vectorPathAvailable(path) ? path : VectorPath::baseline;
         kernels_ = &hopKernels(vectorPath_);
+        frameKernels_ = &frameKernels(vectorPath_);
     }
     VectorPath vectorPath() const noexcept { return vectorPath_; }
 
@@ -148,6 +149,7 @@ private:
     std::atomic<float> sampleRate_{0.0f};
     VectorPath vectorPath_ = defaultVectorPath();
     const HopKernels* kernels_ = &hopKernels(vectorPath_);
+    const FrameKernels* frameKernels_ = &frameKernels(vectorPath_);
     // Per-bin work arrays shared by the voices one after the other.
     HopFeatures features_{};
     std::array<float, maxBinCount> tonalWeight_{}, couplingWeight_{}, freqEst_{}, phasorPower_{},

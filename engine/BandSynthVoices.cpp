@@ -284,7 +284,7 @@ bool BandSynth::synthesizeVoice(int t, int v, int lane, float hopSeconds, float 
         float* frame = voice.frames[static_cast<size_t>(voice.frameIndex)].data();
         float* bands = frame + 1;
         const float rate = playbackRate(voice.reader.lastPos(), timescale, sampleRate(), tables.hopFrames);
-        voice.reader.renderFrame(rate, controls, tailNoise, bands);
+        voice.reader.renderFrame(rate, controls, tailNoise, bands, *frameKernels_);
         if (relGain != 1.0f || voice.damping > 0.0f) {
             // Damping dulls high bands faster than low ones.
             for (int k = 0; k < frameBands; ++k) {

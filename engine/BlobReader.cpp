@@ -8,11 +8,30 @@
 
 namespace tarvo {
 
+namespace baseline {
+#include "engine/BlobFrameKernels.inl"
+} // namespace baseline
+
+#if defined(TARVO_AVX2_KERNELS)
+// Defined in BlobFrameAvx2.cpp, compiled for AVX2 with fused multiply-adds.
+namespace avx2 {
+extern const FrameKernels readerKernels;
+}
+#endif
+
+const FrameKernels& frameKernels(VectorPath path) noexcept {
+#if defined(TARVO_AVX2_KERNELS)
+    if (path == VectorPath::avx2 && vectorPathAvailable(path)) return avx2::readerKernels;
+#else
+    (void)path;
+#endif
+    return baseline::readerKernels;
+}
+
 namespace {
 
-// The even mesh's knot densities that count as silence (knots per frame, knots per band).
+// The even mesh's time knot density that counts as silence (knots per frame).
 constexpr float timeThreshold = Blob::timeDensityThreshold;
-constexpr float freqThreshold = Blob::freqDensityThreshold;
 // Row speeds are knots passed per frame above the threshold, limited to this.
 constexpr float maxRowSpeed = 20.0f;
 // Rows sit every 8 frequency knots; columns every 8 time knots.
@@ -22,17 +41,12 @@ constexpr float lastColumn = 4.999f;
 // Sentinel knots above the plane, so that shifted bands always find a segment.
 constexpr float sentinelLow = 160.0f;
 constexpr float sentinelHigh = 240.0f;
-// Knot 48 during the amplitude search, just above the last band so the search always ends.
-constexpr float searchTop = 80.001f;
 // Band positions to the 20-point axis of the model's frequency offsets, and knot index to
 // the row axis of the offsets' spline.
 constexpr float bandsToOffsetPoints = 0.23749876f;
 constexpr float knotsToOffsetRows = 0.124875f;
 // Band index to the 12-point axis of the model's band gain curve.
 constexpr float bandsToGainPoints = 0.13923874f;
-// Smallest step between the frequency knots of a frame, in bands: the step a normalised
-// frequency column never goes below (Blob::normalise), so at most about 16 knots per band.
-constexpr float minKnotStep = 7.5f / Blob::freqKnotCount * 0.41176468f;
 
 float warp(float t) {
     return static_cast<float>(plane::warpTime(t));
@@ -77,111 +91,6 @@ void layerPosition(float velocity, int& layer, float& frac) {
     frac = p - static_cast<float>(layer);
 }
 
-// Whether knots 1 .. last-1 each lie at least minKnotStep above the knot below and below
-// the knot above, in the very comparisons keepKnotsInOrder makes (NaN fails both).
-bool stepsKeepMinimum(const float* __restrict knots, int last) {
-    int kept = 1;
-    for (int k = 1; k < last; ++k)
-        kept &= static_cast<int>(knots[k] >= knots[k - 1] + minKnotStep) &
-                static_cast<int>(knots[k] <= knots[k + 1] - minKnotStep);
-    return kept != 0;
-}
-
-// For each band in low .. top-1 at position y = band - shift: the knot segment it lies in,
-// the segment's lower knot and its width. y grows with the band, so the segment is found by
-// one walk upwards; knot 48 lies above the last band and the walk ends there.
-void findSegments(const float* knots, int low, int top, float shift, float* __restrict segment,
-                  float* __restrict from, float* __restrict width) {
-    int k = 0;
-    for (int band = low; band < top; ++band) {
-        const float y = static_cast<float>(band) - shift;
-        while (k < Blob::freqKnotCount && y >= knots[k + 1]) ++k;
-        segment[band] = static_cast<float>(k);
-        from[band] = knots[k];
-        width[band] = knots[k + 1] - knots[k];
-    }
-}
-
-// Each band's position between the rows (rows sit every 8 knots), split into the row below,
-// -1 .. 7, and the fraction towards the next.
-void rowPositions(int low, int top, float shift, const float* __restrict segment,
-                  const float* __restrict from, const float* __restrict width, int* __restrict row,
-                  float* __restrict rowFrac) {
-    constexpr float lowestRow = -1.0f;
-    for (int band = low; band < top; ++band) {
-        const float y = static_cast<float>(band) - shift;
-        // The division is taken for every band and dropped where the width is not positive, so
-        // the loop has no branch.
-        const float quotient = (y - from[band]) / width[band];
-        const float within = width[band] > 0.0f ? quotient : 0.0f;
-        const float rowPos = std::clamp((within + segment[band]) * perLine, lowestRow,
-                                        static_cast<float>(BlobReader::rowCount));
-        // floor(rowPos) without the library call; a NaN position reads row -1 (silent).
-        const float safe = rowPos >= lowestRow ? rowPos : lowestRow;
-        const float truncated = static_cast<float>(static_cast<int>(safe));
-        const float whole = truncated > safe ? truncated - 1.0f : truncated;
-        row[band] = static_cast<int>(whole);
-        rowFrac[band] = rowPos - whole;
-    }
-}
-
-// Positive contrast (0 .. 1): pushes weak components towards 0 and keeps strong ones.
-void raiseContrast(float* __restrict out, int low, int top, float c) {
-    for (int band = low; band < top; ++band) {
-        const float v = out[band];
-        const float d = std::max(v - 0.1f * c, 0.0f);
-        out[band] = v + c * ((0.1f * d + 1.0f) * d * d / ((0.4f * d + 0.4f) * d + 0.15f) - v);
-    }
-}
-
-// Negative contrast (-1 .. 0): lifts weak components.
-void lowerContrast(float* __restrict out, int low, int top, float c) {
-    const float keep = 1.0f + c;
-    const float lift = -0.2f * c;
-    const float knee = (0.1f + 0.08f * c) * (0.1f + 0.08f * c);
-    for (int band = low; band < top; ++band) {
-        const float v = out[band];
-        out[band] = (v * lift / (v * v + knee) + keep) * v;
-    }
-}
-
-// Amplitudes to powers, after the loudness gain (and the velocity model's band gain).
-void scaleAndSquare(float* __restrict out, int low, int top, float gain) {
-    for (int band = low; band < top; ++band) {
-        const float v = out[band] * gain;
-        out[band] = v * v;
-    }
-}
-void scaleAndSquare(float* __restrict out, int low, int top, float gain, const float* __restrict bandGain) {
-    for (int band = low; band < top; ++band) {
-        const float v = out[band] * gain * bandGain[band];
-        out[band] = v * v;
-    }
-}
-
-// The terms of WarpInverse's curve in one segment of width w (wPrev and wNext are its
-// neighbours').
-// Slope of the inverse at the segment's far knot, matched to both neighbours.
-inline float farSlope(float w, float wNext) {
-    return (w * w + wNext * wNext) / (w * wNext * (w + wNext));
-}
-// How far the curve bends from a straight line: 0 when the neighbours are as wide.
-inline float segmentBend(float wPrev, float w, float wNext) {
-    const float t = (0.5f / wNext + 0.5f / wPrev) * w;
-    return (t * t - 1.0f) * 0.2f;
-}
-// The numerator's rise across the segment, from its slopes p (near knot) and q (far knot).
-inline float segmentRise(float p, float q, float d, float w) {
-    return (q - (d + 1.0f) * p) / ((d + 2.0f) * w);
-}
-// The curve at x into the segment is numerator / denominator.
-inline float segmentNumerator(float x, float p, float r, float w) {
-    return (x * r + p) * w * w * x;
-}
-inline float segmentDenominator(float x, float d, float w) {
-    return x * d * (w - x) + w * w;
-}
-
 } // namespace
 
 void WarpInverse::reset(const float* a, const float* b, int n, float x) noexcept {
@@ -192,60 +101,7 @@ void WarpInverse::reset(const float* a, const float* b, int n, float x) noexcept
 }
 
 void WarpInverse::evaluateRising(const float* knots, int n, const float* s, int count, float* out) noexcept {
-    n = std::clamp(n, 2, maxKnots);
-    // Segment j here is evaluate's segment j - 1: segment 0 lies before knot 0 with the first
-    // knot's width, and the segments past the last knot repeat the last width. Widths are
-    // floored just above zero, so touching knots divide by no zero.
-    constexpr int segments = maxKnots + 1;
-    std::array<float, segments + 1> width;
-    for (int j = 0; j <= n; ++j) {
-        const int k = std::min(std::max(j - 1, 0), n - 2);
-        width[j] = std::max(knots[k + 1] - knots[k], 1e-9f);
-    }
-    width[n + 1] = width[n];
-    // Segment -1 lies before knot 0 and has no curve; the others take their slopes, bend and
-    // rise from their own and their neighbours' widths (all independent, so computed side by
-    // side).
-    std::array<float, segments> slope, startSlope, bend, rise, start, base;
-    slope[0] = 1.0f / width[0];
-    startSlope[0] = 0.0f;
-    bend[0] = 0.0f;
-    rise[0] = 0.0f;
-    for (int j = 1; j <= n; ++j) slope[j] = farSlope(width[j], width[j + 1]);
-    for (int j = 1; j <= n; ++j) {
-        startSlope[j] = slope[j - 1];
-        bend[j] = segmentBend(width[j - 1], width[j], width[j + 1]);
-        rise[j] = segmentRise(startSlope[j], slope[j], bend[j], width[j]);
-    }
-    // Where each segment starts and the index there: sums along the list, in evaluate's order.
-    start[0] = -width[0];
-    base[0] = 0.0f;
-    for (int j = 1; j <= n; ++j) {
-        start[j] = start[j - 1] + width[j - 1];
-        base[j] = base[j - 1] + (width[j - 1] * rise[j - 1] + startSlope[j - 1]) * width[j - 1];
-    }
-
-    // Each value's segment, by the walk evaluate makes, and the segment's terms per value.
-    constexpr int maxValues = plane::bandCount + 1;
-    count = std::min(count, maxValues);
-    std::array<float, maxValues> x, w, p, r, d, b;
-    int j = 0;
-    for (int v = 0; v < count; ++v) {
-        while (j < n && s[v] >= start[j] + width[j]) ++j;
-        x[v] = s[v] - start[j];
-        w[v] = width[j];
-        p[v] = startSlope[j];
-        r[v] = rise[j];
-        d[v] = bend[j];
-        b[v] = base[j];
-    }
-    const float first = knots[0];
-    for (int v = 0; v < count; ++v) {
-        const float num = segmentNumerator(x[v], p[v], r[v], w[v]);
-        const float den = segmentDenominator(x[v], d[v], w[v]);
-        const float index = b[v] + num / den;
-        out[v] = s[v] < first ? 0.0f : index;
-    }
+    baseline::readerKernels.evaluateRising(knots, n, s, count, out);
 }
 
 float WarpInverse::steepestFrom(float index) const noexcept {
@@ -279,13 +135,13 @@ float WarpInverse::evaluate(float s) noexcept {
         p_ = q_;
         wNext_ = widths_[std::min(i_ + 2, n_ - 2)];
         ++i_;
-        q_ = farSlope(w_, wNext_);
-        d_ = segmentBend(wPrev_, w_, wNext_);
-        r_ = segmentRise(p_, q_, d_, w_);
+        q_ = baseline::farSlope(w_, wNext_);
+        d_ = baseline::segmentBend(wPrev_, w_, wNext_);
+        r_ = baseline::segmentRise(p_, q_, d_, w_);
     }
     const float x = s - segmentStart_;
-    const float num = segmentNumerator(x, p_, r_, w_);
-    const float den = segmentDenominator(x, d_, w_);
+    const float num = baseline::segmentNumerator(x, p_, r_, w_);
+    const float den = baseline::segmentDenominator(x, d_, w_);
     const float numFloored = std::max(num, 1e-30f);
     return indexBase_ + numFloored / std::max(den, numFloored * 0.5f);
 }
@@ -401,23 +257,6 @@ void BlobReader::applyModelOffsets(int layer, float layerFrac) noexcept {
     }
 }
 
-// The knots of a frame are interpolated between columns that differ from row to row, and
-// between A and B; where neighbouring knots come from very different column positions they
-// can cross. A crossed or touching pair would read as a knot density of thousands per band
-// (a click hundreds of times louder than the sound), so the knots are kept increasing by at
-// least the step a normalised column keeps; steps that are already that wide (every step of
-// an undeformed or unwarped mesh) are left as they are.
-void BlobReader::keepKnotsInOrder() noexcept {
-    constexpr int last = Blob::freqKnotCount - 1;
-    // The two passes below are chains from knot to knot; most frames need neither, and that
-    // is checked knot by knot in parallel. When every step already passes both the forward
-    // and the backward test, neither pass changes a knot.
-    if (stepsKeepMinimum(knotBands_.data(), last)) return;
-    for (int k = 1; k < last; ++k) knotBands_[k] = std::max(knotBands_[k], knotBands_[k - 1] + minKnotStep);
-    for (int k = last - 1; k >= 1; --k)
-        knotBands_[k] = std::min(knotBands_[k], knotBands_[k + 1] - minKnotStep);
-}
-
 float BlobReader::advanceRows(float rate, float x, TailNoise& noise) noexcept {
     const Blob& a = *blobA_;
     const Blob& b = *blobB_;
@@ -500,8 +339,8 @@ void BlobReader::skipFrame(float rate, const FrameControls& controls, TailNoise&
     lastPos_ = advanceRows(rate, controls.transform, noise);
 }
 
-void BlobReader::renderFrame(float rate, const FrameControls& controls, TailNoise& noise,
-                             float* out) noexcept {
+void BlobReader::renderFrame(float rate, const FrameControls& controls, TailNoise& noise, float* out,
+                             const FrameKernels& kernels) noexcept {
     constexpr int bands = plane::bandCount;
     if (blobA_ == nullptr) {
         std::fill(out, out + bands, 0.0f);
@@ -525,72 +364,26 @@ void BlobReader::renderFrame(float rate, const FrameControls& controls, TailNois
     if (model_ >= 0) layerPosition(velocity_, layer, layerFrac);
 
     // Frequency knots of this frame: each row's column position, interpolated between rows
-    // and morphed between A and B.
+    // and morphed between A and B; the last knot at the top band and two sentinels above.
+    kernels.knots(a, b, x, rowColumn_.data(), knotBands_.data());
     knotBands_[Blob::freqKnotCount - 1] = plane::bandCount;
-    for (int l = 0; l < Blob::freqColumnCount; ++l) {
-        for (int j = 0; j < Blob::knotsPerLine; ++j) {
-            const int k = Blob::knotsPerLine * l + j;
-            const float jf = static_cast<float>(j) * perLine;
-            const float col = (1.0f - jf) * rowColumn_[l] + jf * rowColumn_[l + 1];
-            const int c = floorIndex(col, 0, Blob::freqColumnCount - 2);
-            const float cf = col - static_cast<float>(c);
-            knotBands_[k] = (1.0f - cf) * (x * b.freqWarps[c][k] + (1.0f - x) * a.freqWarps[c][k]) +
-                            cf * (x * b.freqWarps[c + 1][k] + (1.0f - x) * a.freqWarps[c + 1][k]);
-        }
-    }
     knotBands_[Blob::freqKnotCount] = sentinelLow;
     knotBands_[Blob::freqKnotCount + 1] = sentinelHigh;
     if (model_ >= 0) applyModelOffsets(layer, layerFrac);
-    keepKnotsInOrder();
 
     // Bands shifted in from outside the plane stay silent.
     const float shift =
         std::isfinite(controls.freqShift)
             ? std::clamp(controls.freqShift, static_cast<float>(-bands), static_cast<float>(bands))
             : 0.0f;
-    const int low = std::clamp(static_cast<int>(shift), 0, bands);
-    const int top = bands - std::max(static_cast<int>(-shift), 0);
-
-    // Frequency density: knots per band, read through the inverse of the knot positions at
-    // the bands' edges.
-    std::array<float, bands + 1> edges, edgeKnots;
-    const int edgeCount = top - low + 1;
-    for (int e = 0; e < edgeCount; ++e) edges[e] = static_cast<float>(low + e) - shift;
-    WarpInverse::evaluateRising(knotBands_.data(), WarpInverse::maxKnots, edges.data(), edgeCount,
-                                edgeKnots.data());
-    for (int band = low; band < top; ++band)
-        density_[band] = edgeKnots[band - low + 1] - edgeKnots[band - low];
-
-    // Amplitude: frequency density above its threshold times the time speed of the rows
-    // around the band. The search for each band's segment is a walk; the rest runs band by
-    // band in parallel, over the scratch arrays below.
-    knotBands_[Blob::freqKnotCount - 1] = searchTop;
-    std::array<float, bands> segment, from, width, rowFrac;
-    std::array<int, bands> row;
-    findSegments(knotBands_.data(), low, top, shift, segment.data(), from.data(), width.data());
-    rowPositions(low, top, shift, segment.data(), from.data(), width.data(), row.data(), rowFrac.data());
-    // The speeds of rows -1 .. 8; those outside the plane's rows read as silent.
-    std::array<float, rowCount + 3> speeds{};
-    std::copy(rowSpeed_.begin(), rowSpeed_.end(), speeds.begin() + 1);
-    for (int band = low; band < top; ++band) {
-        const float* speed = speeds.data() + 1 + row[band];
-        const float mf = rowFrac[band];
-        out[band] = std::max(density_[band] - freqThreshold, 0.0f) * ((1.0f - mf) * speed[0] + mf * speed[1]);
-    }
-
-    const float c = controls.contrast;
-    if (c > 0.0f)
-        raiseContrast(out, low, top, c);
-    else if (c < 0.0f)
-        lowerContrast(out, low, top, c);
-
-    if (model_ >= 0)
-        scaleAndSquare(out, low, top, gain, modelGainPerBand_.data());
-    else
-        scaleAndSquare(out, low, top, gain);
-    // Bands shifted in from outside the plane.
-    std::fill(out, out + low, 0.0f);
-    std::fill(out + top, out + bands, 0.0f);
+    const FrameBandInputs inputs{rowSpeed_.data(),
+                                 shift,
+                                 std::clamp(static_cast<int>(shift), 0, bands),
+                                 bands - std::max(static_cast<int>(-shift), 0),
+                                 controls.contrast,
+                                 gain,
+                                 model_ >= 0 ? modelGainPerBand_.data() : nullptr};
+    kernels.bands(inputs, knotBands_.data(), out);
     lastPos_ = pos;
 }
 

@@ -13,6 +13,7 @@
 
 #include "engine/Blob.h"
 #include "engine/CanonicalPlane.h"
+#include "engine/VectorPath.h"
 
 namespace tarvo {
 
@@ -81,6 +82,31 @@ struct FrameControls {
     float contrast = 0.0f;  // -1 .. 1
 };
 
+// What turns a frame's frequency knots into its band powers, besides the knots.
+struct FrameBandInputs {
+    const float* rowSpeed; // the time rows' speeds, BlobReader::rowCount of them
+    float shift;           // frequency shift in bands, finite
+    int low, top;          // the bands that read the plane; the others are silent
+    float contrast;        // -1 .. 1
+    float gain;            // loudness gain
+    const float* bandGain; // the velocity model's gain per band, or null
+};
+
+// The reader's per-frame band work, compiled for each vector path.
+struct FrameKernels {
+    // Frequency knots 0 .. 47 of a frame from the rows' column positions (rowCount of them),
+    // morphed with weight x of B.
+    void (*knots)(const Blob& a, const Blob& b, float x, const float* rowColumn, float* knots) noexcept;
+    // Keeps the knots (WarpInverse::maxKnots of them) in order and writes the frame's band
+    // powers to out[0 .. bandCount); knot 48 is replaced on the way.
+    void (*bands)(const FrameBandInputs& in, float* knots, float* out) noexcept;
+    // WarpInverse::evaluateRising.
+    void (*evaluateRising)(const float* knots, int n, const float* s, int count, float* out) noexcept;
+};
+
+// The path's frame kernels; the baseline's when the path is not available.
+const FrameKernels& frameKernels(VectorPath path) noexcept;
+
 class BlobReader {
 public:
     // Time rows read per frame (one per row of the Blob's time warps).
@@ -96,8 +122,14 @@ public:
     void setBlobs(const Blob* a, const Blob* b) noexcept;
 
     // Advances by `rate` linear frames (greater than 0) and writes the frame's band powers
-    // to out[0 .. bandCount).
-    void renderFrame(float rate, const FrameControls& controls, TailNoise& noise, float* out) noexcept;
+    // to out[0 .. bandCount). The band work runs on the given kernels; what measures a Blob
+    // (its energy, the outline, analysis) keeps the baseline's, so that every processor
+    // derives the same values.
+    void renderFrame(float rate, const FrameControls& controls, TailNoise& noise, float* out) noexcept {
+        renderFrame(rate, controls, noise, out, frameKernels(VectorPath::baseline));
+    }
+    void renderFrame(float rate, const FrameControls& controls, TailNoise& noise, float* out,
+                     const FrameKernels& kernels) noexcept;
 
     // Advances exactly as renderFrame does (time, row speeds, the tail and its noise) without
     // computing the bands, for a voice that no longer sounds but keeps its clocks running.
@@ -147,7 +179,6 @@ private:
     // Row speeds over more than this step: from the remembered frame at linear position from.
     void measureSpeedsSince(float from, float pos, const std::array<float, rowCount>& knots) noexcept;
     void applyModelOffsets(int layer, float layerFrac) noexcept;
-    void keepKnotsInOrder() noexcept;
 
     const Blob* blobA_ = nullptr;
     const Blob* blobB_ = nullptr;
@@ -171,7 +202,6 @@ private:
     int pastNewest_ = 0;
     int pastCount_ = 0;
     std::array<float, rowCount> rowColumn_{};
-    std::array<float, plane::bandCount> density_{};
 };
 
 // Linear frames to advance per hop at warped position lastPos: the first 5 frames of a sound

@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "engine/EngineSetup.h"
+#include "engine/VectorPath.h"
 
 namespace tarvo {
 
@@ -128,12 +129,6 @@ void storeSolveLane(int n, int lane, const LaneSolve& solve, Complex* state) noe
 // were not loaded hold earlier operands; they are solved too, and their results are ignored.
 void coherenceSolveLanes(int n, LaneSolve& solve, int lanes = solveLanes) noexcept;
 
-// The vector instructions the hop kernels are compiled for. Every path computes the same
-// steps; the baseline (SSE2, as every x86-64 processor has) is the reference, and AVX2 with
-// fused multiply-adds rounds some products and sums once instead of twice, so its output
-// differs from the baseline's by a few units of the last place per hop.
-enum class VectorPath { baseline, avx2 };
-
 // The hop kernels of one path; the engine calls them through this table.
 struct HopKernels {
     decltype(&computeHopFeatures) features;
@@ -144,12 +139,6 @@ struct HopKernels {
     decltype(&coherenceSolveLanes) solve;
 };
 
-// Whether this processor and this build can run the path.
-bool vectorPathAvailable(VectorPath path) noexcept;
-// The fastest available path, unless the environment variable TARVO_VECTOR_PATH names
-// another available one ("baseline" or "avx2"). Reads the environment: not on the audio
-// thread.
-VectorPath defaultVectorPath() noexcept;
 // The path's kernels; the baseline's when the path is not available.
 const HopKernels& hopKernels(VectorPath path) noexcept;
 
