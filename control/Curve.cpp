@@ -36,8 +36,9 @@ float bend(float p, float s) {
     const float c = std::clamp(shape2, -1.0f, 1.0f);
     const float q = ((1.0f - p) * c + 1.0f) * p;
     const float k = shape2 - c;
-    // Rational steepening beyond |s| = 0.5; the denominator stays at least 0.02.
-    return (k + 1.02f) * q / ((2.0f * q - 1.0f) * k + 1.02f);
+    // Rational steepening beyond |s| = 0.5; the denominator stays at least 0.02. Near p = 1 the
+    // quotient can round a step above 1, which would carry a curve's level past its points.
+    return std::min((k + 1.02f) * q / ((2.0f * q - 1.0f) * k + 1.02f), 1.0f);
 }
 
 Curve::Curve(int capacity) : capacity_(std::clamp(capacity, 1, maxCapacity)) {
