@@ -6,7 +6,8 @@ table of the figures per sound class and overall.
 
 With no files it measures Debian's sonic-pi-samples drum and percussion hits
 (/usr/share/sonic-pi/samples: bd_, drum_, elec_, perc_, sn_, tabla_) and the factory
-sounds' source hits that the factory generator leaves in build/tools/factory/recordings.
+sounds' source hits, which the factory generator writes on every build into
+tools/factory/recordings of the build folder that holds the tool.
 """
 import argparse
 import glob
@@ -50,9 +51,10 @@ def main():
     if not inputs:
         inputs = sorted(f for f in glob.glob(os.path.join(SONIC_PI, "*.flac"))
                         if os.path.basename(f).startswith(PREFIXES))
-        recordings = os.path.join(root, "build", "tools", "factory", "recordings")
-        if os.path.isdir(recordings):
-            inputs.append(recordings)
+        recordings = os.path.join(os.path.dirname(os.path.abspath(args.tarvo)), "tools", "factory", "recordings")
+        if not os.path.isdir(recordings):
+            sys.exit(f"no factory recordings in {recordings}: build the tool first")
+        inputs.append(recordings)
     out = subprocess.run([args.tarvo, "fidelity", *inputs], check=True, capture_output=True, text=True)
     rows = [json.loads(line) for line in out.stdout.splitlines() if line.strip()]
     files = [r for r in rows if "path" in r and r.get("ok")]

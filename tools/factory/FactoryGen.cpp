@@ -1,10 +1,12 @@
-// tarvo_factory_gen OUTPUT_FOLDER GENERATED_SOURCE
+// tarvo_factory_gen OUTPUT_FOLDER GENERATED_SOURCE [RECORDINGS_FOLDER]
 //
 // Builds the factory content: renders and analyses the factory sounds, builds the presets,
 // writes every file below OUTPUT_FOLDER, which serves as the base folder while the generator
 // runs ("Tarvo Sounds/..." and "Tarvo Presets/...", for listening and inspection: the presets
 // load their sounds from there as a user's instance would) and writes GENERATED_SOURCE, a C++ file that
-// embeds them as byte arrays with their manifest and a content version (a hash of paths and bytes). Fails
+// embeds them as byte arrays with their manifest and a content version (a hash of paths and bytes). With
+// RECORDINGS_FOLDER it also writes each sound's rendered hit there as "<Category>/<name>.wav", the
+// recordings the sounds were analysed from, so that the import fidelity bench can measure them. Fails
 // with a message and a non-zero exit code when a sound does not analyse or a file cannot be written.
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +16,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "tools/WavWriter.h"
 #include "tools/factory/FactoryGen.h"
 
 namespace tarvo::factory {
@@ -83,7 +86,25 @@ std::string generatedSource(const std::vector<GeneratedFile>& files) {
     return source.str();
 }
 
-int run(const std::filesystem::path& outputFolder, const std::filesystem::path& sourceFile) {
+// Writes the hit each factory sound was analysed from, one folder per category; the folder is
+// emptied first so that no sound of an earlier run stays behind.
+bool writeRecordings(const std::filesystem::path& folder, const std::vector<FactorySound>& sounds) {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    for (const FactorySound& sound : sounds) {
+        const std::filesystem::path file =
+            folder / drumCategoryFolder(categoryOfKind(sound.recipe->kind)) / (sound.recipe->name + std::string(".wav"));
+        std::filesystem::create_directories(file.parent_path(), ignored);
+        if (!tool::writeFloatWav(file.string(), renderDrumHit(*sound.recipe), 1, static_cast<int>(drumSampleRate))) {
+            std::fprintf(stderr, "tarvo_factory_gen: cannot write %s\n", file.string().c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+int run(const std::filesystem::path& outputFolder, const std::filesystem::path& sourceFile,
+        const std::filesystem::path& recordingsFolder) {
     // The output folder is the base folder of this run, emptied first so that nothing of an
     // earlier run is embedded.
     std::error_code ignored;
@@ -92,7 +113,9 @@ int run(const std::filesystem::path& outputFolder, const std::filesystem::path& 
     std::vector<GeneratedFile> files;
     Blob even;
     even.clear();
-    for (const FactorySound& sound : buildFactorySounds()) {
+    const std::vector<FactorySound> sounds = buildFactorySounds();
+    if (!recordingsFolder.empty() && !writeRecordings(recordingsFolder, sounds)) return 1;
+    for (const FactorySound& sound : sounds) {
         if (sound.blob.audibleKnots <= 0 || sound.blob.timeWarps == even.timeWarps) {
             std::fprintf(stderr, "tarvo_factory_gen: %s did not analyse into a sound\n", sound.path.c_str());
             return 1;
@@ -127,9 +150,9 @@ int run(const std::filesystem::path& outputFolder, const std::filesystem::path& 
 } // namespace tarvo::factory
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fputs("usage: tarvo_factory_gen OUTPUT_FOLDER GENERATED_SOURCE\n", stderr);
+    if (argc != 3 && argc != 4) {
+        std::fputs("usage: tarvo_factory_gen OUTPUT_FOLDER GENERATED_SOURCE [RECORDINGS_FOLDER]\n", stderr);
         return 2;
     }
-    return tarvo::factory::run(argv[1], argv[2]);
+    return tarvo::factory::run(argv[1], argv[2], argc == 4 ? argv[3] : "");
 }
