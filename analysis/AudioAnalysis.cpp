@@ -8,6 +8,7 @@
 #include "dsp/Fft.h"
 #include "engine/Blob.h"
 #include "engine/CanonicalPlane.h"
+#include "engine/SoloHit.h"
 
 namespace tarvo {
 
@@ -88,6 +89,31 @@ constexpr double onsetPoints = 8.0;
 constexpr double silentColumnWeight = 1e-12;
 // The weight every band has in the time shape of every row, beside the bands the row plays.
 constexpr double otherBandsShare = 0.01;
+// Rounds in which each row's time shape is lowered where the engine, playing the Blob, is
+// louder than the recording; the share of the dB difference a round corrects (the engine's
+// power goes with the shape to about the fourth power, steeper near silence); the most a round
+// lowers a time point, in nepers of the shape.
+constexpr int playedShapeRounds = 2;
+constexpr double playedShapeGain = 0.1;
+constexpr double playedShapeStep = 0.3;
+// The lowest band the comparison counts: below about 50 Hz the render's level follows the
+// engine's cut below hearing more than the Blob, and counting those bands lowered a low tone's
+// rows after its onset so that its replay put more of its energy below 20 Hz.
+constexpr int playedShapeLowestBand = 2;
+// Passes of a [1 2 1] smoothing over the lowering along time, so that it bends a decay without
+// making neighbouring segments play apart.
+constexpr int playedShapeSmoothing = 3;
+// How far below the row's loudest point the lowering fades out (dB): the full lowering down to
+// half of it, none at it. The end of a decay keeps its knots: lowered there, it fell silent
+// early, and a sharp edge to unlowered points left a ringing shelf.
+constexpr double playedShapeRangeDb = 80.0;
+// Frames the comparison skips at the start of the engine's render: its delay from the note to
+// the first hop that sounds.
+constexpr int playedShapeDelayFrames = 2;
+// Frames rendered past the plane, so that the last time points have their full neighbourhood.
+constexpr int playedShapeExtraFrames = 40;
+// The engine's note velocity the comparison plays at: where the level knob's default sits.
+constexpr double playedShapeVelocity = 100.0;
 // Halvings of the band range when a grid node's crossing is bisected: far below 0.001 bands.
 constexpr int crossingBisections = 40;
 // Strength of the final push applied to interior cuts (see equalShareCuts).
@@ -586,48 +612,52 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
 
     // A first-order low shelf (gain 0.1 at 0 Hz, 1 at high frequencies) so that the deep end
     // does not dominate the picture.
-    {
+    const auto lowShelf = [](std::vector<float>& x) {
         const double a = -std::numbers::pi * shelfFrequency / std::sqrt(shelfGain);
-        const auto pole = [](double x) {
-            return 1.25 * (1.0 / (1.0 - 0.75 * x + 0.375 * x * x) - 1.0) + 1.0;
+        const auto pole = [](double v) {
+            return 1.25 * (1.0 / (1.0 - 0.75 * v + 0.375 * v * v) - 1.0) + 1.0;
         };
         const double p = pole(a);
         const double e = pole(a * shelfGain);
         const double b0 = (1.0 - p) * shelfGain / (1.0 - e);
         const double b1 = -e * b0;
         double previous = 0.0;
-        for (float& x : signal) {
-            const double w = x + p * previous;
-            x = static_cast<float>(b0 * w + b1 * previous);
+        for (float& v : x) {
+            const double w = v + p * previous;
+            v = static_cast<float>(b0 * w + b1 * previous);
             previous = w;
         }
-    }
+    };
+    lowShelf(signal);
 
     const std::vector<BandFrame> energies = analysis::bandEnergies(signal, tailFrames);
 
     // The band grid on the warped time points; each point averages its neighbourhood of
     // frames with smooth weights. The fourth root compresses the dynamic range.
+    // Returns the time points the frames reach.
+    const auto fillGrid = [&](const std::vector<BandFrame>& e, int available, Grid& out) {
+        for (auto& row : out) row.fill(0.0);
+        for (int p = 0; p < timePointCount; ++p) {
+            const int lo = static_cast<int>(pointFrame(p - 1) + 1.0);
+            const int hi = std::min(static_cast<int>(pointFrame(p + 1) + 1.0), frameTotal);
+            if (lo * 1.02 > hi) return p;
+            std::array<double, analysisBandCount> acc{};
+            double weightSum = 0.0;
+            for (int frame = lo; frame < hi; ++frame) {
+                const double a = std::abs(framePoint(frame) - p);
+                const double u = 1.0 - (3.0 - 2.0 * a) * a * a;
+                weightSum += u;
+                if (frame >= available) continue;
+                for (int b = 0; b < analysisBandCount; ++b) acc[b] += u * e[frame][b];
+            }
+            for (int b = 0; b < analysisBandCount; ++b)
+                out[p][b] = std::pow(acc[b] / (1e-30 + weightSum), 0.25);
+        }
+        return timePointCount;
+    };
     Grid g(timePointCount), t(timePointCount), f(timePointCount);
-    for (auto& row : g) row.fill(0.0);
-    int soundPoints = timePointCount; // time points that the analysed sound reaches
-    for (int p = 0; p < timePointCount; ++p) {
-        const int lo = static_cast<int>(pointFrame(p - 1) + 1.0);
-        const int hi = std::min(static_cast<int>(pointFrame(p + 1) + 1.0), frameTotal);
-        if (lo * 1.02 > hi) {
-            soundPoints = p;
-            break;
-        }
-        std::array<double, analysisBandCount> acc{};
-        double weightSum = 0.0;
-        for (int frame = lo; frame < hi; ++frame) {
-            const double a = std::abs(framePoint(frame) - p);
-            const double u = 1.0 - (3.0 - 2.0 * a) * a * a;
-            weightSum += u;
-            if (frame >= frames) continue;
-            for (int b = 0; b < analysisBandCount; ++b) acc[b] += u * energies[frame][b];
-        }
-        for (int b = 0; b < analysisBandCount; ++b) g[p][b] = std::pow(acc[b] / (1e-30 + weightSum), 0.25);
-    }
+    // time points that the analysed sound reaches
+    int soundPoints = fillGrid(energies, frames, g);
     double gridTotal = 0.0;
     for (const auto& row : g)
         for (double v : row) gridTotal += v;
@@ -771,18 +801,27 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
     // would turn into blips and late peaks. A row's shape is the mean of the time shapes of
     // the bands it plays (in the engine a row's amplitude fades out over the eight frequency
     // knots on either side), weighted by their level (the eighth root of their energy: a
-    // steeper weight lets a row follow only its loudest band and thins the low end of kicks),
-    // with a little of every band so that a row over empty bands follows the sound as a whole.
+    // steeper weight lets a row follow only its loudest band and thins the low end of kicks)
+    // and by the knots each band holds, with a little of every band so that a row over empty
+    // bands follows the sound as a whole. The row moves knots, not bands: a tone's band holds
+    // a dozen knots of the row, a silent band beside it a fraction of one, and counted band
+    // by band the onset of the silent bands set the shape of the tone's row, whose decay then
+    // swelled and dipped (a slow modulation that the lowest bins turn into rumble).
     std::array<double, bandNodeCount> meanKnotBand{};
     for (int j = 0; j < bandNodeCount; ++j)
         for (const auto& column : blob.freqWarps) meanKnotBand[j] += column[j] / Blob::freqColumnCount;
-    std::array<double, analysisBandCount> bandKnot{}, bandWeight{};
-    for (int b = 0; b < analysisBandCount; ++b) {
-        const double centre = b + 0.5;
+    // The fractional knot at a band position, and per band its centre's knot and the knots it
+    // holds.
+    const auto knotAt = [&](double band) {
         int j = 0;
-        while (j + 2 < bandNodeCount && meanKnotBand[j + 1] <= centre) ++j;
+        while (j + 2 < bandNodeCount && meanKnotBand[j + 1] <= band) ++j;
         const double span = std::max(meanKnotBand[j + 1] - meanKnotBand[j], 1e-9);
-        bandKnot[b] = j + std::clamp((centre - meanKnotBand[j]) / span, 0.0, 1.0);
+        return j + std::clamp((band - meanKnotBand[j]) / span, 0.0, 1.0);
+    };
+    std::array<double, analysisBandCount> bandKnot{}, bandWeight{}, bandKnots{};
+    for (int b = 0; b < analysisBandCount; ++b) {
+        bandKnot[b] = knotAt(b + 0.5);
+        bandKnots[b] = knotAt(b + 1.0) - knotAt(b);
         double timeMass = 0.0;
         for (int p = 0; p < timePointCount; ++p) {
             bandWeight[b] += std::sqrt(g[p][b]);
@@ -791,11 +830,12 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
         bandWeight[b] = timeMass > 0.0 ? bandWeight[b] / timeMass : 0.0;
     }
     const std::array<double, Blob::timeRowCount> tailTimes = rowTailTimes(energies, frames, bandKnot);
+    std::array<std::vector<double>, Blob::timeRowCount> shapes;
     for (int r = 0; r < Blob::timeRowCount; ++r) {
         line.assign(timePointCount, 0.0);
         for (int b = 0; b < analysisBandCount; ++b) {
             const double reach = std::max(1.0 - std::abs(bandKnot[b] / knotSpacing - r), 0.0);
-            const double weight = (reach + otherBandsShare) * bandWeight[b];
+            const double weight = (reach + otherBandsShare) * bandWeight[b] * bandKnots[b];
             for (int p = 0; p < timePointCount; ++p) line[p] += weight * t[p][b];
         }
         // Half of the shape is the measured picture of the bands the row plays, with the same
@@ -808,7 +848,7 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
         for (int p = 0; p < timePointCount; ++p) {
             for (int b = 0; b < analysisBandCount; ++b) {
                 const double reach = std::max(1.0 - std::abs(bandKnot[b] / knotSpacing - r), 0.0);
-                rowPicture[p] += (reach + otherBandsShare) * g[p][b];
+                rowPicture[p] += (reach + otherBandsShare) * bandKnots[b] * g[p][b];
             }
             pictureMean += rowPicture[p] / timePointCount;
             shapeTotal += line[p];
@@ -822,19 +862,102 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
             line[p] = (1.0 - share) * line[p] / std::max(shapeTotal, 1e-300) +
                       share * picture / std::max(pictureTotal, 1e-300);
         }
-        blob.timeWarps[r] = rowWithTail(line, tailTimes[r]);
+        shapes[r] = line;
     }
-    // Keep successive knots apart by most of the smallest gap seen.
-    double timeGap = 1e30, bandGap = 1e30;
-    for (const auto& row : blob.timeWarps)
-        for (int i = 0; i + 1 < timeNodeCount; ++i) timeGap = std::min(timeGap, double{row[i + 1] - row[i]});
-    for (const auto& column : blob.freqWarps)
-        for (int j = 0; j + 1 < bandNodeCount; ++j)
-            bandGap = std::min(bandGap, double{column[j + 1] - column[j]});
-    for (auto& row : blob.timeWarps) enforceRise(row.data(), timeNodeCount, minimumGapShare * timeGap);
-    for (auto& column : blob.freqWarps) enforceRise(column.data(), bandNodeCount, minimumGapShare * bandGap);
+    const auto finish = [&](Blob& out) {
+        for (int r = 0; r < Blob::timeRowCount; ++r) out.timeWarps[r] = rowWithTail(shapes[r], tailTimes[r]);
+        // Keep successive knots apart by most of the smallest gap seen.
+        double timeGap = 1e30, bandGap = 1e30;
+        for (const auto& row : out.timeWarps)
+            for (int i = 0; i + 1 < timeNodeCount; ++i)
+                timeGap = std::min(timeGap, double{row[i + 1] - row[i]});
+        for (const auto& column : out.freqWarps)
+            for (int j = 0; j + 1 < bandNodeCount; ++j)
+                bandGap = std::min(bandGap, double{column[j + 1] - column[j]});
+        for (auto& row : out.timeWarps) enforceRise(row.data(), timeNodeCount, minimumGapShare * timeGap);
+        for (auto& column : out.freqWarps)
+            enforceRise(column.data(), bandNodeCount, minimumGapShare * bandGap);
+        return out.normalise();
+    };
 
-    return blob.normalise();
+    // The shapes above follow the recording, but how loud the engine plays a stretch also
+    // depends on how its spectrum is spread over the knots (a tone's crowd plays louder than a
+    // broad spread of the same knots), so bodies outgrew their attacks and tails their
+    // recordings. The engine plays the Blob, its render goes through the same bands and time
+    // points as the recording, and each row's shape is lowered after the loudest time point
+    // where the render, relative to the row's mean, is louder than the recording.
+    int peakPoint = 0;
+    {
+        double loudestPoint = 0.0;
+        for (int p = 0; p < soundPoints; ++p) {
+            double energy = 0.0;
+            for (double v : g[p]) energy += v * v * v * v;
+            if (energy > loudestPoint) {
+                loudestPoint = energy;
+                peakPoint = p;
+            }
+        }
+    }
+    const auto rowEnergy = [&](const Grid& grid, int r, int p) {
+        double sum = 0.0;
+        for (int b = playedShapeLowestBand; b < analysisBandCount; ++b) {
+            const double v = grid[p][b] * grid[p][b];
+            sum += std::max(1.0 - std::abs(bandKnot[b] / knotSpacing - r), 0.0) * v * v;
+        }
+        return sum;
+    };
+    const int planeFrames = static_cast<int>(pointFrame(timePointCount)) + 1;
+    Grid played(timePointCount);
+    for (int round = 0; round < playedShapeRounds; ++round) {
+        Blob trial;
+        trial.freqWarps = blob.freqWarps;
+        finish(trial);
+        const double seconds = (planeFrames + playedShapeDelayFrames + playedShapeExtraFrames) * hopLength /
+                               analysis::analysisRate;
+        const SoloHitRender hit = renderSoloHit(trial, analysis::analysisRate, seconds, playedShapeVelocity);
+        const size_t delay = playedShapeDelayFrames * hopLength;
+        std::vector<float> render(hit.left.size() > delay ? hit.left.size() - delay : 0);
+        for (size_t i = 0; i < render.size(); ++i)
+            render[i] = 0.5f * (hit.left[i + delay] + hit.right[i + delay]);
+        lowShelf(render);
+        const std::vector<BandFrame> renderEnergies = analysis::bandEnergies(render, frames);
+        fillGrid(renderEnergies, static_cast<int>(renderEnergies.size()), played);
+        for (int r = 0; r < Blob::timeRowCount; ++r) {
+            // Log ratios of recording to render, and their mean weighted by the recording's level.
+            std::vector<double> ratio(timePointCount, 0.0), weight(timePointCount, 0.0);
+            double logSum = 0.0, weightSum = 0.0;
+            for (int p = 0; p < soundPoints; ++p) {
+                const double target = rowEnergy(g, r, p);
+                const double heard = rowEnergy(played, r, p);
+                if (!(target > 0.0) || !(heard > 0.0)) continue;
+                ratio[p] = std::log(target / heard);
+                weight[p] = std::sqrt(target);
+                logSum += weight[p] * ratio[p];
+                weightSum += weight[p];
+            }
+            if (!(weightSum > 0.0)) continue;
+            const double meanRatio = logSum / weightSum;
+            std::vector<double> lowering(timePointCount, 0.0);
+            double loudestTarget = 0.0;
+            for (int p = 0; p < soundPoints; ++p)
+                loudestTarget = std::max(loudestTarget, weight[p] * weight[p]);
+            for (int p = peakPoint + 1; p < soundPoints; ++p)
+                if (weight[p] > 0.0) {
+                    const double belowDb = -10.0 * std::log10(weight[p] * weight[p] / loudestTarget);
+                    const double fade =
+                        std::clamp((playedShapeRangeDb - belowDb) / (0.5 * playedShapeRangeDb), 0.0, 1.0);
+                    lowering[p] =
+                        fade * std::clamp(playedShapeGain * (ratio[p] - meanRatio), -playedShapeStep, 0.0);
+                }
+            for (int pass = 0; pass < playedShapeSmoothing; ++pass) {
+                const std::vector<double> before = lowering;
+                for (int p = 1; p + 1 < timePointCount; ++p)
+                    lowering[p] = 0.25 * before[p - 1] + 0.5 * before[p] + 0.25 * before[p + 1];
+            }
+            for (int p = 0; p < soundPoints; ++p) shapes[r][p] *= std::exp(lowering[p]);
+        }
+    }
+    return finish(blob);
 }
 
 } // namespace tarvo

@@ -176,7 +176,10 @@ TEST(AudioAnalysis, OnlyTheFirstSixtenthsOfASecondCount) {
     const Blob louderTail = analysed(changedTail, 44100.0);
     EXPECT_EQ(plain.freqWarps, louderTail.freqWarps);
     EXPECT_LT(knotDistance(plain, louderTail), 0.05);
-    for (int r = 0; r < Blob::timeRowCount; ++r) EXPECT_GE(louderTail.tailTime[r], plain.tailTime[r]) << r;
+    // The engine render the rows' decay is fitted to hears the first frames of the tail, which
+    // moves the tail times by float rounding.
+    for (int r = 0; r < Blob::timeRowCount; ++r)
+        EXPECT_GE(louderTail.tailTime[r], plain.tailTime[r] * (1.0f - 1e-5f)) << r;
     // A change inside the first half second does show.
     std::vector<float> changedBody = sound;
     for (size_t i = static_cast<size_t>(0.2 * 44100); i < changedBody.size(); ++i) changedBody[i] *= 0.01f;

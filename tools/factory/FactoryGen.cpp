@@ -92,10 +92,11 @@ bool writeRecordings(const std::filesystem::path& folder, const std::vector<Fact
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
     for (const FactorySound& sound : sounds) {
-        const std::filesystem::path file =
-            folder / drumCategoryFolder(categoryOfKind(sound.recipe->kind)) / (sound.recipe->name + std::string(".wav"));
+        const std::filesystem::path file = folder / drumCategoryFolder(categoryOfKind(sound.recipe->kind)) /
+                                           (sound.recipe->name + std::string(".wav"));
         std::filesystem::create_directories(file.parent_path(), ignored);
-        if (!tool::writeFloatWav(file.string(), renderDrumHit(*sound.recipe), 1, static_cast<int>(drumSampleRate))) {
+        if (!tool::writeFloatWav(file.string(), renderDrumHit(*sound.recipe), 1,
+                                 static_cast<int>(drumSampleRate))) {
             std::fprintf(stderr, "tarvo_factory_gen: cannot write %s\n", file.string().c_str());
             return false;
         }
