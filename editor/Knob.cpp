@@ -313,9 +313,11 @@ void KnobWidget::closeEntry() {
     if (entry_ == nullptr) return;
     entry_->removeListener(this);
     // Deleted later: the editor may be inside one of its own callbacks.
-    juce::TextEditor* closing = entry_.release();
-    removeChildComponent(closing);
-    juce::MessageManager::callAsync([closing] { delete closing; });
+    removeChildComponent(entry_.get());
+    closedEntry_ = std::move(entry_);
+    juce::MessageManager::callAsync([knob = juce::Component::SafePointer<KnobWidget>(this)] {
+        if (knob != nullptr) knob->closedEntry_.reset();
+    });
     lastEntryEnd_ = now();
 }
 

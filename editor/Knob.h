@@ -161,6 +161,9 @@ private:
     const Param* drawnParam_ = nullptr;
     const char* drawnName_ = nullptr;
     std::unique_ptr<juce::TextEditor> entry_;
+    // The entry closed last, deleted by a message after its callbacks have returned, or with
+    // the knob when no message comes any more.
+    std::unique_ptr<juce::TextEditor> closedEntry_;
 };
 
 } // namespace tarvo

@@ -19,6 +19,7 @@
 #include "instrument/ImportQueue.h"
 #include "instrument/Ombrix.h"
 #include "instrument/Presets.h"
+#include "persistence/AtomicFile.h"
 #include "persistence/Folders.h"
 
 namespace tarvo {
@@ -1121,16 +1122,14 @@ void TarvoEditor::showProductInfo() {
 }
 
 void TarvoEditor::openManual() {
-    const juce::File manual(
-        juce::String((folderPath(Folder::Data) / "Manual" / "Tarvo Manual.html").string()));
+    const std::filesystem::path path = folderPath(Folder::Data) / "Manual" / "Tarvo Manual.html";
+    const juce::File manual(juce::String(path.string()));
     const juce::MemoryBlock shipped(TarvoEditorData::manual_html, TarvoEditorData::manual_htmlSize);
     juce::MemoryBlock installed;
     if (!manual.loadFileAsData(installed) || installed != shipped) {
-        manual.getParentDirectory().createDirectory();
-        juce::TemporaryFile temporary(manual);
-        if (!temporary.getFile().replaceWithData(shipped.getData(), shipped.getSize()) ||
-            !temporary.overwriteTargetFileWithTemporary()) {
-            showStatus("The manual could not be written to " + manual.getFullPathName());
+        const auto* bytes = static_cast<const uint8_t*>(shipped.getData());
+        if (const FileWriteResult written = writeFileAtomically(path, {bytes, shipped.getSize()}); !written) {
+            showStatus(juce::String::fromUTF8(written.error.c_str()));
             return;
         }
     }

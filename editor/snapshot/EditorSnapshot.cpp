@@ -16,6 +16,7 @@
 #include "host/TarvoProcessor.h"
 #include "instrument/Ombrix.h"
 #include "instrument/Presets.h"
+#include "persistence/AtomicFile.h"
 
 namespace {
 
@@ -88,12 +89,18 @@ int main(int argc, char** argv) {
         editor.displayTick();
     }
     const juce::Image shot = editor.createComponentSnapshot(editor.getLocalBounds(), true, 1.0f);
-    juce::File file = juce::File::getCurrentWorkingDirectory().getChildFile(juce::String(out));
-    file.deleteFile();
-    juce::FileOutputStream stream(file);
+    const juce::File file = juce::File::getCurrentWorkingDirectory().getChildFile(juce::String(out));
+    juce::MemoryOutputStream encoded;
     juce::PNGImageFormat png;
-    if (!stream.openedOk() || !png.writeImageToStream(shot, stream)) {
-        std::fprintf(stderr, "editor-snapshot: cannot write %s\n", out.c_str());
+    if (!png.writeImageToStream(shot, encoded)) {
+        std::fprintf(stderr, "editor-snapshot: cannot encode %s\n", out.c_str());
+        return 1;
+    }
+    const auto* bytes = static_cast<const uint8_t*>(encoded.getData());
+    if (const tarvo::FileWriteResult written =
+            tarvo::writeFileAtomically(file.getFullPathName().toStdString(), {bytes, encoded.getDataSize()});
+        !written) {
+        std::fprintf(stderr, "editor-snapshot: %s\n", written.error.c_str());
         return 1;
     }
     processor.editorBeingDeleted(window.get());

@@ -159,6 +159,23 @@ TEST(KnobGestures, AClickOpensTheValueEntryAfterAPauseAndADoubleClickResets) {
     EXPECT_FALSE(rig.knob->entryPending());
 }
 
+// The closed entry waits for a message to be deleted; a knob that goes first (a window
+// closed, a host stopping its message loop) takes it along instead of leaking it.
+TEST(KnobGestures, AClosedEntryGoesWithTheKnobWhenNoMessageComes) {
+    juce::Component::SafePointer<juce::TextEditor> closed;
+    {
+        KnobRig rig(trackDamping);
+        rig.click();
+        rig.seconds += KnobWidget::entryDelay + 0.01;
+        rig.knob->tick();
+        closed = rig.knob->entry();
+        ASSERT_NE(closed, nullptr);
+        rig.knob->completeEntry("50");
+        EXPECT_EQ(rig.knob->entry(), nullptr);
+    }
+    EXPECT_EQ(closed, nullptr);
+}
+
 TEST(KnobGestures, TypedTextThatIsNoFiniteNumberChangesNothing) {
     struct Case {
         const char* typed;
