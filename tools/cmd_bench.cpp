@@ -5,13 +5,13 @@
 //   pattern and the worst case (32 voices, every effect slot on with its costliest unit);
 // - "costs" in nanoseconds: one voice-hop (four voices per track, and one per track), one
 //   track-hop of the resynthesis bank (the inverse FFT and its overlap-add), one Blob reader
-//   frame, the hop kernel alone (per voice of a full set of lanes solved side by side, and for
-//   one voice on its own, on the baseline path), every effect unit per stereo frame and `analyzeAudio` per
-//   second of input;
+//   frame on the engine's path, the hop kernel alone (per voice of a full set of lanes solved
+//   side by side on the engine's path, and for one voice on its own on the baseline path),
+//   every effect unit per stereo frame and `analyzeAudio` per second of input;
 // - "reference": the fixed arithmetic kernel's time and the worst-case real-time factor
 //   relative to it, the figure the speed regression test watches.
-// - "vectorPath": the hop kernels' path the engine takes (TARVO_VECTOR_PATH=baseline forces
-//   the baseline on a processor with AVX2).
+// - "vectorPath": the path of the hop and frame kernels the engine takes
+//   (TARVO_VECTOR_PATH=baseline forces the baseline on a processor with AVX2).
 // Each figure is the best of --repeat runs (default 3); a run renders --seconds of audio
 // (default 2). CPU time of the calling thread is used, so other processes on the machine
 // disturb the figures only through shared caches.
@@ -149,7 +149,7 @@ void addCosts(JsonWriter& json, int repeat) {
                nanoseconds);
 
     // One frame of the Blob reader in the plane part, morphing between two shaped Blobs
-    // through a velocity model with contrast.
+    // through a velocity model with contrast, on the frame kernels of the engine's path.
     Blob a, b;
     scenes::shapeHit(a, 2.0f, 0.3f, 0.8f, -0.02f);
     scenes::shapeHit(b, 3.0f, 0.6f, 0.6f, 0.02f);
@@ -159,7 +159,7 @@ void addCosts(JsonWriter& json, int repeat) {
     const FrameControls controls{0.5f, 1.5f, 0.3f};
     const auto readFrame = [&] {
         if (reader.lastPos() > 90.0f || reader.timePos() == 0.0f) reader.start(&a, &b, 0.5f, 0, 0.8f, 1.0f);
-        reader.renderFrame(1.0f, controls, tailNoise, frame.data());
+        reader.renderFrame(1.0f, controls, tailNoise, frame.data(), frameKernels(defaultVectorPath()));
     };
     json.key("renderFrame").value(perCall(readFrame, repeat) * nanoseconds);
 
