@@ -221,9 +221,21 @@ bool EngineTables::prepare(double rate) {
         const double widthBins = (u * bandWidthHz(band + 1) + (1.0 - u) * bandWidthHz(band)) * d;
         ExtraBin& extra = extraBins[static_cast<size_t>(e)];
         extra.band = band;
-        extra.w0 = static_cast<float>(std::max(1.0 - std::abs(u), 0.0));
-        extra.w1 = static_cast<float>(std::max(1.0 - std::abs(1.0 - u), 0.0));
-        extra.gain = widthBins > 0.0 ? static_cast<float>(std::sqrt(1.0 / widthBins)) : 0.0f;
+        double w0 = std::max(1.0 - std::abs(u), 0.0);
+        double w1 = std::max(1.0 - std::abs(1.0 - u), 0.0);
+        double gain = widthBins > 0.0 ? std::sqrt(1.0 / widthBins) : 0.0;
+        // Above the top band (and a little below the first) the two weights sum to less than
+        // 1: the bin's level fades out. The fade goes into the gain, so that the bin reads
+        // its band's frequency and tone rather than a fraction of them (a bin at 20 kHz read
+        // a frequency near 0 and moved its level down to the mid bands).
+        if (const double sum = w0 + w1; sum > 0.0 && sum < 1.0) {
+            w0 /= sum;
+            w1 /= sum;
+            gain *= sum;
+        }
+        extra.w0 = static_cast<float>(w0);
+        extra.w1 = static_cast<float>(w1);
+        extra.gain = static_cast<float>(gain);
     }
 
     // Initial resonator state: the spectrum of a decaying half-window noise burst of unit

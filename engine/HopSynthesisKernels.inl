@@ -194,6 +194,9 @@ void hopFeatures(const float* __restrict O, const float* __restrict M, const flo
                  HopFeatures& __restrict out) noexcept {
     // Guarded frames: band k sits at index k + 1, the low guard stands in for band -1.
     const float(*poly)[3] = reinterpret_cast<const float(*)[3]>(freqPoly.data());
+    // No band's tone goes below the lowest band's centre: a frame whose low bands fall off
+    // upwards moves band 0's peak below it, to 10 Hz and under, where nothing can be heard.
+    const float lowestFreq = poly[0][0];
     for (int k = 0; k < pairCount; ++k) {
         const float lo = O[k] + M[k];
         const float c = O[k + 1] + M[k + 1];
@@ -220,14 +223,14 @@ void hopFeatures(const float* __restrict O, const float* __restrict M, const flo
         out.toneF[k] = toneF;
         out.toneT[k] = toneT;
         out.tonal[k] = smaller(toneF + toneT, 1.0f);
-        out.freq[k] = poly[k][0] + poly[k][1] * delta + poly[k][2] * delta * delta;
+        out.freq[k] = larger(poly[k][0] + poly[k][1] * delta + poly[k][2] * delta * delta, lowestFreq);
         out.step[k] =
             ((nn - o) / ((nn + o) * 0.51741993f + mm * 1.1453495f + tiny)) * pairScales.phase[k] * -0.25f;
     }
     out.toneF[pairCount] = out.toneF[pairCount - 1];
     out.toneT[pairCount] = out.toneT[pairCount - 1];
     out.tonal[pairCount] = out.tonal[pairCount - 1];
-    out.freq[pairCount] = 0.0f;
+    out.freq[pairCount] = poly[pairCount][0];
     out.step[pairCount] = 0.0f;
 }
 
@@ -287,8 +290,8 @@ void prepareHop(const EngineTables& t, const HopFeatures& f, const float* M, flo
             const float moved = moveShare[j] * amp;
             amp -= moved;
             const float q =
-                smaller((w.freqEst[j] - firstTurns) * 4.0f, extraTop) + static_cast<float>(bandCount);
-            const int i = q < 0.0f ? 0 : static_cast<int>(q);
+                smaller(larger((w.freqEst[j] - firstTurns) * 4.0f, 0.0f), extraTop) + static_cast<float>(bandCount);
+            const int i = static_cast<int>(q);
             const float fr = q - static_cast<float>(i);
             w.amp[i] += (1.0f - fr) * moved;
             w.amp[i + 1] += fr * moved;

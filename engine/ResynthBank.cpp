@@ -34,17 +34,17 @@ void LowShelf::setup(double sampleRate, double cornerHz, double dcGain) {
 }
 
 void SubsonicCut::setup(double sampleRate, double cornerHz) {
-    first = second = Section{};
+    sections.fill(Section{});
     const double w = 2.0 * pi * cornerHz / sampleRate;
     if (!(w > 0.0) || !(w < pi)) return;
-    // Butterworth: the two sections' quality factors 1 / (2 cos(pi/8)) and 1 / (2 cos(3 pi/8)).
-    const double quality[2] = {0.54119610014619698, 1.3065629648763766};
-    Section* sections[2] = {&first, &second};
-    for (int i = 0; i < 2; ++i) {
-        const double alpha = std::sin(w) / (2.0 * quality[i]);
-        const double cw = std::cos(w);
+    const double cw = std::cos(w);
+    for (int i = 0; i < sectionCount; ++i) {
+        // Butterworth: section i holds the pole pair at pi (2 i + 1) / (2 order) from the
+        // imaginary axis; its quality factor is 1 / (2 cos of that angle).
+        const double quality = 1.0 / (2.0 * std::cos(pi * (2 * i + 1) / (4.0 * sectionCount)));
+        const double alpha = std::sin(w) / (2.0 * quality);
         const double a0 = 1.0 + alpha;
-        Section& s = *sections[i];
+        Section& s = sections[static_cast<size_t>(i)];
         s.b0 = (1.0 + cw) / 2.0 / a0;
         s.b1 = -(1.0 + cw) / a0;
         s.b2 = s.b0;
@@ -102,7 +102,7 @@ void ResynthBank::reset() noexcept {
 
 void ResynthBank::clearOutputFilters() noexcept {
     shelf_.state = 0.0f;
-    for (SubsonicCut::Section* section : {&cut_.first, &cut_.second}) section->s1 = section->s2 = 0.0;
+    for (SubsonicCut::Section& section : cut_.sections) section.s1 = section.s2 = 0.0;
 }
 
 void ResynthBank::addBands(const Complex* values) noexcept {
@@ -161,6 +161,7 @@ bool ResynthBank::skipAtRest(int maxCount) noexcept {
     // The conditions of read's silent path, with the output filters at rest.
     if (dirty_ || silentHops_ <= hopsUntilSilent || !filtersAtRest()) return false;
     if (shelfOn_ && silentHops_ < shelfBypassHops) return false;
+    restFilters();
     const int available = (writePos_ + size_ - readPos_) % size_;
     readPos_ = (readPos_ + std::clamp(maxCount, 0, available)) % size_;
     return true;
@@ -175,6 +176,7 @@ int ResynthBank::read(float* out, int maxCount, bool& silent) noexcept {
     if (!dirty_ && silentHops_ > hopsUntilSilent && !filtered) {
         // Every sample of the ring has been read (and zeroed) since the last frame went in.
         std::fill(out, out + count, 0.0f);
+        restFilters();
         readPos_ = (readPos_ + count) % size_;
         silent = filtersAtRest();
         return count;

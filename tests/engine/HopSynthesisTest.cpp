@@ -7,7 +7,10 @@
 #include <numbers>
 #include <vector>
 
+#include <fftw3.h>
+
 #include "engine/HopSynthesis.h"
+#include "engine/ResynthBank.h"
 
 namespace tarvo {
 namespace {
@@ -165,6 +168,70 @@ TEST(HopSynthesis, Avx2KernelsFollowTheBaselineWithinRounding) {
         }
         ASSERT_GT(largest, 0.0f) << v;
         EXPECT_LE(worst, 1e-5f * largest) << "voice " << v;
+    }
+}
+
+// The strongest frequency of one steady band, lit alone, as the kernel and a bank without
+// output filters play it for a second at 44.1 kHz.
+double strongestHzOfBandAlone(int band) {
+    constexpr double rate = 44100.0;
+    EngineTables tables;
+    EXPECT_TRUE(tables.prepare(rate));
+    ResynthBank bank;
+    bank.prepare(tables);
+    const auto n = static_cast<size_t>(tables.binCount);
+    std::vector<Complex> bins(n), noise(n), phasor(n);
+    std::vector<float> amp(n), noiseFrac(n), tonal(n), coupling(n), freq(n), power(n), scratch(n);
+    auto extraBands = std::make_unique<ExtraBinBands>();
+    uint32_t seed = 1;
+    const HopWork work{amp.data(),    noiseFrac.data(), tonal.data(),   coupling.data(), freq.data(),
+                       phasor.data(), power.data(),     scratch.data(), extraBands.get()};
+    std::array<float, guardedFrameSize> frame{};
+    frame[static_cast<size_t>(band + 1)] = 1e-3f;
+    setFrameGuards(frame.data());
+    HopFeatures features{};
+    computeHopFeatures(frame.data(), frame.data(), frame.data(), tables.freqPoly, features);
+    std::vector<float> out;
+    std::array<float, hopSize> piece{};
+    for (int hop = 0; hop < static_cast<int>(rate) / hopSize; ++hop) {
+        synthesizeVoiceHop(tables, features, frame.data(), 0.0f, hop == 0,
+                           VoiceBins{bins.data(), noise.data(), &seed}, work);
+        bank.addBands(bins.data());
+        bank.addExtraBins(bins.data() + tables.bandCount);
+        bank.hop();
+        bool silent = false;
+        const int count = bank.read(piece.data(), hopSize, silent);
+        out.insert(out.end(), piece.begin(), piece.begin() + count);
+    }
+    const auto length = static_cast<int>(out.size());
+    std::vector<fftwf_complex> spectrum(out.size() / 2 + 1);
+    fftwf_plan plan = fftwf_plan_dft_r2c_1d(length, out.data(), spectrum.data(), FFTW_ESTIMATE);
+    fftwf_execute(plan);
+    fftwf_destroy_plan(plan);
+    size_t strongest = 0;
+    double most = -1.0;
+    for (size_t k = 0; k < spectrum.size(); ++k) {
+        const double e = double(spectrum[k][0]) * spectrum[k][0] + double(spectrum[k][1]) * spectrum[k][1];
+        if (e > most) {
+            most = e;
+            strongest = k;
+        }
+    }
+    return static_cast<double>(strongest) * rate / length;
+}
+
+// A band lit alone plays within its own width. Band 0's peak estimate, from a guard that
+// rises below it, put its tone at 12 Hz; the top band's frequency was read as 0 by the bins
+// above 19 kHz, which moved its level to the bins of 1 kHz (and a hat's top to its mid
+// octaves, which vanished at rates that have no bins up there).
+TEST(HopSynthesis, ABandLitAlonePlaysWithinItsOwnWidth) {
+    for (int band : {0, 1, 5, 30, 60, 78, 79}) {
+        const double centre = plane::bandCentreHz(band);
+        const double width = plane::bandWidthHz(band);
+        // Half the band's width either side; above the resonator bands a bin (172 Hz) is the
+        // finest step there is.
+        const double tolerance = std::max(0.5 * width, 172.3);
+        EXPECT_NEAR(strongestHzOfBandAlone(band), centre, tolerance) << "band " << band;
     }
 }
 
