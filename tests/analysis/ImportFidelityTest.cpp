@@ -4,10 +4,9 @@
 #include <cstdint>
 #include <vector>
 
-#include <fftw3.h>
-
 #include "analysis/ImportFidelity.h"
 #include "engine/Blob.h"
+#include "support/PowerSpectrum.h"
 
 namespace tarvo {
 namespace {
@@ -107,27 +106,19 @@ struct ReplaySpectrum {
     double belowHearingDb;
 };
 ReplaySpectrum replaySpectrum(const std::vector<float>& x) {
-    size_t n = 1;
-    while (n < x.size()) n <<= 1;
-    std::vector<float> in(n, 0.0f);
-    std::copy(x.begin(), x.end(), in.begin());
-    std::vector<fftwf_complex> out(n / 2 + 1);
-    fftwf_plan plan = fftwf_plan_dft_r2c_1d(static_cast<int>(n), in.data(), out.data(), FFTW_ESTIMATE);
-    fftwf_execute(plan);
-    fftwf_destroy_plan(plan);
+    const test::PowerSpectrum spectrum = test::powerSpectrum(x, fidelityRate);
     double total = 0.0, below = 0.0, strongest = 0.0;
     size_t strongestBin = 0;
-    for (size_t k = 0; k <= n / 2; ++k) {
-        const double e = double(out[k][0]) * out[k][0] + double(out[k][1]) * out[k][1];
+    for (size_t k = 0; k < spectrum.power.size(); ++k) {
+        const double e = spectrum.power[k];
         total += e;
-        if (static_cast<double>(k) * fidelityRate / static_cast<double>(n) < 20.0) below += e;
+        if (spectrum.hz(k) < 20.0) below += e;
         if (e > strongest) {
             strongest = e;
             strongestBin = k;
         }
     }
-    return {static_cast<double>(strongestBin) * fidelityRate / static_cast<double>(n),
-            10.0 * std::log10(below / total)};
+    return {spectrum.hz(strongestBin), 10.0 * std::log10(below / total)};
 }
 
 // A decaying tone imported and replayed keeps its pitch (its knots crowd at its own band, not

@@ -14,6 +14,7 @@
 
 #include "analysis/AudioAnalysis.h"
 #include "engine/SoloHit.h"
+#include "support/PowerSpectrum.h"
 #include "tools/factory/DrumSynth.h"
 
 namespace tarvo {
@@ -36,23 +37,16 @@ double octaveCentreHz(int i) {
 // A hit's energy (sum of squares over the rate: comparable across rates) per octave band,
 // each band cut off at topHz.
 std::array<double, octaveCount> octaveEnergies(const std::vector<float>& x, double rate, double topHz) {
-    size_t n = 1;
-    while (n < x.size()) n <<= 1;
-    std::vector<float> in(n, 0.0f);
-    std::copy(x.begin(), x.end(), in.begin());
-    std::vector<fftwf_complex> out(n / 2 + 1);
-    fftwf_plan plan = fftwf_plan_dft_r2c_1d(static_cast<int>(n), in.data(), out.data(), FFTW_ESTIMATE);
-    fftwf_execute(plan);
-    fftwf_destroy_plan(plan);
+    const test::PowerSpectrum spectrum = test::powerSpectrum(x, rate);
     std::array<double, octaveCount> bands{};
-    for (size_t k = 1; k < n / 2; ++k) {
-        const double hz = static_cast<double>(k) * rate / static_cast<double>(n);
+    for (size_t k = 1; k + 1 < spectrum.power.size(); ++k) {
+        const double hz = spectrum.hz(k);
         if (hz >= topHz) break;
         const double band = std::floor(std::log2(hz / octaveCentreHz(0)) + 0.5);
         if (band < 0.0 || band >= octaveCount) continue;
-        const double e = double(out[k][0]) * out[k][0] + double(out[k][1]) * out[k][1];
         // Parseval for a real signal: both halves of the spectrum, over n, per sample of rate.
-        bands[static_cast<size_t>(band)] += 2.0 * e / static_cast<double>(n) / rate;
+        bands[static_cast<size_t>(band)] +=
+            2.0 * spectrum.power[k] / static_cast<double>(spectrum.length) / rate;
     }
     return bands;
 }

@@ -8,14 +8,13 @@
 #include <string>
 #include <vector>
 
-#include <fftw3.h>
-
 #include "analysis/AudioAnalysis.h"
 #include "analysis/AudioFile.h"
 #include "engine/BandSynth.h"
 #include "engine/BlobReader.h"
 #include "engine/CanonicalPlane.h"
 #include "engine/SoloHit.h"
+#include "support/PowerSpectrum.h"
 #include "tools/factory/DrumSynth.h"
 
 namespace tarvo {
@@ -47,18 +46,11 @@ struct Played {
 // Share of a signal's energy between loHz and hiHz, in dB, from one transform of the whole
 // signal.
 double energyShareDb(const std::vector<float>& x, double rate, double loHz, double hiHz) {
-    size_t n = 1;
-    while (n < x.size()) n <<= 1;
-    std::vector<float> in(n, 0.0f);
-    std::copy(x.begin(), x.end(), in.begin());
-    std::vector<fftwf_complex> out(n / 2 + 1);
-    fftwf_plan plan = fftwf_plan_dft_r2c_1d(static_cast<int>(n), in.data(), out.data(), FFTW_ESTIMATE);
-    fftwf_execute(plan);
-    fftwf_destroy_plan(plan);
+    const test::PowerSpectrum spectrum = test::powerSpectrum(x, rate);
     double total = 0.0, inside = 0.0;
-    for (size_t k = 0; k <= n / 2; ++k) {
-        const double e = double(out[k][0]) * out[k][0] + double(out[k][1]) * out[k][1];
-        const double hz = static_cast<double>(k) * rate / static_cast<double>(n);
+    for (size_t k = 0; k < spectrum.power.size(); ++k) {
+        const double e = spectrum.power[k];
+        const double hz = spectrum.hz(k);
         total += e;
         if (hz >= loHz && hz < hiHz) inside += e;
     }
