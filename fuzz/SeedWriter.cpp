@@ -221,7 +221,7 @@ bool writeAudioSeeds(const fs::path& folder) {
     std::error_code error;
     fs::create_directories(folder, error);
     if (error) return false;
-    if (!tarvo::tool::writeFloatWav((folder / "seed-float.wav").string(), tone(64, 2), 2, 44100))
+    if (!tarvo::tool::writeFloatWav((folder / "seed-float.wav").string(), tone(64, 2), 2, 44100).ok)
         return false;
     struct Layout {
         const char* name;

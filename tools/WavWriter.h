@@ -2,20 +2,20 @@
 // Writes interleaved 32-bit float samples as a WAV file, the form the tool's renders use.
 // The header is the standard one for float data: a "fmt " chunk of 18 bytes (format 3, IEEE
 // float, with a zero extension size) and a "fact" chunk with the frame count, which
-// non-PCM WAV files carry. Returns false when the file cannot be written.
+// non-PCM WAV files carry. The file is replaced in one step, so an earlier render at the same
+// path stays whole when the new one cannot be written; the result says why.
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "persistence/AtomicFile.h"
+
 namespace tarvo::tool {
 
-inline bool writeFloatWav(const std::string& path, const std::vector<float>& interleaved, int channels,
-                          int sampleRate) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
+inline FileWriteResult writeFloatWav(const std::string& path, const std::vector<float>& interleaved,
+                                     int channels, int sampleRate) {
     // IEEE float sample format of a WAV "fmt " chunk.
     constexpr uint16_t floatFormat = 3;
     constexpr uint16_t bytesPerSample = 4;
@@ -29,18 +29,19 @@ inline bool writeFloatWav(const std::string& path, const std::vector<float>& int
     const auto frames =
         static_cast<uint32_t>(channels > 0 ? interleaved.size() / static_cast<size_t>(channels) : 0);
     const auto blockAlign = static_cast<uint16_t>(channels * bytesPerSample);
-    auto put32 = [file](uint32_t v) {
-        const uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
-                              static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
-        std::fwrite(b, 1, 4, file);
+    std::vector<uint8_t> bytes;
+    bytes.reserve(8 + headerBytes + dataBytes);
+    auto put = [&bytes](const char* tag) { bytes.insert(bytes.end(), tag, tag + std::strlen(tag)); };
+    auto put32 = [&bytes](uint32_t v) {
+        for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<uint8_t>(v >> shift));
     };
-    auto put16 = [file](uint16_t v) {
-        const uint8_t b[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
-        std::fwrite(b, 1, 2, file);
+    auto put16 = [&bytes](uint16_t v) {
+        bytes.push_back(static_cast<uint8_t>(v));
+        bytes.push_back(static_cast<uint8_t>(v >> 8));
     };
-    std::fwrite("RIFF", 1, 4, file);
+    put("RIFF");
     put32(headerBytes + dataBytes);
-    std::fwrite("WAVEfmt ", 1, 8, file);
+    put("WAVEfmt ");
     put32(fmtBytes);
     put16(floatFormat);
     put16(static_cast<uint16_t>(channels));
@@ -49,10 +50,10 @@ inline bool writeFloatWav(const std::string& path, const std::vector<float>& int
     put16(blockAlign);
     put16(8 * bytesPerSample);
     put16(0);
-    std::fwrite("fact", 1, 4, file);
+    put("fact");
     put32(factBytes);
     put32(frames);
-    std::fwrite("data", 1, 4, file);
+    put("data");
     put32(dataBytes);
     for (float sample : interleaved) {
         uint32_t bits = 0;
@@ -60,8 +61,7 @@ inline bool writeFloatWav(const std::string& path, const std::vector<float>& int
         std::memcpy(&bits, &sample, sizeof bits);
         put32(bits);
     }
-    const bool ok = std::ferror(file) == 0;
-    return std::fclose(file) == 0 && ok;
+    return writeFileAtomically(path, bytes);
 }
 
 } // namespace tarvo::tool

@@ -86,8 +86,8 @@ int runDemo(const std::vector<std::string>& args) {
         interleaved[2 * i] = left[i];
         interleaved[2 * i + 1] = right[i];
     }
-    if (!writeFloatWav(out, interleaved, 2, demoRate)) {
-        std::fprintf(stderr, "tarvo demo: cannot write %s\n", out.c_str());
+    if (const FileWriteResult written = writeFloatWav(out, interleaved, 2, demoRate); !written) {
+        std::fprintf(stderr, "tarvo demo: %s\n", written.error.c_str());
         return 1;
     }
     return 0;

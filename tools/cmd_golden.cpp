@@ -5,10 +5,12 @@
 // the sound is meant to change.
 #include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
-#include <fstream>
+#include <span>
 
 #include "bench/scenes/KitScenes.h"
+#include "persistence/AtomicFile.h"
 #include "tools/Command.h"
 #include "tools/Json.h"
 
@@ -24,11 +26,11 @@ int runGolden(const std::vector<std::string>& args) {
         return 2;
     }
     const std::vector<float> render = scenes::renderReferenceScene();
-    std::ofstream file(out, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(render.data()),
-               static_cast<std::streamsize>(render.size() * sizeof(float)));
-    if (!file) {
-        std::fprintf(stderr, "tarvo golden: cannot write %s\n", out.c_str());
+    const auto* renderBytes = reinterpret_cast<const uint8_t*>(render.data());
+    const FileWriteResult written =
+        writeFileAtomically(out, std::span<const uint8_t>(renderBytes, render.size() * sizeof(float)));
+    if (!written) {
+        std::fprintf(stderr, "tarvo golden: %s\n", written.error.c_str());
         return 1;
     }
     double peak = 0.0, energy = 0.0;

@@ -118,8 +118,9 @@ int runHit(const std::vector<std::string>& args) {
             {peak, std::fabs(static_cast<double>(left[i])), std::fabs(static_cast<double>(right[i]))});
         energy += static_cast<double>(left[i]) * left[i] + static_cast<double>(right[i]) * right[i];
     }
-    if (!writeFloatWav(out, interleaved, 2, static_cast<int>(rate))) {
-        std::fprintf(stderr, "tarvo hit: cannot write %s\n", out.c_str());
+    if (const FileWriteResult written = writeFloatWav(out, interleaved, 2, static_cast<int>(rate));
+        !written) {
+        std::fprintf(stderr, "tarvo hit: %s\n", written.error.c_str());
         return 1;
     }
     JsonWriter json;

@@ -117,8 +117,9 @@ int runRender(const std::vector<std::string>& args) {
     json.key("files").beginArray();
     for (size_t bus = 0; bus < result.buses.size(); ++bus) {
         const std::string file = busFile(out, static_cast<int>(bus));
-        if (!writeFloatWav(file, result.buses[bus], 2, settings.sampleRate))
-            return fail("cannot write " + file, 1);
+        if (const FileWriteResult written = writeFloatWav(file, result.buses[bus], 2, settings.sampleRate);
+            !written)
+            return fail(written.error, 1);
         json.value(file);
     }
     json.endArray().endObject();

@@ -47,7 +47,7 @@ protected:
                          int wavRate = rate) {
         const std::filesystem::path file = input_ / relative;
         std::filesystem::create_directories(file.parent_path());
-        EXPECT_TRUE(tool::writeFloatWav(file.string(), samples, 1, wavRate));
+        EXPECT_TRUE(tool::writeFloatWav(file.string(), samples, 1, wavRate).ok);
         return file.string();
     }
     static std::filesystem::path userFolder() { return folderPath(Folder::Sounds) / userSoundsFolder; }

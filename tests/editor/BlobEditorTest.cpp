@@ -172,7 +172,7 @@ TEST(BlobEditor, SaveWritesTheShownMixAndADropImportsIntoTheShownTrack) {
     for (size_t i = 0; i < hit.size(); ++i)
         hit[i] = 0.5f * std::exp(-static_cast<float>(i) / 300.0f) * std::sin(0.06f * static_cast<float>(i));
     const std::filesystem::path wav = home.path() / "dropped.wav";
-    ASSERT_TRUE(tool::writeFloatWav(wav.string(), hit, 1, 44100));
+    ASSERT_TRUE(tool::writeFloatWav(wav.string(), hit, 1, 44100).ok);
     const int undoBefore = opened.instrument().editor.undo.undoCount();
     const auto centre = middle(opened.blob).toInt();
     opened.blob.filesDropped({juce::String(wav.string())}, centre.x, centre.y);

@@ -301,7 +301,7 @@ TEST(BlobSelector, ImportsAndDropsReachTheTrackAndSlotTheyWereMeantFor) {
     const fs::path input = home.path() / "input";
     fs::create_directories(input);
     for (const char* name : {"one.wav", "two.wav"})
-        ASSERT_TRUE(tool::writeFloatWav((input / name).string(), hit, 1, 44100));
+        ASSERT_TRUE(tool::writeFloatWav((input / name).string(), hit, 1, 44100).ok);
     auto slot = [&](int track, int s) -> Blob& {
         TrackBlobs& blobs = o.engine.tracks[static_cast<size_t>(track)].blobs;
         return s == 0 ? blobs.slotA.working : blobs.slotB.working;

@@ -57,6 +57,17 @@ TEST(HitCommand, RendersOneNoteAndReportsItsLevel) {
     EXPECT_EQ(parse(silent.out)["peak"].number, 0.0);
 }
 
+TEST(HitCommand, ARenderThatCannotBeWrittenFailsAndSaysWhy) {
+    // A folder path running through an existing file cannot be created.
+    const std::string blocker = tempPath("hit-blocker.wav");
+    std::ofstream(blocker) << "not a folder";
+    const ToolRun run = runTool("hit --blob clear --seconds 0.1 --out " + blocker + "/hit.wav", true);
+    EXPECT_EQ(run.exitCode, 1) << run.out;
+    EXPECT_NE(run.out.find("Cannot create the folder"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(blocker), std::string::npos) << run.out;
+    std::filesystem::remove(blocker);
+}
+
 TEST(HitCommand, RefusesBadArguments) {
     const std::string wav = tempPath("hit-refused.wav");
     const char* cases[][2] = {
