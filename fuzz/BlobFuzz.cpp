@@ -22,7 +22,7 @@ using tarvo::Blob;
 namespace {
 
 // Accepted inputs that also get the whole load with its loudness measurement.
-constexpr uint32_t fullLoadOneIn = 64;
+constexpr uint32_t fullLoadOneIn = 512;
 
 std::vector<uint8_t> written(const Blob& blob) {
     std::vector<uint8_t> bytes(Blob::byteSize);

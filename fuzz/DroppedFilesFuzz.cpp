@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "analysis/AudioFile.h"
@@ -40,6 +41,38 @@ void makeTree() {
     fs::create_directory_symlink(root, root / "Snares" / "up", error);
 }
 
+// The tree never changes during a run, so what the file system answered for a name holds for
+// every later input: each name is resolved once, not again in every input that holds it.
+// Answers are forgotten now and then to keep the memory small.
+template <typename Answer>
+bool remembered(std::unordered_map<std::string, bool>& answers, const std::string& name, Answer answer) {
+    constexpr size_t maxRemembered = 1 << 16;
+    if (const auto found = answers.find(name); found != answers.end()) return found->second;
+    if (answers.size() >= maxRemembered) answers.clear();
+    return answers.emplace(name, answer()).first->second;
+}
+
+// Whether a name is a folder that resolves to the tree's root or outside it. Only folders are
+// listed, so only they need resolving.
+bool leadsOutOfTree(const std::string& name) {
+    static std::unordered_map<std::string, bool> answers;
+    return remembered(answers, name, [&name] {
+        const std::string root = treeRoot().string();
+        std::error_code error;
+        if (!fs::is_directory(fs::path(name), error)) return false;
+        const std::string text = fs::weakly_canonical(fs::path(name), error).string();
+        return error || text.size() <= root.size() || text.compare(0, root.size(), root) != 0;
+    });
+}
+
+bool isFileInTree(const std::string& name) {
+    static std::unordered_map<std::string, bool> answers;
+    return remembered(answers, name, [&name] {
+        std::error_code error;
+        return fs::is_regular_file(fs::path(name), error);
+    });
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -64,20 +97,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     // Dropping the tree's own root or above it would list more of the disk than a fuzz run wants.
-    // Only folders are listed, so only they need resolving.
-    for (const std::string& name : names) {
-        std::error_code error;
-        if (!fs::is_directory(fs::path(name), error)) continue;
-        const std::string text = fs::weakly_canonical(fs::path(name), error).string();
-        if (error || text.size() <= root.size() || text.compare(0, root.size(), root) != 0) return 0;
-    }
+    for (const std::string& name : names)
+        if (leadsOutOfTree(name)) return 0;
 
     for (const tarvo::ImportEntry& entry : tarvo::collectImportEntries(names)) {
         TARVO_FUZZ_CHECK(!entry.file.empty());
         TARVO_FUZZ_CHECK(entry.folder.empty() || entry.folder.back() == '/' || entry.folder.back() == '\\');
         TARVO_FUZZ_CHECK(tarvo::isImportableAudioPath(entry.file));
-        std::error_code error;
-        TARVO_FUZZ_CHECK(fs::is_regular_file(fs::path(entry.folder + entry.file), error));
+        TARVO_FUZZ_CHECK(isFileInTree(entry.folder + entry.file));
 
         const std::string blobName = tarvo::importedBlobName(entry.file);
         const std::string prefix = std::string(tarvo::userSoundsFolder) + "/";

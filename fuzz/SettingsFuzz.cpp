@@ -19,8 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const Pairs read = Settings::parse(text);
     const std::string written = Settings::format(read);
-    TARVO_FUZZ_CHECK(Settings::parse(written) == read);
-    TARVO_FUZZ_CHECK(Settings::format(Settings::parse(written)) == written);
+    const Pairs reread = Settings::parse(written);
+    TARVO_FUZZ_CHECK(reread == read);
+    TARVO_FUZZ_CHECK(Settings::format(reread) == written);
 
     Pairs pairs;
     size_t start = 0;

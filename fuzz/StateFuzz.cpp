@@ -23,7 +23,7 @@ using tarvo::Ombrix;
 namespace {
 
 // Accepted inputs that also get the whole load, save and reload.
-constexpr uint32_t fullLoadOneIn = 256;
+constexpr uint32_t fullLoadOneIn = 4096;
 
 struct Instance {
     Ombrix plugin;
