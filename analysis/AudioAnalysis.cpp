@@ -48,9 +48,13 @@ constexpr double separationSmoothness = 0.005;
 constexpr int maxSeparationRounds = 20;
 // Each factor gets this fraction of its mean added, so no region is entirely empty.
 constexpr double factorFloor = 0.7;
-// Energy, as a fraction of the loudest time point's, below which a sound's end counts as
-// silence.
+// Energy, as a fraction of the loudest frame's, below which a row's tail counts as silent.
 constexpr double silentLevel = 1e-6;
+// Energy, as a fraction of the loudest time point's, below which a sound's end counts as
+// silence. The picture is measured after the low shelf, in which the ring of a low drum lies
+// 10 to 20 dB below what is heard, so the end is sought lower than the tails' silence: at
+// 1e-6 the ring of tabla strokes was cut off 150 to 200 ms before the recording fell 60 dB.
+constexpr double soundEndLevel = 1e-7;
 // The time knot density of time points after the end of a sound, as a share of the density
 // at which the engine starts to sound: just inaudible.
 constexpr double silentTimeDensityShare = 0.9;
@@ -73,6 +77,9 @@ constexpr double tailBendBase = 0.95;
 // keeps the knots its time shape gives: bending its last knots would cost the end of the
 // plane more than its faint tail is worth.
 constexpr double quietTailLevel = 1e-5;
+// The tail time (seconds) sought for a row that is already silent where the plane ends: so
+// short that its last knots are bent as far as they go, and it does not ring on.
+constexpr double silentRowTailTime = 1e-3;
 // The replay of a decay sits a few dB above its recording where the plane ends (the knots
 // compress its range a little), so its tail decays with this share of the recording's time.
 constexpr double tailTimeShare = 0.8;
@@ -107,6 +114,19 @@ constexpr int playedShapeSmoothing = 3;
 // half of it, none at it. The end of a decay keeps its knots: lowered there, it fell silent
 // early, and a sharp edge to unlowered points left a ringing shelf.
 constexpr double playedShapeRangeDb = 80.0;
+// The attack of a row (its time points up to the loudest point of the picture) is raised where
+// the render plays it quieter, against the row's body after it, than the recording, and the
+// body is lowered against the attack rather than against the row's mean: a body that grew out
+// of a soft attack put the replay's peak 10 to 80 ms late. Only rows that carry at least this
+// share of the loudest row's attack energy (in the others the comparison measures leakage) and
+// whose energy lies mostly above attackLowestBand (about 165 Hz): the bank's lowest bins cannot
+// play a sharper onset, and raising a low tone's onset spread its energy below hearing.
+constexpr double attackRowShare = 0.1;
+constexpr int attackLowestBand = 8;
+// The body whose reference is the attack: the points within the first of these dB of the
+// row's loudest fully, none beyond the second.
+constexpr double bodyRangeDb = 10.0;
+constexpr double bodyEdgeDb = 30.0;
 // Frames the comparison skips at the start of the engine's render: its delay from the note to
 // the first hop that sounds.
 constexpr int playedShapeDelayFrames = 2;
@@ -414,7 +434,12 @@ std::array<double, Blob::timeRowCount> rowTailTimes(const std::vector<analysis::
         int last = end;
         for (int m = end; m < total; ++m)
             if (rowEnergy(m) >= silence) last = m;
-        if (!(level > quietTailLevel * loudest) || end < 0) continue;
+        if (end < 0) continue;
+        if (!(level > silence)) {
+            times[r] = silentRowTailTime;
+            continue;
+        }
+        if (!(level > quietTailLevel * loudest)) continue;
         const double seconds = (last - end + 1) / plane::framesPerSecond;
         // ln of the power ratio, spread over the seconds, is 4 / time.
         times[r] = densityPowerExponent * seconds / std::log(level / silence) * tailTimeShare;
@@ -670,7 +695,7 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
             for (double v : g[p]) pointEnergy[p] += v * v * v * v;
         const double loudest = *std::max_element(pointEnergy.begin(), pointEnergy.end());
         int last = soundPoints - 1;
-        while (last > 0 && pointEnergy[last] < silentLevel * loudest) --last;
+        while (last > 0 && pointEnergy[last] < soundEndLevel * loudest) --last;
         soundPoints = std::min(soundPoints, last + 1);
     }
 
@@ -898,14 +923,32 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
             }
         }
     }
-    const auto rowEnergy = [&](const Grid& grid, int r, int p) {
+    const auto rowEnergy = [&](const Grid& grid, int r, int p, int lowest = playedShapeLowestBand) {
         double sum = 0.0;
-        for (int b = playedShapeLowestBand; b < analysisBandCount; ++b) {
+        for (int b = lowest; b < analysisBandCount; ++b) {
             const double v = grid[p][b] * grid[p][b];
             sum += std::max(1.0 - std::abs(bandKnot[b] / knotSpacing - r), 0.0) * v * v;
         }
         return sum;
     };
+    // Which rows have their attack aligned (see attackRowShare).
+    std::array<bool, Blob::timeRowCount> alignsAttack{};
+    {
+        std::array<double, Blob::timeRowCount> attack{};
+        double loudestAttack = 0.0;
+        for (int r = 0; r < Blob::timeRowCount; ++r) {
+            for (int p = 0; p <= std::min(peakPoint, soundPoints - 1); ++p) attack[r] += rowEnergy(g, r, p);
+            loudestAttack = std::max(loudestAttack, attack[r]);
+        }
+        for (int r = 0; r < Blob::timeRowCount; ++r) {
+            double high = 0.0, all = 0.0;
+            for (int p = 0; p < soundPoints; ++p) {
+                high += rowEnergy(g, r, p, attackLowestBand);
+                all += rowEnergy(g, r, p, 0);
+            }
+            alignsAttack[r] = attack[r] >= attackRowShare * loudestAttack && high >= 0.5 * all && all > 0.0;
+        }
+    }
     const int planeFrames = static_cast<int>(pointFrame(timePointCount)) + 1;
     Grid played(timePointCount);
     for (int round = 0; round < playedShapeRounds; ++round) {
@@ -937,6 +980,17 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
             }
             if (!(weightSum > 0.0)) continue;
             const double meanRatio = logSum / weightSum;
+            // The attack's ratio, and the body's after it.
+            double attackRatio = meanRatio, bodyRatio = meanRatio;
+            if (alignsAttack[r]) {
+                double attackSum = 0.0, attackWeight = 0.0, bodySum = 0.0, bodyWeight = 0.0;
+                for (int p = 0; p < soundPoints; ++p) {
+                    (p <= peakPoint ? attackSum : bodySum) += weight[p] * ratio[p];
+                    (p <= peakPoint ? attackWeight : bodyWeight) += weight[p];
+                }
+                if (attackWeight > 0.0) attackRatio = std::max(meanRatio, attackSum / attackWeight);
+                if (bodyWeight > 0.0) bodyRatio = bodySum / bodyWeight;
+            }
             std::vector<double> lowering(timePointCount, 0.0);
             double loudestTarget = 0.0;
             for (int p = 0; p < soundPoints; ++p)
@@ -946,9 +1000,17 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
                     const double belowDb = -10.0 * std::log10(weight[p] * weight[p] / loudestTarget);
                     const double fade =
                         std::clamp((playedShapeRangeDb - belowDb) / (0.5 * playedShapeRangeDb), 0.0, 1.0);
+                    const double body =
+                        std::clamp((bodyEdgeDb - belowDb) / (bodyEdgeDb - bodyRangeDb), 0.0, 1.0);
+                    const double reference = meanRatio + body * (attackRatio - meanRatio);
                     lowering[p] =
-                        fade * std::clamp(playedShapeGain * (ratio[p] - meanRatio), -playedShapeStep, 0.0);
+                        fade * std::clamp(playedShapeGain * (ratio[p] - reference), -playedShapeStep, 0.0);
                 }
+            if (alignsAttack[r])
+                for (int p = 0; p <= std::min(peakPoint, soundPoints - 1); ++p)
+                    if (weight[p] > 0.0)
+                        lowering[p] =
+                            std::clamp(playedShapeGain * (ratio[p] - bodyRatio), 0.0, playedShapeStep);
             for (int pass = 0; pass < playedShapeSmoothing; ++pass) {
                 const std::vector<double> before = lowering;
                 for (int p = 1; p + 1 < timePointCount; ++p)
