@@ -66,8 +66,10 @@ public:
     static constexpr int busCount = 9;
     static constexpr int meterChannelCount = 2 * busCount;
     static constexpr int bandCount = 80;
-    // Frames in a send bus (one hop); each bus holds left then right.
-    static constexpr int sendFrames = 64;
+    // Frames in a send bus, each holding left then right: the longest hop the engine takes at
+    // any rate. The mixer fills at most 64 of them per step; a step that mixes nothing and
+    // only passes the resting effect slots may span a whole hop.
+    static constexpr int sendFrames = 1024;
     static constexpr int sendCount = 2;
 
     explicit TrackMixer(EngineControls& synth);

@@ -102,6 +102,12 @@ public:
 
     // Audio thread (and tests): whether the unit is sleeping.
     bool asleep() const noexcept { return asleep_; }
+    // Audio thread: whether a pass over silent buses leaves them as they are and runs no unit,
+    // however many frames it spans: the unit sleeps, or the slot is off and faded out.
+    bool resting() const noexcept {
+        return asleep_ || (gain.load(std::memory_order_relaxed) == 0.0f &&
+                           target.load(std::memory_order_relaxed) == 0.0f);
+    }
 
 private:
     // Updates a meter pair from the bus's peaks, which it stores in peaks; a silent bus is not

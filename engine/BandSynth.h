@@ -144,6 +144,9 @@ private:
     bool endsInaudible(Voice& voice) const noexcept;
     // Starts track t's spectrum sum if the sum does not hold track t yet.
     void beginAccumulation(int t) noexcept;
+    // Whether a render step would mix nothing (every bank at rest) and run no effect unit
+    // (every slot resting), so that its length changes nothing but the meters' steps.
+    bool quietStep() const noexcept;
 
     // Written by `prepare`, read by the audio thread and by the idle tick (effect swaps).
     std::atomic<float> sampleRate_{0.0f};

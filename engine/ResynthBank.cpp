@@ -147,28 +147,26 @@ void ResynthBank::hop() noexcept {
         // the frame is centred half the FFT's length after the write position.
         const int half = size_ / 2;
         addWindowed(timeBuffer_.data() + half, window_.data(), writePos_, half);
-        addWindowed(timeBuffer_.data(), window_.data() + half, (writePos_ + half) % size_, half);
+        addWindowed(timeBuffer_.data(), window_.data() + half, wrapped(writePos_ + half), half);
         std::fill(spectrumRe_.begin(), spectrumRe_.end(), 0.0f);
         std::fill(spectrumIm_.begin(), spectrumIm_.end(), 0.0f);
         dirty_ = false;
     } else {
         silentHops_ = std::min(silentHops_ + 1, maxSilentHops);
     }
-    writePos_ = (writePos_ + hop_) % size_;
+    writePos_ = wrapped(writePos_ + hop_);
 }
 
 bool ResynthBank::skipAtRest(int maxCount) noexcept {
-    // The conditions of read's silent path, with the output filters at rest.
-    if (dirty_ || silentHops_ <= hopsUntilSilent || !filtersAtRest()) return false;
-    if (shelfOn_ && silentHops_ < shelfBypassHops) return false;
+    if (!atRest()) return false;
     restFilters();
-    const int available = (writePos_ + size_ - readPos_) % size_;
-    readPos_ = (readPos_ + std::clamp(maxCount, 0, available)) % size_;
+    const int available = wrapped(writePos_ + size_ - readPos_);
+    readPos_ = wrapped(readPos_ + std::clamp(maxCount, 0, available));
     return true;
 }
 
 int ResynthBank::read(float* out, int maxCount, bool& silent) noexcept {
-    const int available = (writePos_ + size_ - readPos_) % size_;
+    const int available = wrapped(writePos_ + size_ - readPos_);
     const int count = std::clamp(maxCount, 0, available);
     const bool filtered = shelfOn_ && (silentHops_ < shelfBypassHops || !filtersAtRest());
     // skipAtRest takes this path's conditions (with the output filters at rest): keep the two
@@ -177,7 +175,7 @@ int ResynthBank::read(float* out, int maxCount, bool& silent) noexcept {
         // Every sample of the ring has been read (and zeroed) since the last frame went in.
         std::fill(out, out + count, 0.0f);
         restFilters();
-        readPos_ = (readPos_ + count) % size_;
+        readPos_ = wrapped(readPos_ + count);
         silent = filtersAtRest();
         return count;
     }
@@ -186,7 +184,7 @@ int ResynthBank::read(float* out, int maxCount, bool& silent) noexcept {
     LowShelf shelf = shelf_;
     SubsonicCut cut = cut_;
     for (int done = 0; done < count;) {
-        const int at = (readPos_ + done) % size_;
+        const int at = wrapped(readPos_ + done);
         const int piece = std::min(count - done, size_ - at);
         float* slot = ring_.data() + at;
         if (filtered)
@@ -198,7 +196,7 @@ int ResynthBank::read(float* out, int maxCount, bool& silent) noexcept {
     }
     shelf_ = shelf;
     cut_ = cut;
-    readPos_ = (readPos_ + count) % size_;
+    readPos_ = wrapped(readPos_ + count);
     silent = !dirty_ && silentHops_ > hopsUntilSilent && filtersAtRest();
     return count;
 }

@@ -116,6 +116,12 @@ public:
     // by up to maxCount samples without writing any and returns true; otherwise does nothing
     // and returns false.
     bool skipAtRest(int maxCount) noexcept;
+    // Whether the bank has come to rest: the conditions of read's silent path, with the output
+    // filters at rest.
+    bool atRest() const noexcept {
+        return !dirty_ && silentHops_ > hopsUntilSilent && filtersAtRest() &&
+               !(shelfOn_ && silentHops_ < shelfBypassHops);
+    }
 
     int silentHops() const { return silentHops_; }
     bool shelfOn() const { return shelfOn_; }
@@ -132,6 +138,9 @@ private:
     void restFilters() noexcept {
         if (shelfOn_ && filtersAtRest()) clearOutputFilters();
     }
+    // A ring position from one less than twice the ring's size: the ring wraps at most once per
+    // step, and a division per read costs more than the rest of a bank at rest.
+    int wrapped(int position) const noexcept { return position >= size_ ? position - size_ : position; }
     bool filtersAtRest() const noexcept {
         return std::abs(shelf_.state) < shelfRestLevel && cut_.stateLevel() < cutRestLevel;
     }

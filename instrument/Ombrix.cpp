@@ -144,7 +144,7 @@ void Ombrix::processBlock(float* const* outputs, int channelCount, int frames,
     // Sub-blocks end on the engine's hop grid.
     size_t consumed = 0;
     for (int done = 0; done < n;) {
-        const int hop = engine.pendingHopSamples > 0 ? engine.pendingHopSamples : BandSynth::hopSize;
+        const int hop = engine.pendingHopSamples > 0 ? engine.pendingHopSamples : engine.hopFrames();
         const int m = std::min(n - done, hop);
 
         if (seqRunning.load(std::memory_order_relaxed) != 0 && sampleRate_ > 0.0f) {

@@ -177,7 +177,7 @@ TEST_F(TrackMixerTest, OutputBusRoutingAndMissingBus) {
     EXPECT_GT(energy(2), 0.0f);
     EXPECT_GT(energy(3), 0.0f);
     EXPECT_FLOAT_EQ(synth.sendBus[0][10], channels[2][10]);
-    EXPECT_FLOAT_EQ(synth.sendBus[0][64 + 10], channels[3][10]);
+    EXPECT_FLOAT_EQ(synth.sendBus[0][TrackMixer::sendFrames + 10], channels[3][10]);
 
     // A track that made no sound adds nothing.
     clearOutputs();
@@ -193,7 +193,7 @@ TEST_F(TrackMixerTest, SendsFollowLevelAndAreCapped) {
     track(0, trackSend1).set(0.5f);
     ASSERT_TRUE(mixConstant(0, 1.0f));
     EXPECT_FLOAT_EQ(synth.sendBus[0][10], 1.0f);
-    EXPECT_FLOAT_EQ(synth.sendBus[0][64 + 10], 0.0f);
+    EXPECT_FLOAT_EQ(synth.sendBus[0][TrackMixer::sendFrames + 10], 0.0f);
     EXPECT_FLOAT_EQ(synth.sendBus[1][10], 0.0f);
 
     // Modulation may push level and sends far beyond 4; the mixer stops at 16.

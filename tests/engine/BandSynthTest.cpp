@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <numeric>
 #include <optional>
 #include <vector>
 
@@ -474,6 +475,51 @@ TEST_F(BandSynthTest, EffectSlotsSleepingThroughSilenceWakeOnTheNextNote) {
     synth().noteEvent(baseNote, 1.0f, 0);
     render(4 * hop, 256);
     for (const FxSlot& slot : synth().fxSlots) EXPECT_FALSE(slot.asleep());
+}
+
+// Above 44.1 kHz a hop is longer than a step of the mixer. Where nothing is mixed and every
+// slot sleeps, the renderer covers the rest of a hop in one step: the sound must be what
+// steps of at most 64 frames give, through the slots falling asleep and waking again.
+TEST_F(BandSynthTest, QuietHopsInOneStepSoundAsInShortSteps) {
+    constexpr float highRate = 48000.0f;
+    const auto renderInBlocks = [&](std::initializer_list<int> blocks) {
+        engine = std::make_unique<BandSynth>();
+        engine->prepare(highRate);
+        const int hopFrames = synth().hopFrames();
+        for (int s = 0; s < FxSlot::slotCount; ++s)
+            synth().param(synth().layout.fxSlotBase[static_cast<size_t>(s)] + fxPower).set(1.0f);
+        swapFxUnits(synth().fxSlots, highRate, synth().keepFxParamValues);
+        trackParam(0, trackSend1).set(1.0f);
+        trackParam(0, trackSend2).set(1.0f);
+        trackParam(0, trackRelease).set(0.05f);
+        loadClearedBlob(0);
+        std::vector<float> left, right;
+        bool slept = false;
+        for (const int hopsUntilNote : {1, 4 * static_cast<int>(highRate) / hopFrames, 40}) {
+            synth().noteEvent(baseNote, 1.0f, 0);
+            for (int h = 0; h < hopsUntilNote; ++h) {
+                if (h == 4) synth().noteEvent(baseNote, 0.0f, 0);
+                for (const int block : blocks) {
+                    std::vector<float> l(static_cast<size_t>(block)), r(static_cast<size_t>(block));
+                    float* outputs[2] = {l.data(), r.data()};
+                    synth().renderSubBlock(outputs, block, 2, 0);
+                    left.insert(left.end(), l.begin(), l.end());
+                    right.insert(right.end(), r.begin(), r.end());
+                }
+                slept = slept || std::all_of(synth().fxSlots.begin(), synth().fxSlots.end(),
+                                             [](const FxSlot& slot) { return slot.asleep(); });
+            }
+        }
+        EXPECT_TRUE(slept);
+        EXPECT_EQ(std::accumulate(blocks.begin(), blocks.end(), 0), hopFrames);
+        return std::make_pair(left, right);
+    };
+    const auto whole = renderInBlocks({70});
+    const auto pieces = renderInBlocks({64, 6});
+    ASSERT_EQ(whole.first.size(), pieces.first.size());
+    for (size_t i = 0; i < whole.first.size(); ++i)
+        ASSERT_TRUE(whole.first[i] == pieces.first[i] && whole.second[i] == pieces.second[i])
+            << "frame " << i;
 }
 
 TEST_F(BandSynthTest, OutputsStayFiniteForExtremeParameters) {

@@ -116,13 +116,17 @@ protected:
 TEST_F(OmbrixTest, SubBlocksEndOnTheHopGrid) {
     struct Case {
         const char* name;
+        float rate;
+        int hop;
         std::vector<int> blocks;
         std::vector<int> firstSubBlocks;
     };
     const Case cases[] = {
-        {"one-frame blocks", std::vector<int>(130, 1), std::vector<int>(130, 1)},
-        {"100-frame blocks", {100, 100}, {64, 36, 28, 64, 8}},
-        {"mixed sizes", {37, 200, 5, 64, 1000, 1}, {37, 27, 64, 64, 45, 5, 14, 50, 14, 64}},
+        {"one-frame blocks", rate, 64, std::vector<int>(130, 1), std::vector<int>(130, 1)},
+        {"100-frame blocks", rate, 64, {100, 100}, {64, 36, 28, 64, 8}},
+        {"mixed sizes", rate, 64, {37, 200, 5, 64, 1000, 1}, {37, 27, 64, 64, 45, 5, 14, 50, 14, 64}},
+        // The hop follows the rate: a sub-block spans a whole hop, not the 44.1 kHz one.
+        {"100-frame blocks at 48 kHz", 48000.0f, 70, {100, 100, 100}, {70, 30, 40, 60, 10, 70, 20}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -130,7 +134,8 @@ TEST_F(OmbrixTest, SubBlocksEndOnTheHopGrid) {
         Recorder rec;
         rec.engine = &plugin.engine;
         plugin.engine.eventTap = &rec;
-        plugin.reset(rate);
+        plugin.reset(c.rate);
+        ASSERT_EQ(plugin.engine.hopFrames(), c.hop);
         long total = 0;
         for (int frames : c.blocks) {
             rec.blockStart = total;
@@ -141,16 +146,16 @@ TEST_F(OmbrixTest, SubBlocksEndOnTheHopGrid) {
         for (const auto& [frames, at] : rec.subBlocks) sizes.push_back(frames);
         ASSERT_GE(sizes.size(), c.firstSubBlocks.size());
         EXPECT_TRUE(std::equal(c.firstSubBlocks.begin(), c.firstSubBlocks.end(), sizes.begin()));
-        // The sub-blocks tile the host frames, none crosses a multiple of 64, and a new hop
-        // starts exactly on every multiple of 64.
+        // The sub-blocks tile the host frames, none crosses a multiple of the hop, and a new
+        // hop starts exactly on every multiple of it.
         long next = 0;
         std::vector<long> grid;
         for (const auto& [frames, at] : rec.subBlocks) {
             EXPECT_EQ(at, next);
-            EXPECT_EQ(at / 64, (at + frames - 1) / 64) << "sub-block at " << at;
+            EXPECT_EQ(at / c.hop, (at + frames - 1) / c.hop) << "sub-block at " << at;
             next = at + frames;
         }
-        for (long hop = 0; hop < total; hop += 64) grid.push_back(hop);
+        for (long hop = 0; hop < total; hop += c.hop) grid.push_back(hop);
         EXPECT_EQ(next, total);
         EXPECT_EQ(rec.hopStarts, grid);
     }
