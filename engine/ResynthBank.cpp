@@ -82,6 +82,7 @@ void ResynthBank::prepare(const EngineTables& tables) {
     weightHigh_ = tables.weightHigh;
     shelf_ = LowShelf{};
     cut_ = SubsonicCut{};
+    noteFilterRest();
     shelfOn_ = false;
     reset();
 }
@@ -89,6 +90,7 @@ void ResynthBank::prepare(const EngineTables& tables) {
 void ResynthBank::setShelf(double sampleRate, double cornerHz, double dcGain) noexcept {
     shelf_.setup(sampleRate, cornerHz, dcGain);
     cut_.setup(sampleRate, subsonicCutHz);
+    noteFilterRest();
     shelfOn_ = true;
 }
 
@@ -103,6 +105,7 @@ void ResynthBank::reset() noexcept {
 void ResynthBank::clearOutputFilters() noexcept {
     shelf_.state = 0.0f;
     for (SubsonicCut::Section& section : cut_.sections) section.s1 = section.s2 = 0.0;
+    filtersResting_ = true;
 }
 
 void ResynthBank::addBands(const Complex* values) noexcept {
@@ -196,6 +199,7 @@ int ResynthBank::read(float* out, int maxCount, bool& silent) noexcept {
     }
     shelf_ = shelf;
     cut_ = cut;
+    noteFilterRest();
     readPos_ = wrapped(readPos_ + count);
     silent = !dirty_ && silentHops_ > hopsUntilSilent && filtersAtRest();
     return count;

@@ -119,8 +119,8 @@ public:
     // Whether the bank has come to rest: the conditions of read's silent path, with the output
     // filters at rest.
     bool atRest() const noexcept {
-        return !dirty_ && silentHops_ > hopsUntilSilent && filtersAtRest() &&
-               !(shelfOn_ && silentHops_ < shelfBypassHops);
+        return !dirty_ && silentHops_ > hopsUntilSilent && !(shelfOn_ && silentHops_ < shelfBypassHops) &&
+               filtersAtRest();
     }
 
     int silentHops() const { return silentHops_; }
@@ -141,8 +141,11 @@ private:
     // A ring position from one less than twice the ring's size: the ring wraps at most once per
     // step, and a division per read costs more than the rest of a bank at rest.
     int wrapped(int position) const noexcept { return position >= size_ ? position - size_ : position; }
-    bool filtersAtRest() const noexcept {
-        return std::abs(shelf_.state) < shelfRestLevel && cut_.stateLevel() < cutRestLevel;
+    // Whether the output filters' states are below their rest levels, taken whenever they
+    // change: a bank at rest is asked once per step, and the test costs more than the step.
+    bool filtersAtRest() const noexcept { return filtersResting_; }
+    void noteFilterRest() noexcept {
+        filtersResting_ = std::abs(shelf_.state) < shelfRestLevel && cut_.stateLevel() < cutRestLevel;
     }
 
     // Saturation of the silence count.
@@ -180,6 +183,7 @@ private:
     int silentHops_ = 0;
     LowShelf shelf_;
     SubsonicCut cut_;
+    bool filtersResting_ = true;
     bool shelfOn_ = false;
 };
 
