@@ -77,6 +77,18 @@ void BandSynth::reset(uint32_t seed) {
     // The Blob tail starts over too, so a state renders the same sound after every reset.
     tailNoise.reset();
     pendingHopSamples = 0;
+    gridAheadFx_ = 0;
+}
+
+int BandSynth::nextHopLength() noexcept {
+    if (!tables.resampled()) return tables.hopFrames;
+    // The hop makes hopFrames more grid samples final; an output sample can be read once the
+    // grid sample at its position is (see ResynthBank): count those, exactly as the banks do.
+    gridAheadFx_ += static_cast<int64_t>(tables.hopFrames) << gridStepBits;
+    const int64_t step = tables.gridStepFx;
+    const int64_t count = gridAheadFx_ > 0 ? (gridAheadFx_ + step - 1) / step : 0;
+    gridAheadFx_ -= count * step;
+    return static_cast<int>(count);
 }
 
 void BandSynth::controller(int code, float value, int channel) {
@@ -109,8 +121,8 @@ void BandSynth::renderSubBlock(float* const* outputs, int frames, int channelCou
             std::memset(outputs[c] + offset, 0, sizeof(float) * static_cast<size_t>(frames));
 
     const bool ready = prepared();
-    const int hop = tables.hopFrames;
-    const float hopSeconds = ready ? static_cast<float>(hop) / sampleRate() : 0.0f;
+    const float hopSeconds =
+        ready ? static_cast<float>(tables.hopFrames) / static_cast<float>(tables.gridRate) : 0.0f;
     const float hopBeats = hopSeconds * static_cast<float>(tempoBpm) / 60.0f;
     const std::optional<double> position =
         transportRunning ? std::optional<double>(ppqPosition) : std::nullopt;
@@ -165,7 +177,7 @@ void BandSynth::renderSubBlock(float* const* outputs, int frames, int channelCou
         }
 
         done += m;
-        pendingHopSamples = newHop ? hop : pending - m;
+        pendingHopSamples = newHop ? nextHopLength() : pending - m;
     }
 
     // What the editor shows: the meters and the modulated values. Without an editor nobody

@@ -112,7 +112,8 @@ public:
     VectorPath vectorPath() const noexcept { return vectorPath_; }
 
     float sampleRate() const { return sampleRate_.load(std::memory_order_acquire); }
-    // Samples per hop at the prepared rate: one inverse transform per track every this many.
+    // Grid samples per hop at the prepared rate: one inverse transform per track every this
+    // many (output samples too, unless the banks resample).
     int hopFrames() const { return tables.hopFrames; }
     // Whether `prepare` has set the engine up for a usable rate; nothing sounds before.
     bool prepared() const { return tables.binCount > 0; }
@@ -147,9 +148,15 @@ private:
     // Whether a render step would mix nothing (every bank at rest) and run no effect unit
     // (every slot resting), so that its length changes nothing but the meters' steps.
     bool quietStep() const noexcept;
+    // Output samples from one hop to the next: hopFrames, or where the banks resample, the
+    // samples the hop's grid samples let them read (46 or 47 at 32 kHz).
+    int nextHopLength() noexcept;
 
     // Written by `prepare`, read by the audio thread and by the idle tick (effect swaps).
     std::atomic<float> sampleRate_{0.0f};
+    // With resampling banks: grid samples made final beyond the position of the next output
+    // sample, 32.32 fixed point (see `nextHopLength`).
+    int64_t gridAheadFx_ = 0;
     VectorPath vectorPath_ = defaultVectorPath();
     const HopKernels* kernels_ = &hopKernels(vectorPath_);
     const FrameKernels* frameKernels_ = &frameKernels(vectorPath_);

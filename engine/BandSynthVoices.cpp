@@ -239,8 +239,9 @@ bool BandSynth::synthesizeVoice(int t, int v, int lane, float hopSeconds, float 
         voice.curvedVelocity = track.velocityCurve.evaluate(std::clamp(voice.velocity, 0.0f, 1.0f));
         voice.dynGain = std::pow(voice.velocity / unityVelocity, trackValue(t, trackDynamics) / 100.0f);
         // Engine hops per Blob frame: 1 wherever the hop lasts what it lasts at 44.1 kHz.
-        voice.reader.hopScale = sampleRate() / (static_cast<float>(plane::framesPerSecond) *
-                                                static_cast<float>(tables.hopFrames));
+        voice.reader.hopScale =
+            static_cast<float>(tables.gridRate) /
+            (static_cast<float>(plane::framesPerSecond) * static_cast<float>(tables.hopFrames));
         voice.reader.start(&blobA, &blobB, transform, model - firstTableModel, voice.velocity, voice.dynGain);
         voice.newNote = 0;
         if (trackValue(t, trackSeedMode) > 0.0f)
@@ -271,7 +272,8 @@ bool BandSynth::synthesizeVoice(int t, int v, int lane, float hopSeconds, float 
 
     if (voice.inaudible != 0) {
         // Only the clocks of the hop: the reader's frame and the noise generator's step.
-        const float rate = playbackRate(voice.reader.lastPos(), timescale, sampleRate(), tables.hopFrames);
+        const float rate = playbackRate(voice.reader.lastPos(), timescale,
+                                        static_cast<float>(tables.gridRate), tables.hopFrames);
         voice.reader.skipFrame(rate, controls, tailNoise);
         voice.seed = lcgNext(voice.seed);
         voice.age += hopSeconds;
@@ -284,7 +286,8 @@ bool BandSynth::synthesizeVoice(int t, int v, int lane, float hopSeconds, float 
     do {
         float* frame = voice.frames[static_cast<size_t>(voice.frameIndex)].data();
         float* bands = frame + 1;
-        const float rate = playbackRate(voice.reader.lastPos(), timescale, sampleRate(), tables.hopFrames);
+        const float rate = playbackRate(voice.reader.lastPos(), timescale,
+                                        static_cast<float>(tables.gridRate), tables.hopFrames);
         voice.reader.renderFrame(rate, controls, tailNoise, bands, *frameKernels_);
         if (relGain != 1.0f || voice.damping > 0.0f) {
             // Damping dulls high bands faster than low ones.

@@ -150,11 +150,25 @@ int hopFramesForRate(double sampleRate) {
     return best;
 }
 
-bool EngineTables::prepare(double rate) {
-    if (!std::isfinite(rate) || rate <= 0.0) return false;
+double gridRateFor(double sampleRate) {
+    const auto mismatch = [](double r) {
+        return std::abs(hopFramesForRate(r) / (hopSize * r / gridSampleRate) - 1.0);
+    };
+    if (mismatch(sampleRate) <= maxHopMismatch) return sampleRate;
+    // 22.05 kHz times a power of two; beyond the longest hop the rate keeps its own grid.
+    for (double grid = 0.5 * gridSampleRate; grid * hopSize / gridSampleRate <= maxHopFrames; grid *= 2.0)
+        if (grid >= sampleRate) return grid;
+    return sampleRate;
+}
+
+bool EngineTables::prepare(double outputRate) {
+    if (!std::isfinite(outputRate) || outputRate <= 0.0) return false;
     using plane::bandCentreHz;
     using plane::bandWidthHz;
-    sampleRate = rate;
+    sampleRate = outputRate;
+    gridRate = gridRateFor(outputRate);
+    gridStepFx = static_cast<int64_t>(std::llround(std::ldexp(gridRate / outputRate, gridStepBits)));
+    const double rate = gridRate;
     hopFrames = hopFramesForRate(rate);
     bankSize = hopsPerFft * hopFrames;
     bankHalf = bankSize / 2;

@@ -6,7 +6,11 @@
 //
 // The hop and the FFT follow the rate: a hop lasts about 1.45 ms and a bin is about 172 Hz
 // wide at every rate, as at 44.1 kHz (64 and 256 samples there). So the voices see a Blob on
-// the same grid in time and frequency at every rate, and a kit sounds the same.
+// the same grid in time and frequency at every rate, and a kit sounds the same. Where no hop
+// length FFTW transforms fast comes within 1 % of that (32 kHz: 45 samples are 3 % short),
+// the grid runs at the next multiple of 22.05 kHz instead, where it fits exactly, and the
+// banks resample their output to the rate: what a sound holds below its pitch, made where
+// several bands share the lowest bins, moves by several dB with any change of the grid.
 //
 // Bands narrow enough to fall between two bins (narrower than 1.3 bins) are synthesized as
 // resonators spread onto their two neighbouring bins; above them every bin up to about
@@ -59,8 +63,15 @@ struct ExtraBin {
 
 // Everything that depends on the sample rate. Fixed capacity, so preparing never resizes.
 struct EngineTables {
-    double sampleRate = 0.0;
-    int hopFrames = hopSize; // samples per hop
+    double sampleRate = 0.0; // the rate the engine plays at
+    // The rate the hop grid runs at: sampleRate, or the multiple of 22.05 kHz the banks
+    // resample from (see gridRateFor). Every length and per-hop constant below is in its
+    // samples.
+    double gridRate = 0.0;
+    // With a grid rate of its own: the step of one output sample in grid samples, in 32.32
+    // fixed point, so that the renderer's hop clock and every bank count alike to the sample.
+    int64_t gridStepFx = 0;
+    int hopFrames = hopSize; // grid samples per hop
     int bankSize = fftSize;  // FFT length of the resynthesis bank: four hops
     int bankHalf = fftHalf;  // its bins below Nyquist
     int bandCount = 0;       // leading bands synthesized as resonators
@@ -93,12 +104,25 @@ struct EngineTables {
     // Host reset; plans a temporary FFT. Returns false and changes nothing when sampleRate is
     // not a finite positive number.
     bool prepare(double sampleRate);
+
+    // Whether the banks resample from the grid rate to the sample rate.
+    bool resampled() const { return gridRate != sampleRate; }
 };
+
+// Fractional bits of EngineTables::gridStepFx and of the banks' read positions.
+constexpr int gridStepBits = 32;
+// How far the hop at a rate may be from one hop at 44.1 kHz in seconds before the grid runs
+// at a rate of its own: 48 kHz and its multiples (0.5 %) play on their own rate.
+constexpr double maxHopMismatch = 0.01;
 
 // Samples per hop at a rate: the length nearest to one hop at 44.1 kHz in seconds among those
 // whose prime factors are 2, 3, 5 and 7 (so the bank's FFT stays fast), within
 // minHopFrames .. maxHopFrames. 64 at 44.1 kHz, 70 at 48 kHz, 140 at 96 kHz.
 int hopFramesForRate(double sampleRate);
+// The rate the hop grid runs at for a sample rate: the rate itself where hopFramesForRate
+// comes within maxHopMismatch of one hop at 44.1 kHz, else the lowest multiple of 22.05 kHz
+// by a power of two at or above it (32 kHz: 44.1 kHz), whose hop fits exactly.
+double gridRateFor(double sampleRate);
 
 // Analysis window (sum 2.0, peak 0.016873647 at index 128), used for the initial spectrum.
 const std::array<float, fftSize>& analysisWindow();

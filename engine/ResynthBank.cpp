@@ -15,7 +15,59 @@ double expApprox(double x) {
     return (1.0 / (1.0 - 0.75 * x + 0.375 * x * x) - 1.0) * 1.25 + 1.0;
 }
 
+// Kaiser window parameter for 80 dB of stop-band attenuation.
+constexpr double kaiserBeta = 7.857;
+// Taps on each side per unit of the resampling ratio: a Kaiser filter of 80 dB over a
+// transition a tenth of the output rate wide.
+constexpr double halfTapsPerRatio = 25.1;
+
+// Modified Bessel function of the first kind, order 0 (its series converges fast here).
+double besselI0(double x) {
+    double sum = 1.0, term = 1.0;
+    for (int k = 1; k < 50 && term > 1e-12 * sum; ++k) {
+        const double h = x / (2.0 * k);
+        term *= h * h;
+        sum += term;
+    }
+    return sum;
+}
+
 } // namespace
+
+void GridResampler::setup(double ratio, int64_t step) {
+    kernel.clear();
+    halfTaps = 0;
+    stepFx = 0;
+    if (!(ratio > 1.0)) return;
+    halfTaps = static_cast<int>(std::ceil(halfTapsPerRatio * ratio));
+    stepFx = step;
+    // Cut off at the output's Nyquist frequency, in cycles per grid sample.
+    const double cutoff = 0.5 / ratio;
+    const int length = 2 * halfTaps * phases + 2;
+    kernel.assign(static_cast<size_t>(length), 0.0f);
+    const double norm = besselI0(kaiserBeta);
+    for (int i = 0; i < length; ++i) {
+        const double t = static_cast<double>(i) / phases - halfTaps;
+        const double edge = t / halfTaps;
+        if (std::abs(edge) >= 1.0) continue;
+        const double x = 2.0 * pi * cutoff * t;
+        const double sinc = t == 0.0 ? 1.0 : std::sin(x) / x;
+        const double window = besselI0(kaiserBeta * std::sqrt(1.0 - edge * edge)) / norm;
+        kernel[static_cast<size_t>(i)] = static_cast<float>(2.0 * cutoff * sinc * window);
+    }
+}
+
+float GridResampler::apply(const float* x, uint32_t fraction) const noexcept {
+    // Tap m reads x[m] at the distance f + halfTaps - 1 - m from the output's position.
+    const float q = static_cast<float>(fraction) * (static_cast<float>(phases) * 0x1p-32f);
+    const int qi = std::min(static_cast<int>(q), phases - 1);
+    const float qf = q - static_cast<float>(qi);
+    const int taps = 2 * halfTaps;
+    const float* h = kernel.data() + qi + (taps - 1) * phases;
+    float sum = 0.0f;
+    for (int m = 0; m < taps; ++m, h -= phases) sum += x[m] * (h[0] + qf * (h[1] - h[0]));
+    return sum;
+}
 
 void LowShelf::setup(double sampleRate, double cornerHz, double dcGain) {
     state = 0.0f;
@@ -80,6 +132,9 @@ void ResynthBank::prepare(const EngineTables& tables) {
     bandBin_ = tables.bandBin;
     weightLow_ = tables.weightLow;
     weightHigh_ = tables.weightHigh;
+    resampler_.setup(tables.resampled() ? tables.gridRate / tables.sampleRate : 1.0, tables.gridStepFx);
+    // Room for what one read may need: a ring's worth of samples past the filter's span.
+    history_.assign(static_cast<size_t>(4 * resampler_.halfTaps + 2 * size_ + 2), 0.0f);
     shelf_ = LowShelf{};
     cut_ = SubsonicCut{};
     noteFilterRest();
@@ -100,6 +155,14 @@ void ResynthBank::reset() noexcept {
     std::fill(ring_.begin(), ring_.end(), 0.0f);
     writePos_ = readPos_ = silentHops_ = 0;
     dirty_ = false;
+    // Silence before grid sample 0 for the first outputs' taps: the first output sits half
+    // the filter's span before grid sample 0, so that every output reads the grid up to the
+    // sample at its position plus that span.
+    std::fill(history_.begin(), history_.end(), 0.0f);
+    const int lead = std::max(2 * resampler_.halfTaps - 1, 0);
+    historyLength_ = lead;
+    positionFx_ = static_cast<int64_t>(std::max(resampler_.halfTaps - 1, 0)) << gridStepBits;
+    zeroRun_ = lead;
 }
 
 void ResynthBank::clearOutputFilters() noexcept {
@@ -160,18 +223,80 @@ void ResynthBank::hop() noexcept {
     writePos_ = wrapped(writePos_ + hop_);
 }
 
+bool ResynthBank::pullHistory(int length) noexcept {
+    if (length <= historyLength_) return true;
+    const int needed = length - historyLength_;
+    if (needed > wrapped(writePos_ + size_ - readPos_)) return false;
+    if (length > static_cast<int>(history_.size())) {
+        // Drop the samples before the first tap of the next output.
+        const int drop = static_cast<int>(positionFx_ >> gridStepBits) - resampler_.halfTaps + 1;
+        std::copy(history_.begin() + drop, history_.begin() + historyLength_, history_.begin());
+        historyLength_ -= drop;
+        positionFx_ -= static_cast<int64_t>(drop) << gridStepBits;
+    }
+    for (int i = 0; i < needed; ++i) {
+        float& slot = ring_[static_cast<size_t>(readPos_)];
+        history_[static_cast<size_t>(historyLength_++)] = slot;
+        zeroRun_ = slot == 0.0f ? zeroRun_ + 1 : 0;
+        slot = 0.0f;
+        readPos_ = wrapped(readPos_ + 1);
+    }
+    zeroRun_ = std::min(zeroRun_, static_cast<int>(history_.size()));
+    return true;
+}
+
+int ResynthBank::readResampled(float* out, int maxCount, bool filtered) noexcept {
+    const int halfTaps = resampler_.halfTaps;
+    LowShelf shelf = shelf_;
+    SubsonicCut cut = cut_;
+    int count = 0;
+    for (; count < maxCount; ++count) {
+        if (!pullHistory(static_cast<int>(positionFx_ >> gridStepBits) + halfTaps + 1)) break;
+        // Pulling may have moved the history down. Where every sample from the first tap on
+        // is 0, so is the output.
+        float y = 0.0f;
+        if (!historyQuiet()) {
+            const int first = static_cast<int>(positionFx_ >> gridStepBits) - halfTaps + 1;
+            y = resampler_.apply(history_.data() + first, static_cast<uint32_t>(positionFx_));
+        }
+        positionFx_ += resampler_.stepFx;
+        out[count] = filtered ? cut.process(shelf.process(y)) : y;
+    }
+    if (filtered) {
+        shelf_ = shelf;
+        cut_ = cut;
+        noteFilterRest();
+    }
+    return count;
+}
+
 bool ResynthBank::skipAtRest(int maxCount) noexcept {
     if (!atRest()) return false;
     restFilters();
+    if (resampler_.halfTaps > 0) {
+        // Moves on as reading does, through samples that are all 0.
+        for (int i = 0; i < maxCount; ++i) {
+            if (!pullHistory(static_cast<int>(positionFx_ >> gridStepBits) + resampler_.halfTaps + 1)) break;
+            positionFx_ += resampler_.stepFx;
+        }
+        return true;
+    }
     const int available = wrapped(writePos_ + size_ - readPos_);
     readPos_ = wrapped(readPos_ + std::clamp(maxCount, 0, available));
     return true;
 }
 
 int ResynthBank::read(float* out, int maxCount, bool& silent) noexcept {
+    const bool filtered = shelfOn_ && (silentHops_ < shelfBypassHops || !filtersAtRest());
+    if (resampler_.halfTaps > 0) {
+        const bool quiet = !dirty_ && silentHops_ > hopsUntilSilent && historyQuiet();
+        if (quiet && !filtered) restFilters();
+        const int count = readResampled(out, std::max(maxCount, 0), filtered);
+        silent = quiet && filtersAtRest();
+        return count;
+    }
     const int available = wrapped(writePos_ + size_ - readPos_);
     const int count = std::clamp(maxCount, 0, available);
-    const bool filtered = shelfOn_ && (silentHops_ < shelfBypassHops || !filtersAtRest());
     // skipAtRest takes this path's conditions (with the output filters at rest): keep the two
     // alike.
     if (!dirty_ && silentHops_ > hopsUntilSilent && !filtered) {

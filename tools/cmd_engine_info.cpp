@@ -34,6 +34,8 @@ int runEngineInfo(const std::vector<std::string>& args) {
     json.beginObject()
         .key("sampleRate")
         .value(rate)
+        .key("gridRate")
+        .value(tables.gridRate)
         .key("hopFrames")
         .value(tables.hopFrames)
         .key("fftSize")

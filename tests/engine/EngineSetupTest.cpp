@@ -22,21 +22,30 @@ EngineTables preparedAt(double rate) {
 
 TEST(EngineSetup, BandLayoutAtCommonRates) {
     // The hop and the FFT keep their lengths in seconds: 44.1 kHz's layout at its multiples,
-    // nearly it at 48 kHz and its multiples (a bin 0.5 % wider).
+    // nearly it at 48 kHz and its multiples (a bin 0.5 % wider). 8 and 32 kHz have no fast
+    // length near it (12 and 45 samples are 3 % off) and run the grid of 22.05 and 44.1 kHz.
     struct Case {
-        double rate;
+        double rate, gridRate;
         int hopFrames, bankSize, bandCount, firstExtraBin, topBin, extraCount, binCount;
     };
     const Case cases[] = {
-        {8000.0, 12, 48, 50, 23, 24, 1, 51},          {22050.0, 32, 128, 50, 22, 64, 42, 92},
-        {32000.0, 45, 180, 51, 23, 90, 67, 118},      {44100.0, 64, 256, 50, 22, 122, 100, 150},
-        {48000.0, 70, 280, 50, 22, 123, 101, 151},    {88200.0, 128, 512, 50, 22, 122, 100, 150},
-        {96000.0, 140, 560, 50, 22, 123, 101, 151},   {176400.0, 256, 1024, 50, 22, 122, 100, 150},
-        {192000.0, 280, 1120, 50, 22, 123, 101, 151}, {384000.0, 560, 2240, 50, 22, 123, 101, 151},
+        {8000.0, 22050.0, 32, 128, 50, 22, 64, 42, 92},
+        {22050.0, 22050.0, 32, 128, 50, 22, 64, 42, 92},
+        {32000.0, 44100.0, 64, 256, 50, 22, 122, 100, 150},
+        {44100.0, 44100.0, 64, 256, 50, 22, 122, 100, 150},
+        {48000.0, 48000.0, 70, 280, 50, 22, 123, 101, 151},
+        {88200.0, 88200.0, 128, 512, 50, 22, 122, 100, 150},
+        {96000.0, 96000.0, 140, 560, 50, 22, 123, 101, 151},
+        {176400.0, 176400.0, 256, 1024, 50, 22, 122, 100, 150},
+        {192000.0, 192000.0, 280, 1120, 50, 22, 123, 101, 151},
+        {384000.0, 384000.0, 560, 2240, 50, 22, 123, 101, 151},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rate);
         const EngineTables t = preparedAt(c.rate);
+        EXPECT_EQ(t.sampleRate, c.rate);
+        EXPECT_EQ(t.gridRate, c.gridRate);
+        EXPECT_EQ(t.resampled(), c.gridRate != c.rate);
         EXPECT_EQ(t.hopFrames, c.hopFrames);
         EXPECT_EQ(t.bankSize, c.bankSize);
         EXPECT_EQ(t.bandCount, c.bandCount);
@@ -48,13 +57,17 @@ TEST(EngineSetup, BandLayoutAtCommonRates) {
 }
 
 TEST(EngineSetup, EveryRateKeepsTheHopNearItsLengthAt441kHz) {
-    // From 8 to 384 kHz in steps of about a semitone: a hop within 8 % of 64 samples at 44.1 kHz
-    // in seconds (the fast lengths lie furthest apart at the lowest rates: 13 samples falls
-    // between 12 and 14), a length FFTW transforms fast, the FFT four hops, the bins in range.
+    // From 8 to 384 kHz in steps of about a semitone: a hop within 1 % of 64 samples at
+    // 44.1 kHz in seconds, on the rate itself or on a grid rate above it that the banks
+    // resample from; a length FFTW transforms fast, the FFT four hops, the bins in range.
     for (double rate = 8000.0; rate <= 384000.0; rate *= 1.0595) {
         SCOPED_TRACE(rate);
         const EngineTables t = preparedAt(rate);
-        EXPECT_NEAR(t.hopFrames / rate / (hopSize / 44100.0), 1.0, 0.08);
+        EXPECT_NEAR(t.hopFrames / t.gridRate / (hopSize / 44100.0), 1.0, maxHopMismatch);
+        EXPECT_GE(t.gridRate, rate);
+        if (t.resampled()) {
+            EXPECT_EQ(t.gridStepFx, std::llround(std::ldexp(t.gridRate / rate, gridStepBits)));
+        }
         int rest = t.hopFrames;
         for (int p : {2, 3, 5, 7})
             while (rest % p == 0) rest /= p;
