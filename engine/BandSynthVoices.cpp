@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "engine/BandSynth.h"
+#include "engine/ResynthBank.h"
 
 namespace tarvo {
 
@@ -32,9 +33,10 @@ constexpr int framesPerHop = 3;
 constexpr float inaudibleLevel = 1e-5f;
 // Largest track sample per unit of the voice's bins (sum of |re| + |im|): the real inverse
 // transform counts every bin twice, the four overlapping synthesis windows sum to at most
-// 77.71 / 256, the track's shelf and the subsonic cut after it by up to 10.8 (the sum of the
-// magnitudes of their joint impulse response) and the mixer's level by up to 4.
-constexpr float binsToTrackLevel = 2.0f * (77.71f / 256.0f) * 10.8f * 4.0f;
+// 77.71 / 256, the track's shelf and the subsonic cut after it raise it by their peak gain
+// and the mixer's level by up to 4.
+constexpr float binsToTrackLevel =
+    2.0f * (77.71f / 256.0f) * static_cast<float>(ResynthBank::outputFilterPeakGain) * 4.0f;
 // Room for what the row speeds do not tell on the plane: the frequency layout of later frames
 // may crowd the knots of a band more than the present one (20 dB). In the tail the layout
 // stays where the plane left it.

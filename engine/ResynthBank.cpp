@@ -90,10 +90,12 @@ void SubsonicCut::setup(double sampleRate, double cornerHz) {
     const double w = 2.0 * pi * cornerHz / sampleRate;
     if (!(w > 0.0) || !(w < pi)) return;
     const double cw = std::cos(w);
-    for (int i = 0; i < sectionCount; ++i) {
-        // Butterworth: section i holds the pole pair at pi (2 i + 1) / (2 order) from the
-        // imaginary axis; its quality factor is 1 / (2 cos of that angle).
-        const double quality = 1.0 / (2.0 * std::cos(pi * (2 * i + 1) / (4.0 * sectionCount)));
+    for (int i = 0; i < order / 2; ++i) {
+        // Butterworth: the pole pairs lie at the angles pi (2 i + 1) / (2 order) (even orders)
+        // or pi (i + 1) / order (odd orders, beside the real pole) from the negative real
+        // axis; a pair's quality factor is 1 / (2 cos of its angle).
+        const double angle = order % 2 == 0 ? pi * (2 * i + 1) / (2.0 * order) : pi * (i + 1) / order;
+        const double quality = 1.0 / (2.0 * std::cos(angle));
         const double alpha = std::sin(w) / (2.0 * quality);
         const double a0 = 1.0 + alpha;
         Section& s = sections[static_cast<size_t>(i)];
@@ -102,6 +104,16 @@ void SubsonicCut::setup(double sampleRate, double cornerHz) {
         s.b2 = s.b0;
         s.a1 = -2.0 * cw / a0;
         s.a2 = (1.0 - alpha) / a0;
+    }
+    if (order % 2 == 1) {
+        // The real pole: a first-order section (bilinear transform, corner prewarped).
+        const double k = std::tan(w / 2.0);
+        Section& s = sections.back();
+        s.b0 = 1.0 / (1.0 + k);
+        s.b1 = -s.b0;
+        s.b2 = 0.0;
+        s.a1 = (k - 1.0) / (k + 1.0);
+        s.a2 = 0.0;
     }
 }
 

@@ -44,13 +44,16 @@ struct LowShelf {
     }
 };
 
-// Fourth-order Butterworth high-pass, two biquad sections. After the shelf it removes what
-// lies below the lowest Blob band: the bank's DC bin turns slow phase drift and the noise of
-// the lowest bands into a DC offset and sub-audio rumble, which the shelf would raise by 20 dB.
-// A steeper cut (twelfth order at 22 Hz) keeps even a cleared Blob below -30 dB under 20 Hz,
-// but rings at 22 Hz for a fifth of a second after every click. Double precision: at high
-// rates the corner is a tiny fraction of the rate, where float coefficients and state would
-// move the poles.
+// Fifth-order Butterworth high-pass: two biquad sections and a first-order one. After the
+// shelf it removes what lies below hearing: the lowest Blob band spans 17 to 31 Hz, the shelf
+// lifts it by 17 dB and the bank's DC bin turns slow phase drift and the noise of the lowest
+// bands into sub-audio rumble and a DC offset. Its corner sits above the band's centre, so
+// the band's lower half, which lies below 20 Hz, goes, while its upper edge and everything
+// from the next band (38 Hz) up keep their level. Steeper or lower cuts ring: a twelfth-order
+// one at 22 Hz rang for a fifth of a second after every click, where this one dies away
+// sooner than a fourth-order cut at 20 Hz did. Its price is delay at the low end: 7 ms at
+// 50 Hz, 1 ms at 120 Hz. Double precision: at high rates the corner is a tiny fraction of
+// the rate, where float coefficients and state would move the poles.
 struct SubsonicCut {
     struct Section {
         double b0 = 1.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
@@ -62,7 +65,9 @@ struct SubsonicCut {
             return y;
         }
     };
-    static constexpr int sectionCount = 2;
+    // The Butterworth order: an odd one ends in a first-order section.
+    static constexpr int order = 5;
+    static constexpr int sectionCount = (order + 1) / 2;
     std::array<Section, sectionCount> sections{};
 
     // Any thread; clears the state. Without a usable corner the filter passes its input.
@@ -106,9 +111,13 @@ public:
     // A track's shelf: +20 dB at DC, back to unity above a few hundred hertz.
     static constexpr double trackShelfHz = 140.0;
     static constexpr double trackShelfGain = 10.0;
-    // Corner of the subsonic cut after the shelf, in Hz: below the lowest band (24 Hz, about
-    // 14 Hz wide), which it lowers by less than 1 dB.
-    static constexpr double subsonicCutHz = 20.0;
+    // Corner of the subsonic cut after the shelf, in Hz: within the lowest band (24.7 Hz, 17
+    // to 31 Hz), whose centre it lowers by 8 dB and its upper edge by 2 dB, with 16 dB at
+    // 20 Hz and 29 dB at 15 Hz.
+    static constexpr double subsonicCutHz = 29.0;
+    // At most the sum of the magnitudes of the joint impulse response of a track's shelf and
+    // cut at any rate: the largest factor by which they can raise a sample.
+    static constexpr double outputFilterPeakGain = 9.8;
 
     // Plans a 256-point inverse FFT (the length at 44.1 kHz); allocates.
     ResynthBank();

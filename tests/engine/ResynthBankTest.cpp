@@ -258,10 +258,11 @@ TEST(SubsonicCut, RemovesWhatLiesBelowTheLowestBandAndKeepsTheBand) {
         double hz;
         double minDb, maxDb;
     };
-    // A fourth-order Butterworth at 20 Hz: -24 dB an octave below, under 1 dB of loss at the
-    // lowest band's centre (24 Hz).
-    const Case cases[] = {
-        {5.0, -60.0, -44.0}, {10.0, -26.0, -22.0}, {24.0, -1.2, -0.5}, {100.0, -0.01, 0.01}};
+    // Below 20 Hz at least 15 dB and 43 dB an octave lower; the lowest band (17 to 31 Hz)
+    // keeps its upper half, the next band (38 Hz) and everything above its level.
+    const Case cases[] = {{10.0, -49.0, -43.0}, {15.0, -31.0, -26.0}, {20.0, -17.5, -15.0},
+                          {24.7, -8.5, -7.0},   {31.0, -2.2, -1.4},   {38.0, -0.5, -0.1},
+                          {100.0, -0.01, 0.01}};
     for (double rate : {8000.0, 44100.0, 96000.0, 384000.0}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(testing::Message() << rate << " Hz rate, " << c.hz << " Hz");
@@ -279,6 +280,23 @@ TEST(SubsonicCut, RemovesWhatLiesBelowTheLowestBandAndKeepsTheBand) {
             EXPECT_GT(db, c.minDb);
             EXPECT_LT(db, c.maxDb);
         }
+    }
+}
+
+// The voices end once what is left of them, raised by the track's output filters at most by
+// this gain, is inaudible: were the filters' impulse response to sum to more, a voice would
+// be cut off while still audible.
+TEST(SubsonicCut, TheOutputFiltersStayWithinTheirPeakGain) {
+    for (double rate : {8000.0, 44100.0, 96000.0, 384000.0}) {
+        SCOPED_TRACE(rate);
+        LowShelf shelf;
+        shelf.setup(rate, ResynthBank::trackShelfHz, ResynthBank::trackShelfGain);
+        SubsonicCut cut;
+        cut.setup(rate, ResynthBank::subsonicCutHz);
+        double sum = 0.0;
+        for (long i = 0; i < static_cast<long>(4.0 * rate); ++i)
+            sum += std::abs(static_cast<double>(cut.process(shelf.process(i == 0 ? 1.0f : 0.0f))));
+        EXPECT_LT(sum, ResynthBank::outputFilterPeakGain);
     }
 }
 

@@ -195,14 +195,13 @@ TEST(FactorySounds, EverySoundPlaysAndFadesOut) {
 }
 
 // At full velocity every sound keeps its energy where it can be heard: kicks came back with
-// three quarters of it below 20 Hz and an offset, pumped up by the output shelf. Nor does any
-// sound clip. Below 20 Hz the worst ("Soft Acoustic", whose Blob fills the lowest band 17 dB
-// above its hit) holds 0.8 % (-21 dB): the cut after the shelf would need to be far steeper,
-// and ring after every click, to take the lowest band's lower half away.
+// three quarters of it below 20 Hz and an offset, pumped up by the output shelf, and sounds
+// whose Blobs fill the lowest band far above their hits ("Zap Down") kept 0.3 % there while
+// the cut after the shelf let that band's lower half through. Nor does any sound clip.
 TEST(FactorySounds, EverySoundAtFullVelocityStaysAudibleWithoutOffsetOrClipping) {
     for (const Played& sound : playedSounds()) {
         SCOPED_TRACE(sound.recipe->name);
-        EXPECT_LT(sound.belowHearingDb, -20.0);
+        EXPECT_LT(sound.belowHearingDb, -30.0);
         EXPECT_LT(sound.meanToPeak, 1e-3);
         EXPECT_LE(sound.loudestPeak, 1.0f);
     }
@@ -287,12 +286,12 @@ TEST(FactorySounds, PlayedSoundsKeepTheirBrightness) {
 
 TEST(FactorySounds, AClearedBlobPlaysNothingBelowHearingNorAnOffset) {
     // The even mesh fills the lowest bands, whose bins made a DC offset of 4 % of the peak.
-    // The shelf lifts the lowest band (17 to 31 Hz) by 17 dB; the cut after it leaves 0.8 %
-    // of the energy below 20 Hz.
+    // The shelf lifts the lowest band (17 to 31 Hz) by 17 dB, which put 0.8 % of the energy
+    // below 20 Hz while the cut after it let the band's lower half through.
     Blob cleared;
     cleared.clear();
     const std::vector<float> out = play(cleared);
-    EXPECT_LT(belowHearingShareDb(out, drumSampleRate), -20.0);
+    EXPECT_LT(belowHearingShareDb(out, drumSampleRate), -30.0);
     EXPECT_LT(meanToPeak(out), 1e-3);
 }
 
@@ -335,7 +334,8 @@ TEST(FactorySounds, TheReaderPlaysEveryRateAtTheLevelOf441kHz) {
 
 TEST(FactorySounds, RecordedKicksKeepTheirLowEnd) {
     // Real kicks (Debian's sonic-pi-samples, when installed) imported and replayed keep the
-    // share of their energy between 20 and 120 Hz within 6 dB and put little below hearing.
+    // share of their energy between 20 and 120 Hz within 6 dB and put little below hearing,
+    // less than some of the recordings hold there themselves ("bd_808": 19 %).
     const std::filesystem::path folder = "/usr/share/sonic-pi/samples";
     if (!std::filesystem::exists(folder / "drum_bass_soft.flac")) GTEST_SKIP() << "no sonic-pi-samples";
     for (const char* name : {"drum_bass_soft.flac", "drum_heavy_kick.flac", "bd_808.flac"}) {
@@ -348,7 +348,7 @@ TEST(FactorySounds, RecordedKicksKeepTheirLowEnd) {
         const std::vector<float> out = play(blob);
         EXPECT_NEAR(energyShareDb(out, drumSampleRate, 20.0, 120.0),
                     energyShareDb(audio.samples, audio.sampleRate, 20.0, 120.0), 6.0);
-        EXPECT_LT(belowHearingShareDb(out, drumSampleRate), -10.0);
+        EXPECT_LT(belowHearingShareDb(out, drumSampleRate), -20.0);
     }
 }
 
