@@ -7,7 +7,7 @@
 
 #include "analysis/ImportFidelity.h"
 #include "engine/Blob.h"
-#include "support/PowerSpectrum.h"
+#include "support/SignalPower.h"
 
 namespace tarvo {
 namespace {

@@ -14,7 +14,7 @@
 #include "engine/BlobReader.h"
 #include "engine/CanonicalPlane.h"
 #include "engine/SoloHit.h"
-#include "support/PowerSpectrum.h"
+#include "support/SignalPower.h"
 #include "tools/factory/DrumSynth.h"
 
 namespace tarvo {
