@@ -126,8 +126,8 @@ std::optional<float> parseTypedNumber(const juce::String& text) {
     return number;
 }
 
-KnobWidget::KnobWidget(KnobSpec spec)
-    : Widget(spec.styleId, spec.helpName), spec_(std::move(spec)),
+KnobWidget::KnobWidget(KnobSetup setup)
+    : Widget(setup.styleId, setup.helpName), setup_(std::move(setup)),
       clock_([] { return juce::Time::getMillisecondCounterHiRes() * 0.001; }) {}
 
 KnobWidget::~KnobWidget() {
@@ -142,18 +142,18 @@ double KnobWidget::now() const {
 
 Param* KnobWidget::param() const {
     EditorContext* owner = context();
-    if (owner == nullptr || !spec_.param) return nullptr;
-    return spec_.param(owner->instrument());
+    if (owner == nullptr || !setup_.param) return nullptr;
+    return setup_.param(owner->instrument());
 }
 
 juce::String KnobWidget::helpName() const {
-    if (spec_.helpName.isNotEmpty()) return spec_.helpName;
+    if (setup_.helpName.isNotEmpty()) return setup_.helpName;
     const Param* bound = param();
     return bound != nullptr && bound->name != nullptr ? juce::String::fromUTF8(bound->name) : juce::String();
 }
 
 juce::String KnobWidget::shownName(const Param& param) const {
-    if (spec_.name.isNotEmpty()) return spec_.name;
+    if (setup_.name.isNotEmpty()) return setup_.name;
     return param.name != nullptr ? juce::String::fromUTF8(param.name) : juce::String();
 }
 
@@ -170,7 +170,7 @@ void KnobWidget::setOnce(Param& param, float plain) {
 
 juce::PopupMenu KnobWidget::menu() const {
     const Param* bound = param();
-    if (bound == nullptr || !spec_.menu || isToggle(*bound)) return {};
+    if (bound == nullptr || !setup_.menu || isToggle(*bound)) return {};
     const std::vector<std::string> labels = enumerationLabels(*bound);
     if (labels.empty()) return {};
     return enumerationMenu(labels, static_cast<int>(std::trunc(bound->value - bound->min)));
@@ -208,7 +208,7 @@ void KnobWidget::mouseDown(const juce::MouseEvent& e) {
     residual_ = 0.0f;
     dragged_ = bound;
     if (EditorContext* owner = context(); owner != nullptr) owner->beginParamEdit(*bound);
-    if (spec_.kind != fader) setMouseCursor(juce::MouseCursor::NoCursor);
+    if (setup_.kind != fader) setMouseCursor(juce::MouseCursor::NoCursor);
 }
 
 void KnobWidget::mouseDrag(const juce::MouseEvent& e) {
@@ -221,7 +221,7 @@ void KnobWidget::mouseDrag(const juce::MouseEvent& e) {
 
     const double at = now();
     float step = 0.0f;
-    if (spec_.kind == fader) {
+    if (setup_.kind == fader) {
         step = dx / std::max(faderLength_, 1.0f);
     } else {
         const float amount = 0.5f * dx - dy;
@@ -294,7 +294,7 @@ void KnobWidget::openEntry() {
     auto box = valueBox();
     if (box.getWidth() <= narrowBox) box = getLocalBounds().toFloat();
     entry_ = std::make_unique<juce::TextEditor>();
-    entry_->setFont(EditorFonts::named(spec_.fontName, spec_.textSize));
+    entry_->setFont(EditorFonts::named(setup_.fontName, setup_.textSize));
     entry_->setJustification(juce::Justification::centred);
     // In the knob's own colours, on an opaque box so the value below does not show through.
     entry_->setColour(juce::TextEditor::backgroundColourId,
@@ -364,19 +364,19 @@ void KnobWidget::tick() {
 }
 
 float KnobWidget::textHeight() const {
-    if (spec_.textHeight > 0.0f) return spec_.textHeight;
-    if (spec_.kind == valueField) return static_cast<float>(getHeight());
-    if (spec_.kind == valueBoxKind) return static_cast<float>(getHeight()) * 0.5f;
-    return spec_.textSize + 2.0f;
+    if (setup_.textHeight > 0.0f) return setup_.textHeight;
+    if (setup_.kind == valueField) return static_cast<float>(getHeight());
+    if (setup_.kind == valueBoxKind) return static_cast<float>(getHeight()) * 0.5f;
+    return setup_.textSize + 2.0f;
 }
 
 bool KnobWidget::nameShown() const {
-    return spec_.showName && (spec_.kind == rotary || spec_.kind == fader || spec_.kind == valueBoxKind ||
-                              spec_.kind == labelledRow);
+    return setup_.showName && (setup_.kind == rotary || setup_.kind == fader || setup_.kind == valueBoxKind ||
+                               setup_.kind == labelledRow);
 }
 
 bool KnobWidget::valueShown() const {
-    switch (spec_.kind) {
+    switch (setup_.kind) {
     case verticalBar:
         return hover_ || dragging_;
     case valueField:
@@ -392,17 +392,17 @@ juce::Rectangle<float> KnobWidget::valueBox() const {
     const auto r = getLocalBounds().toFloat();
     const float m = textHeight();
     juce::Rectangle<float> box;
-    if (spec_.kind == verticalBar) {
+    if (setup_.kind == verticalBar) {
         box = {r.getX() + 4.0f, r.getCentreY() - m * 0.5f, r.getWidth() - 8.0f, m};
-    } else if (spec_.kind == labelledRow) {
+    } else if (setup_.kind == labelledRow) {
         box = r.withLeft(r.getX() + r.getWidth() * 0.5f);
     } else {
-        const float k = nameShown() && spec_.kind != rotary ? m : 0.0f;
+        const float k = nameShown() && setup_.kind != rotary ? m : 0.0f;
         box = juce::Rectangle<float>::leftTopRightBottom(r.getX() + 2.0f, r.getBottom() - k - m,
                                                          r.getRight() - 2.0f, r.getBottom() - k);
     }
-    if (spec_.valueBoxHeight > 0.0f) box = box.withSizeKeepingCentre(box.getWidth(), spec_.valueBoxHeight);
-    if (spec_.valueRightInset > 0.0f) box = box.withTrimmedRight(spec_.valueRightInset);
+    if (setup_.valueBoxHeight > 0.0f) box = box.withSizeKeepingCentre(box.getWidth(), setup_.valueBoxHeight);
+    if (setup_.valueRightInset > 0.0f) box = box.withTrimmedRight(setup_.valueRightInset);
     return box;
 }
 
@@ -421,7 +421,7 @@ void KnobWidget::paint(juce::Graphics& g) {
     drawnName_ = bound->name;
 
     const bool bipolar =
-        spec_.bipolar && std::fabs(bound->toNormalized(bound->defaultValue) - bipolarCentre) < 1e-6f;
+        setup_.bipolar && std::fabs(bound->toNormalized(bound->defaultValue) - bipolarCentre) < 1e-6f;
     auto spanOf = [bipolar](float v) {
         if (!bipolar) return std::pair<float, float>{0.0f, v};
         return std::pair<float, float>{std::clamp(v - bipolarSliver, 0.0f, bipolarCentre),
@@ -432,9 +432,9 @@ void KnobWidget::paint(juce::Graphics& g) {
 
     const juce::Colour background = colourOr("_bg", juce::Colours::transparentBlack);
     const juce::Colour modColour = colourOr("_mod", juce::Colours::transparentBlack);
-    juce::Colour valueTrack = spec_.trackColour.empty()
+    juce::Colour valueTrack = setup_.trackColour.empty()
                                   ? colourOr("_track_on", juce::Colours::transparentBlack)
-                                  : toJuce(style().colorOr(spec_.trackColour, StyleOwner::transparent));
+                                  : toJuce(style().colorOr(setup_.trackColour, StyleOwner::transparent));
     if (!dragging_) valueTrack = valueTrack.withMultipliedAlpha(0.8f);
     const juce::Colour offTrack = colourOr("_track_off", juce::Colours::transparentBlack);
     const float corner = value("_corner", 2.0f);
@@ -444,7 +444,7 @@ void KnobWidget::paint(juce::Graphics& g) {
     const bool showName = nameShown();
     const bool showValue = valueShown();
     const float kShift = (showName || showValue) ? m : 0.0f;
-    const juce::Font font = EditorFonts::named(spec_.fontName, spec_.textSize);
+    const juce::Font font = EditorFonts::named(setup_.fontName, setup_.textSize);
     g.setFont(font);
 
     if (background.getAlpha() > 0) {
@@ -452,7 +452,7 @@ void KnobWidget::paint(juce::Graphics& g) {
         g.fillRect(r);
     }
 
-    if (spec_.kind == verticalBar) {
+    if (setup_.kind == verticalBar) {
         juce::Graphics::ScopedSaveState clip(g);
         g.reduceClipRegion(getLocalBounds());
         const float top = B - H * a1;
@@ -466,16 +466,16 @@ void KnobWidget::paint(juce::Graphics& g) {
         }
     }
 
-    const bool dragShowsValue = spec_.kind == rotary && dragging_;
+    const bool dragShowsValue = setup_.kind == rotary && dragging_;
     if (showName || dragShowsValue) {
-        const auto nameRow = spec_.kind == labelledRow ? juce::Rectangle<float>(L, T, W * 0.5f, H)
-                                                       : juce::Rectangle<float>(L, B - m, W, m);
+        const auto nameRow = setup_.kind == labelledRow ? juce::Rectangle<float>(L, T, W * 0.5f, H)
+                                                        : juce::Rectangle<float>(L, B - m, W, m);
         g.setColour(colour("_label"));
         const juce::String text = dragShowsValue ? valueText(*bound, bound->value) : shownName(*bound);
         auto row = nameRow;
-        if (spec_.nameJustification.testFlags(juce::Justification::left)) row = row.withTrimmedLeft(4.0f);
+        if (setup_.nameJustification.testFlags(juce::Justification::left)) row = row.withTrimmedLeft(4.0f);
         g.setFont(font);
-        drawFittedLine(g, text, fittingArea(row, spec_.nameJustification), spec_.nameJustification);
+        drawFittedLine(g, text, fittingArea(row, setup_.nameJustification), setup_.nameJustification);
     }
 
     if (showValue) {
@@ -485,7 +485,7 @@ void KnobWidget::paint(juce::Graphics& g) {
             g.setColour(boxColour);
             g.fillRoundedRectangle(box, 2.0f);
         }
-        if (spec_.kind == valueBoxKind || spec_.kind == labelledRow) {
+        if (setup_.kind == valueBoxKind || setup_.kind == labelledRow) {
             const float least = std::max(2.0f * corner, 1.0f);
             auto barOf = [&](float from, float to) {
                 float left = box.getX() + box.getWidth() * from;
@@ -507,18 +507,18 @@ void KnobWidget::paint(juce::Graphics& g) {
         }
         g.setColour(colour("_value"));
         auto textArea = box;
-        if (spec_.valueJustification.testFlags(juce::Justification::left))
+        if (setup_.valueJustification.testFlags(juce::Justification::left))
             textArea = textArea.withTrimmedLeft(4.0f);
         g.setFont(font);
-        drawFittedLine(g, valueText(*bound, bound->value), fittingArea(textArea, spec_.valueJustification),
-                       spec_.valueJustification);
-        if ((spec_.kind == valueBoxKind || spec_.kind == labelledRow) && modulated) {
+        drawFittedLine(g, valueText(*bound, bound->value), fittingArea(textArea, setup_.valueJustification),
+                       setup_.valueJustification);
+        if ((setup_.kind == valueBoxKind || setup_.kind == labelledRow) && modulated) {
             g.setColour(modColour);
             g.fillEllipse(box.getX() + 4.0f - 2.0f, box.getY() + 4.0f - 2.0f, 4.0f, 4.0f);
         }
     }
 
-    if (spec_.kind == fader) {
+    if (setup_.kind == fader) {
         const float cy = T + centreShare * (H - kShift);
         const float radius = handleShare * H;
         const float x0 = L + std::trunc(radius) + 4.0f, x1 = R - std::trunc(radius) - 4.0f;
@@ -537,7 +537,7 @@ void KnobWidget::paint(juce::Graphics& g) {
         }
     }
 
-    if (spec_.kind == rotary && H > 2.5f * m) {
+    if (setup_.kind == rotary && H > 2.5f * m) {
         const float rho = (std::min(W, H - m) - 2.0f) * 0.5f;
         const juce::Point<float> c{L + W * 0.5f, T + centreShare * (H - kShift)};
         const float beta = rho - 4.0f;

@@ -31,7 +31,7 @@ namespace tarvo {
 class Ombrix;
 class Param;
 
-struct KnobSpec {
+struct KnobSetup {
     std::function<Param*(Ombrix&)> param;
     int kind = 1;
     std::string styleId;
@@ -94,12 +94,12 @@ public:
     // Fader track length until the first drawing measures it.
     static constexpr float initialFaderLength = 200.0f;
 
-    explicit KnobWidget(KnobSpec spec);
+    explicit KnobWidget(KnobSetup setup);
     ~KnobWidget() override;
 
     // The bound parameter now, or null (no context, or the binding finds none).
     Param* param() const;
-    const KnobSpec& spec() const { return spec_; }
+    const KnobSetup& setup() const { return setup_; }
     juce::String helpName() const override;
     void setClock(Clock clock) { clock_ = std::move(clock); }
 
@@ -138,7 +138,7 @@ private:
     void textEditorEscapeKeyPressed(juce::TextEditor&) override;
     void textEditorFocusLost(juce::TextEditor&) override;
 
-    KnobSpec spec_;
+    KnobSetup setup_;
     Clock clock_;
     // The parameter a drag edits, held from press to release so a rebind mid-drag never
     // leaves a host gesture open.

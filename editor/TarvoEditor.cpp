@@ -126,12 +126,12 @@ Binder fxSlotParam(int slot, int offset) {
     };
 }
 
-KnobSpec knob(Binder binder, int kind, std::string styleId) {
-    KnobSpec spec;
-    spec.param = std::move(binder);
-    spec.kind = kind;
-    spec.styleId = std::move(styleId);
-    return spec;
+KnobSetup knob(Binder binder, int kind, std::string styleId) {
+    KnobSetup setup;
+    setup.param = std::move(binder);
+    setup.kind = kind;
+    setup.styleId = std::move(styleId);
+    return setup;
 }
 
 } // namespace
@@ -282,9 +282,9 @@ void TarvoEditor::buildFrame() {
     static constexpr const char* macroHelp[] = {"All Transform", "All Timescale", "All Frequency",
                                                 "All Contrast", "All Density"};
     for (int k = 0; k < 5; ++k) {
-        KnobSpec spec = knob(globalParam(macroParams[k]), 1, "macroParam");
-        spec.helpName = macroHelp[k];
-        add(std::make_unique<KnobWidget>(std::move(spec)), layout::macroKnob(k), always,
+        KnobSetup setup = knob(globalParam(macroParams[k]), 1, "macroParam");
+        setup.helpName = macroHelp[k];
+        add(std::make_unique<KnobWidget>(std::move(setup)), layout::macroKnob(k), always,
             "macro" + juce::String(k));
     }
     add(std::make_unique<LevelMeter>("main_meter", false, mainMeterChannelGap, meterSegmentGap,
@@ -292,7 +292,7 @@ void TarvoEditor::buildFrame() {
                                          return std::array<float, 2>{d.meters[0], d.meters[1]};
                                      }),
         layout::mainMeter, always, "mainMeter");
-    KnobSpec bpm = knob(sequencerParam(StepSequencer::paramBpm), 3, "bpmParam");
+    KnobSetup bpm = knob(sequencerParam(StepSequencer::paramBpm), 3, "bpmParam");
     bpm.fontName = "bigFont";
     bpm.textSize = 28.0f;
     bpm.textHeight = 32.0f;
@@ -347,7 +347,7 @@ void TarvoEditor::buildSoundView() {
         selector.setAction([this, slot](FolderDropDown& chosen) { blobChosen(chosen, slot); });
         blobSelectors_[static_cast<size_t>(slot)] = &selector;
     }
-    KnobSpec fader = knob(trackParam(trackTransform), 4, "soundfader");
+    KnobSetup fader = knob(trackParam(trackTransform), 4, "soundfader");
     fader.showName = false;
     add(std::make_unique<KnobWidget>(std::move(fader)), layout::transformFader, sound, "transform");
 
@@ -424,10 +424,10 @@ void TarvoEditor::buildSoundView() {
             layout::soundTitle(y), sound, juce::String("title.") + group.title);
         y += layout::soundTitleStep;
         for (const auto& [offset, help] : group.knobs) {
-            KnobSpec spec = knob(trackParam(offset), 6, "soundParam");
-            spec.nameJustification = juce::Justification::centredLeft;
-            if (help != nullptr) spec.helpName = help;
-            add(std::make_unique<KnobWidget>(std::move(spec)), layout::soundKnob(y), sound,
+            KnobSetup setup = knob(trackParam(offset), 6, "soundParam");
+            setup.nameJustification = juce::Justification::centredLeft;
+            if (help != nullptr) setup.helpName = help;
+            add(std::make_unique<KnobWidget>(std::move(setup)), layout::soundKnob(y), sound,
                 "sound." + juce::String(offset));
             y += layout::soundKnobStep;
         }
@@ -445,11 +445,11 @@ void TarvoEditor::buildSequenceView() {
     static constexpr StepSequencer::ParamId params[] = {
         StepSequencer::paramSwing, StepSequencer::paramLooseTime, StepSequencer::paramLooseVelo};
     for (int k = 0; k < 3; ++k) {
-        KnobSpec spec = knob(sequencerParam(params[k]), 6, "seqParam");
-        spec.nameJustification = juce::Justification::centredLeft;
-        spec.valueBoxHeight = 22.0f;
-        spec.valueRightInset = 2.0f;
-        add(std::make_unique<KnobWidget>(std::move(spec)), layout::sequenceKnob(k), sequence,
+        KnobSetup setup = knob(sequencerParam(params[k]), 6, "seqParam");
+        setup.nameJustification = juce::Justification::centredLeft;
+        setup.valueBoxHeight = 22.0f;
+        setup.valueRightInset = 2.0f;
+        add(std::make_unique<KnobWidget>(std::move(setup)), layout::sequenceKnob(k), sequence,
             "sequence.knob" + juce::String(k));
     }
     auto& exportMidi =
@@ -476,11 +476,11 @@ void TarvoEditor::buildModulateView() {
     for (int m = 0; m < ParamLayout::modSlotCount; ++m) {
         for (int c = 0; c < 4; ++c) {
             const bool amount = columnParams[c] == modAmount;
-            KnobSpec spec = knob(modSlotParam(m, columnParams[c]), amount ? 4 : 3, "mod");
-            spec.helpName = titles[c];
-            spec.showName = !amount;
-            spec.valueJustification = juce::Justification::centredLeft;
-            add(std::make_unique<KnobWidget>(std::move(spec)), layout::modRow(c, m), modulate,
+            KnobSetup setup = knob(modSlotParam(m, columnParams[c]), amount ? 4 : 3, "mod");
+            setup.helpName = titles[c];
+            setup.showName = !amount;
+            setup.valueJustification = juce::Justification::centredLeft;
+            add(std::make_unique<KnobWidget>(std::move(setup)), layout::modRow(c, m), modulate,
                 "mod" + juce::String(m) + "." + titles[c]);
         }
     }
@@ -520,10 +520,10 @@ void TarvoEditor::buildModulateView() {
     static constexpr LfoKnob lfoKnobs[] = {{lfoBeatsync, 0}, {lfoRate, 1},      {lfoBeatRate, 1},
                                            {lfoLoop, 2},     {lfoRetrigger, 3}, {lfoPerVoice, 4}};
     for (const LfoKnob& k : lfoKnobs) {
-        KnobSpec spec = knob(lfoParam(k.param), 5, "envParam");
-        spec.menu = false;
-        auto& placed = add(std::make_unique<KnobWidget>(std::move(spec)), layout::lfoKnob(k.column), modulate,
-                           "lfoKnob" + juce::String(k.param));
+        KnobSetup setup = knob(lfoParam(k.param), 5, "envParam");
+        setup.menu = false;
+        auto& placed = add(std::make_unique<KnobWidget>(std::move(setup)), layout::lfoKnob(k.column),
+                           modulate, "lfoKnob" + juce::String(k.param));
         if (k.param == lfoRate) lfoRate_ = &placed;
         if (k.param == lfoBeatRate) lfoBeatRate_ = &placed;
     }
@@ -541,11 +541,11 @@ void TarvoEditor::buildMixView() {
             layout::mixTitle(c), mix, juce::String("mixTitle.") + columnNames[c]);
         for (int t = 0; t < layout::trackCount; ++t) {
             const bool output = columnParams[c] == trackOutput;
-            KnobSpec spec = knob(fixedTrackParam(t, columnParams[c]), output ? 3 : 2, "mixParam");
-            spec.helpName = columnNames[c];
-            spec.bipolar = false;
-            spec.trackColour = "track" + std::to_string(t + 1);
-            add(std::make_unique<KnobWidget>(std::move(spec)), layout::mixKnob(c, t), mix,
+            KnobSetup setup = knob(fixedTrackParam(t, columnParams[c]), output ? 3 : 2, "mixParam");
+            setup.helpName = columnNames[c];
+            setup.bipolar = false;
+            setup.trackColour = "track" + std::to_string(t + 1);
+            add(std::make_unique<KnobWidget>(std::move(setup)), layout::mixKnob(c, t), mix,
                 "mix." + juce::String(columnNames[c]) + "." + juce::String(t + 1));
         }
     }
@@ -568,7 +568,7 @@ void TarvoEditor::buildMixView() {
                                              return std::array<float, 2>{m[0], m[1]};
                                          }),
             layout::fxInputMeter(s), mix, "fx" + n + ".inputMeter");
-        KnobSpec type = knob(fxSlotParam(s, fxType), 3, "fxParam");
+        KnobSetup type = knob(fxSlotParam(s, fxType), 3, "fxParam");
         type.helpName = "FX Type";
         type.valueJustification = juce::Justification::centredLeft;
         add(std::make_unique<KnobWidget>(std::move(type)), layout::fxType(s), mix, "fx" + n + ".type");

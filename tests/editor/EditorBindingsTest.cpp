@@ -140,7 +140,8 @@ void move(juce::Component& control, Param& param) {
         knob->mouseDown(mouseEvent(*knob, at, 0));
         for (int i = 0; i < 6; ++i) {
             seconds += 0.01;
-            at += knob->spec().kind == 4 ? juce::Point<float>(10.0f, 0.0f) : juce::Point<float>(0.0f, -10.0f);
+            at +=
+                knob->setup().kind == 4 ? juce::Point<float>(10.0f, 0.0f) : juce::Point<float>(0.0f, -10.0f);
             knob->mouseDrag(mouseEvent(*knob, at, 0));
         }
         seconds += 0.3;

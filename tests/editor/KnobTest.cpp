@@ -27,12 +27,12 @@ struct KnobRig {
     juce::Point<float> at{30.0f, 30.0f};
 
     explicit KnobRig(int offset, int kind = 1, bool menu = true) {
-        KnobSpec spec;
-        spec.param = [offset](Ombrix& o) { return &trackParamOf(o, offset); };
-        spec.kind = kind;
-        spec.styleId = "macroParam";
-        spec.menu = menu;
-        knob = &harness.place(std::make_unique<KnobWidget>(std::move(spec)), {0, 0, 64, 54});
+        KnobSetup setup;
+        setup.param = [offset](Ombrix& o) { return &trackParamOf(o, offset); };
+        setup.kind = kind;
+        setup.styleId = "macroParam";
+        setup.menu = menu;
+        knob = &harness.place(std::make_unique<KnobWidget>(std::move(setup)), {0, 0, 64, 54});
         knob->setClock([this] { return seconds; });
     }
     Param& param() { return *knob->param(); }
@@ -272,10 +272,10 @@ TEST(KnobGestures, MenuLabelsWithABarGoIntoOneSubmenuPerGroup) {
 
 TEST(KnobGestures, AModulationTargetMenuHasOneSubmenuPerGroup) {
     WidgetHarness harness;
-    KnobSpec spec;
-    spec.param = [](Ombrix& o) { return &o.engine.param(o.engine.layout.modSlotBase[0] + modTarget); };
-    spec.kind = 3;
-    auto& knob = harness.place(std::make_unique<KnobWidget>(std::move(spec)), {0, 0, 160, 24});
+    KnobSetup setup;
+    setup.param = [](Ombrix& o) { return &o.engine.param(o.engine.layout.modSlotBase[0] + modTarget); };
+    setup.kind = 3;
+    auto& knob = harness.place(std::make_unique<KnobWidget>(std::move(setup)), {0, 0, 160, 24});
     const juce::PopupMenu menu = knob.menu();
     std::vector<juce::String> groups;
     int entries = 0;
@@ -297,9 +297,9 @@ TEST(KnobGestures, AModulationTargetMenuHasOneSubmenuPerGroup) {
 
 TEST(KnobGestures, AKnobWithoutAParameterIgnoresTheMouse) {
     WidgetHarness harness;
-    KnobSpec spec;
-    spec.param = [](Ombrix&) -> Param* { return nullptr; };
-    auto& knob = harness.place(std::make_unique<KnobWidget>(std::move(spec)), {0, 0, 64, 54});
+    KnobSetup setup;
+    setup.param = [](Ombrix&) -> Param* { return nullptr; };
+    auto& knob = harness.place(std::make_unique<KnobWidget>(std::move(setup)), {0, 0, 64, 54});
     knob.mouseDown(mouseEvent(knob, {10, 10}, 0));
     knob.mouseDrag(mouseEvent(knob, {10, 0}, 10));
     knob.mouseUp(mouseEvent(knob, {10, 0}, 20));
