@@ -65,6 +65,20 @@ constexpr double tailSeconds = 4.0;
 constexpr int tailLevelFrames = 16;
 // The last knots of a row, from this one on, carry its tail's decay.
 constexpr int tailKnot = 39;
+// A recording that stops while it still sounds (its file ends before it has decayed) is
+// silent after its end, and a tail that rings on there is heard as one. When the replay still
+// sounds there, the rows with a tail may have their last knots bent from an earlier time point,
+// the latest that makes the replay fall silent, though never before the knot stoppedTailKnot;
+// this costs the end of the plane, so recordings that decay to silence keep tailKnot. Silent
+// means this far below the replay's peak (dB) from stoppedGraceSeconds after the recording's
+// end on; recordings longer than stoppedLongest seconds are not checked (their replay has
+// decayed long before).
+constexpr int stoppedTailKnot = 36;
+constexpr double stoppedSilenceDb = 61.0;
+constexpr double stoppedGraceSeconds = 0.1;
+constexpr double stoppedLongest = 2.0;
+// The earliest time point a stopped recording's rows are bent from.
+constexpr int stoppedEarliestPoint = 80;
 // Limits of the extra decay rate (per second, of the knot density above the threshold) given
 // to a row's last knots while its tail time is sought, and the halvings of that search.
 constexpr double slowestTailShaping = -10.0;
@@ -451,9 +465,10 @@ std::array<double, Blob::timeRowCount> rowTailTimes(const std::vector<analysis::
 // so that the tail the engine derives from the last knots decays with tailTime (seconds); with
 // tailTime 0 the row keeps its plain cuts. The shape above a level just below the one where the
 // knot density reaches the engine's threshold is scaled by a decaying exponential from the
-// knot tailKnot on, whose rate is sought by bisection. The rate is limited: the last segment
-// is a tenth of a second of the plane, which follows the recording too.
-Blob::TimeRow rowWithTail(const std::vector<double>& shape, double tailTime) {
+// knot tailKnot on (or from an earlier time point, down to earliestPoint, where that cannot
+// reach the tail time), whose rate is sought by bisection. The rate is limited: the last
+// segment is a tenth of a second of the plane, which follows the recording too.
+Blob::TimeRow rowWithTail(const std::vector<double>& shape, double tailTime, int earliestPoint) {
     const auto toRow = [](const std::vector<double>& cuts) {
         Blob::TimeRow row{};
         for (int i = 0; i < timeNodeCount; ++i) row[i] = static_cast<float>(cuts[i]);
@@ -464,8 +479,8 @@ Blob::TimeRow rowWithTail(const std::vector<double>& shape, double tailTime) {
     double total = 0.0;
     for (double v : shape) total += v;
     const double threshold = tailBendBase * Blob::timeDensityThreshold * total / (timeNodeCount - 1);
-    const int start = std::clamp(static_cast<int>(plain[tailKnot]), 0, timePointCount - 1);
-    const double startSeconds = plane::unwarpTime(start + 0.5) / plane::framesPerSecond;
+    int start = 0;
+    double startSeconds = 0.0;
     std::vector<double> bent = shape;
     const auto shaped = [&](double rate) {
         for (int p = start; p < timePointCount; ++p) {
@@ -481,13 +496,50 @@ Blob::TimeRow rowWithTail(const std::vector<double>& shape, double tailTime) {
         return time > 0.0f && time >= tailTime;
     };
     double lo = slowestTailShaping, hi = fastestTailShaping;
-    if (tooSlow(shaped(hi))) return shaped(hi);
+    // Bend from the latest time point, from the knot tailKnot's down to earliestPoint (but
+    // not before the knot stoppedTailKnot), that can make the tail short enough.
+    const int latest = std::clamp(static_cast<int>(plain[tailKnot]), 0, timePointCount - 1);
+    const int earliest = std::max(earliestPoint, static_cast<int>(plain[stoppedTailKnot]));
+    bool reached = false;
+    for (int point = latest; point >= std::min(earliest, latest) && !reached; --point) {
+        start = point;
+        startSeconds = plane::unwarpTime(start + 0.5) / plane::framesPerSecond;
+        reached = !tooSlow(shaped(hi));
+    }
+    if (!reached) return shaped(hi);
     if (!tooSlow(shaped(lo))) return shaped(lo);
     for (int it = 0; it < tailShapingBisections; ++it) {
         const double mid = 0.5 * (lo + hi);
         (tooSlow(shaped(mid)) ? lo : hi) = mid;
     }
     return shaped(hi);
+}
+
+// Whether the engine, playing the Blob, still sounds louder than stoppedSilenceDb below its
+// peak from stoppedGraceSeconds after the given time on (over the next frames, where a tail
+// that rings is loudest).
+bool ringsAfter(const Blob& blob, double seconds) {
+    constexpr double checkedSeconds = 0.3;
+    const double rate = analysis::analysisRate;
+    const double delaySeconds = playedShapeDelayFrames * hopLength / rate;
+    const double from = seconds + stoppedGraceSeconds + delaySeconds;
+    const SoloHitRender hit = renderSoloHit(blob, rate, from + checkedSeconds, playedShapeVelocity);
+    // Frames that end from here on count as after.
+    const size_t firstSilent = static_cast<size_t>(from * rate);
+    std::array<double, frameLength> window{};
+    for (int j = 0; j < frameLength; ++j)
+        window[j] = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * j / frameLength);
+    double peak = 0.0, after = 0.0;
+    for (size_t start = 0; start + frameLength <= hit.left.size(); start += hopLength) {
+        double power = 0.0;
+        for (int j = 0; j < frameLength; ++j) {
+            const double x = 0.5 * (hit.left[start + j] + hit.right[start + j]) * window[j];
+            power += x * x;
+        }
+        peak = std::max(peak, power);
+        if (start + frameLength >= firstSilent) after = std::max(after, power);
+    }
+    return after > peak * std::pow(10.0, -stoppedSilenceDb / 10.0);
 }
 
 } // namespace
@@ -656,6 +708,9 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
     lowShelf(signal);
 
     const std::vector<BandFrame> energies = analysis::bandEnergies(signal, tailFrames);
+    // Where the recording's own samples end, in seconds, when the frames analysed reach it.
+    const double recordingSeconds =
+        frameTotal <= tailFrames ? static_cast<double>(trimmed) / sampleRate : 0.0;
 
     // The band grid on the warped time points; each point averages its neighbourhood of
     // frames with smooth weights. The fourth root compresses the dynamic range.
@@ -889,8 +944,10 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
         }
         shapes[r] = line;
     }
+    int bendPoint = timePointCount;
     const auto finish = [&](Blob& out) {
-        for (int r = 0; r < Blob::timeRowCount; ++r) out.timeWarps[r] = rowWithTail(shapes[r], tailTimes[r]);
+        for (int r = 0; r < Blob::timeRowCount; ++r)
+            out.timeWarps[r] = rowWithTail(shapes[r], tailTimes[r], bendPoint);
         // Keep successive knots apart by most of the smallest gap seen.
         double timeGap = 1e30, bandGap = 1e30;
         for (const auto& row : out.timeWarps)
@@ -1019,7 +1076,28 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
             for (int p = 0; p < soundPoints; ++p) shapes[r][p] *= std::exp(lowering[p]);
         }
     }
-    return finish(blob);
+    const auto columns = blob.freqWarps;
+    float normalisation = finish(blob);
+    // A recording that stops while it still sounds: its rows with a tail bend from the latest
+    // time point that makes the replay silent where the recording is (bisected).
+    if (recordingSeconds > 0.0 && recordingSeconds < stoppedLongest && ringsAfter(blob, recordingSeconds)) {
+        const auto bendFrom = [&](int point) {
+            bendPoint = point;
+            blob.freqWarps = columns;
+            normalisation = finish(blob);
+        };
+        int silent = stoppedEarliestPoint, ringing = timePointCount;
+        bendFrom(silent);
+        // Where even the earliest bend leaves it ringing, the plane keeps its end.
+        if (ringsAfter(blob, recordingSeconds)) silent = timePointCount;
+        while (ringing - silent > 1) {
+            const int middle = (silent + ringing) / 2;
+            bendFrom(middle);
+            (ringsAfter(blob, recordingSeconds) ? ringing : silent) = middle;
+        }
+        bendFrom(silent);
+    }
+    return normalisation;
 }
 
 } // namespace tarvo

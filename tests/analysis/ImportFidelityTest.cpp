@@ -116,6 +116,28 @@ TEST(ImportFidelity, LongSoundsDecayAfterThePlaneLikeTheirRecordings) {
     }
 }
 
+// A recording that stops while it still sounds (its file ends 25 to 30 dB below its peak) is
+// silent after its end; the replay's tail, which follows the decay before the end, rang on
+// there at -47 to -57 dB unless the last knots bend faster.
+TEST(ImportFidelity, ARecordingThatStopsSoundingIsFollowedBySilence) {
+    struct Case {
+        const char* name;
+        std::vector<float> recording;
+    };
+    const Case cases[] = {
+        {"noise cut off in its decay", noiseBurst(0.3, 0.8)},
+        {"tone cut off in its decay", decayingTone(700.0, 0.3, 0.8)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const FidelityFigures f = importAndReplay(c.recording);
+        EXPECT_NEAR(f.recordingEndMs, 800.0, 5.0);
+        EXPECT_LT(f.silentTailDb, -60.0);
+        // The faster bend costs the end of the plane a little (4.3 to 5.1 dB).
+        EXPECT_LT(f.envelopeErrorDb, 5.5);
+    }
+}
+
 // A body as loud as the click that starts it: in the engine a tone's crowded knots play louder
 // than a click's spread ones, and the replay's loudest moment came 52 ms after the recording's
 // unless the row's attack is raised against its body.
