@@ -72,11 +72,11 @@ constexpr int tailKnot = 39;
 // this costs the end of the plane, so recordings that decay to silence keep tailKnot. Silent
 // means this far below the replay's peak (dB) from stoppedGraceSeconds after the recording's
 // end on; recordings longer than stoppedLongest seconds are not checked (their replay has
-// decayed long before).
+// decayed long before, and the check costs a render of them).
 constexpr int stoppedTailKnot = 36;
 constexpr double stoppedSilenceDb = 61.0;
 constexpr double stoppedGraceSeconds = 0.1;
-constexpr double stoppedLongest = 2.0;
+constexpr double stoppedLongest = 3.0;
 // The earliest time point a stopped recording's rows are bent from.
 constexpr int stoppedEarliestPoint = 80;
 // Limits of the extra decay rate (per second, of the knot density above the threshold) given
@@ -132,9 +132,12 @@ constexpr double playedShapeRangeDb = 80.0;
 // the render plays it quieter, against the row's body after it, than the recording, and the
 // body is lowered against the attack rather than against the row's mean: a body that grew out
 // of a soft attack put the replay's peak 10 to 80 ms late. Only rows that carry at least this
-// share of the loudest row's attack energy (in the others the comparison measures leakage) and
-// whose energy lies mostly above attackLowestBand (about 165 Hz): the bank's lowest bins cannot
-// play a sharper onset, and raising a low tone's onset spread its energy below hearing.
+// share of the loudest row's attack energy (in the others the comparison measures leakage).
+// Rows whose energy lies mostly below attackLowestBand (about 165 Hz) keep their attack: the
+// bank's lowest bins cannot play a sharper onset, and raising a low tone's onset spread its
+// energy below hearing. Their decay after the loudest point is lowered against the attack
+// instead, all of it and not only its first bodyEdgeDb (that left the end of the decay
+// relatively louder, and low kicks rang on past their recordings).
 constexpr double attackRowShare = 0.1;
 constexpr int attackLowestBand = 8;
 // The body whose reference is the attack: the points within the first of these dB of the
@@ -988,8 +991,9 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
         }
         return sum;
     };
-    // Which rows have their attack aligned (see attackRowShare).
-    std::array<bool, Blob::timeRowCount> alignsAttack{};
+    // Which rows have their body lowered against their attack, and which of them have their
+    // attack raised as well (see attackRowShare).
+    std::array<bool, Blob::timeRowCount> lowersBody{}, alignsAttack{};
     {
         std::array<double, Blob::timeRowCount> attack{};
         double loudestAttack = 0.0;
@@ -1003,7 +1007,8 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
                 high += rowEnergy(g, r, p, attackLowestBand);
                 all += rowEnergy(g, r, p, 0);
             }
-            alignsAttack[r] = attack[r] >= attackRowShare * loudestAttack && high >= 0.5 * all && all > 0.0;
+            lowersBody[r] = attack[r] >= attackRowShare * loudestAttack && all > 0.0;
+            alignsAttack[r] = lowersBody[r] && high >= 0.5 * all;
         }
     }
     const int planeFrames = static_cast<int>(pointFrame(timePointCount)) + 1;
@@ -1039,7 +1044,7 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
             const double meanRatio = logSum / weightSum;
             // The attack's ratio, and the body's after it.
             double attackRatio = meanRatio, bodyRatio = meanRatio;
-            if (alignsAttack[r]) {
+            if (lowersBody[r]) {
                 double attackSum = 0.0, attackWeight = 0.0, bodySum = 0.0, bodyWeight = 0.0;
                 for (int p = 0; p < soundPoints; ++p) {
                     (p <= peakPoint ? attackSum : bodySum) += weight[p] * ratio[p];
@@ -1058,7 +1063,9 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
                     const double fade =
                         std::clamp((playedShapeRangeDb - belowDb) / (0.5 * playedShapeRangeDb), 0.0, 1.0);
                     const double body =
-                        std::clamp((bodyEdgeDb - belowDb) / (bodyEdgeDb - bodyRangeDb), 0.0, 1.0);
+                        alignsAttack[r]
+                            ? std::clamp((bodyEdgeDb - belowDb) / (bodyEdgeDb - bodyRangeDb), 0.0, 1.0)
+                            : 1.0;
                     const double reference = meanRatio + body * (attackRatio - meanRatio);
                     lowering[p] =
                         fade * std::clamp(playedShapeGain * (ratio[p] - reference), -playedShapeStep, 0.0);
@@ -1074,6 +1081,18 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
                     lowering[p] = 0.25 * before[p - 1] + 0.5 * before[p] + 0.25 * before[p + 1];
             }
             for (int p = 0; p < soundPoints; ++p) shapes[r][p] *= std::exp(lowering[p]);
+            // Lowering the sound leaves the time points after its end a larger share of the
+            // row: they may not rise above the density at which the engine starts to sound
+            // (a faint wash after a recording that stops, 170 ms past its end).
+            if (soundPoints < timePointCount) {
+                double soundMass = 0.0;
+                for (int p = 0; p < soundPoints; ++p) soundMass += shapes[r][p];
+                const double silentPoints = timePointCount - soundPoints;
+                const double threshold = Blob::timeDensityThreshold;
+                const double level = threshold * soundMass / ((timeNodeCount - 1) - threshold * silentPoints);
+                for (int p = soundPoints; p < timePointCount; ++p)
+                    shapes[r][p] = std::min(shapes[r][p], level);
+            }
         }
     }
     const auto columns = blob.freqWarps;
