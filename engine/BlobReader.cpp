@@ -183,17 +183,24 @@ void BlobReader::start(const Blob* a, const Blob* b, float transform, int model,
     }
 }
 
-float BlobReader::rowPosition(int l, float pos, int layer, float layerFrac) const noexcept {
-    if (model_ < 0) return pos;
+void BlobReader::rowPositions(float pos, int layer, float layerFrac,
+                              std::array<float, rowCount>& positions) const noexcept {
+    if (model_ < 0) {
+        positions.fill(pos);
+        return;
+    }
+    // Every row's remap has its points at the same positions.
     const float g = pos * VelocityModel::timeRemapPoints / plane::frameCount;
     const int j = floorIndex(g, 0, VelocityModel::timeRemapPoints - 2);
     const float gf = g - static_cast<float>(j);
-    const int at = VelocityModel::timeRemapStart + VelocityModel::timeRemapPoints * l + j;
-    const auto remap = [&](int lay) {
-        const auto& v = velocityModel(model_).layers[lay];
-        return (1.0f - gf) * v[at] + gf * v[at + 1];
-    };
-    return (1.0f - layerFrac) * remap(layer) + layerFrac * remap(layer + 1);
+    const VelocityModel::Layer& below = velocityModel(model_).layers[layer];
+    const VelocityModel::Layer& above = velocityModel(model_).layers[layer + 1];
+    for (int l = 0; l < rowCount; ++l) {
+        const int at = VelocityModel::timeRemapStart + VelocityModel::timeRemapPoints * l + j;
+        const float remapBelow = (1.0f - gf) * below[at] + gf * below[at + 1];
+        const float remapAbove = (1.0f - gf) * above[at] + gf * above[at + 1];
+        positions[l] = (1.0f - layerFrac) * remapBelow + layerFrac * remapAbove;
+    }
 }
 
 void BlobReader::measureSpeedsSince(float from, float pos,
@@ -282,8 +289,10 @@ float BlobReader::advanceRows(float rate, float x, TailNoise& noise) noexcept {
             for (int i = 1; i <= parts; ++i) {
                 const float at = i == parts ? pos : warp(previousTime + rate * static_cast<float>(i) / parts);
                 const float span = at - fromPos;
+                std::array<float, rowCount> positions;
+                rowPositions(at, layer, layerFrac, positions);
                 for (int l = 0; l < rowCount; ++l) {
-                    const float h = rowReaders_[l].evaluate(rowPosition(l, at, layer, layerFrac));
+                    const float h = rowReaders_[l].evaluate(positions[l]);
                     const float v = span > 0.0f
                                         ? std::clamp((h - knots[l]) / span - timeThreshold, 0.0f, maxRowSpeed)
                                         : 0.0f;
@@ -294,8 +303,9 @@ float BlobReader::advanceRows(float rate, float x, TailNoise& noise) noexcept {
             }
             for (int l = 0; l < rowCount; ++l) rowSpeed_[l] = std::sqrt(sum[l] / static_cast<float>(parts));
         } else {
-            for (int l = 0; l < rowCount; ++l)
-                knots[l] = rowReaders_[l].evaluate(rowPosition(l, pos, layer, layerFrac));
+            std::array<float, rowCount> positions;
+            rowPositions(pos, layer, layerFrac, positions);
+            for (int l = 0; l < rowCount; ++l) knots[l] = rowReaders_[l].evaluate(positions[l]);
             if (hopScale > 1.0f) {
                 // Finer steps than the Blob's rate: measured over the span one hop at that rate
                 // covers, so the frames are what 44.1 kHz plays, seen more often.

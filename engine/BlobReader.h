@@ -174,8 +174,9 @@ private:
         std::array<float, rowCount> knot{};
     };
 
-    // The position a row reads at warped position pos (the velocity model's time remap).
-    float rowPosition(int row, float pos, int layer, float layerFrac) const noexcept;
+    // The positions the rows read at warped position pos (the velocity model's time remap).
+    void rowPositions(float pos, int layer, float layerFrac,
+                      std::array<float, rowCount>& positions) const noexcept;
     // Row speeds over more than this step: from the remembered frame at linear position from.
     void measureSpeedsSince(float from, float pos, const std::array<float, rowCount>& knots) noexcept;
     void applyModelOffsets(int layer, float layerFrac) noexcept;

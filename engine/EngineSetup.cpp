@@ -252,6 +252,21 @@ bool EngineTables::prepare(double outputRate) {
         extra.gain = static_cast<float>(gain);
     }
 
+    // The loads of a group stay within the bands: the last one starts at this band.
+    constexpr int lastGroupBand = plane::bandCount - 1 - extraGroupSize;
+    for (int g = 0; g < static_cast<int>(extraGroupBand.size()); ++g) {
+        const int first = g * extraGroupSize;
+        const int from =
+            first < extraCount ? std::min(extraBins[static_cast<size_t>(first)].band, lastGroupBand) : 0;
+        bool fits = true;
+        for (int e = first; e < first + extraGroupSize; ++e) {
+            const int offset = e < extraCount ? extraBins[static_cast<size_t>(e)].band - from : 0;
+            fits = fits && offset >= 0 && offset < extraGroupSize;
+            extraBandInGroup[static_cast<size_t>(e)] = fits ? offset : 0;
+        }
+        extraGroupBand[static_cast<size_t>(g)] = fits ? from : -1;
+    }
+
     // Initial resonator state: the spectrum of a decaying half-window noise burst of unit
     // expected energy, read at the band centres and the extra bins. The burst has the 256
     // points of 44.1 kHz at every rate, so that every rate starts a note from the same noise.

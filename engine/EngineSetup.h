@@ -93,6 +93,13 @@ struct EngineTables {
     // quadratic in the offset from band k.
     std::array<std::array<float, 3>, plane::bandCount> freqPoly{};
     std::array<ExtraBin, maxTopBin> extraBins{};
+    // The extra bins' bands in groups of extraGroupSize consecutive bins, for loops that read
+    // a group's bands with one vector load and a permutation: the band a group's loads start
+    // at (they read extraGroupSize + 1 bands from it), or -1 where its bins' bands lie further
+    // apart; and each bin's band less its group's.
+    static constexpr int extraGroupSize = 8;
+    std::array<int32_t, maxTopBin / extraGroupSize> extraGroupBand{};
+    std::array<int32_t, maxTopBin> extraBandInGroup{};
 
     // Initial noise-resonator state of every voice: bands first, then extra bins.
     std::array<Complex, maxBinCount> initialSpectrum{};

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstring>
 
+#include <immintrin.h>
+
 namespace tarvo::avx2 {
 #include "engine/HopSynthesisKernels.inl"
 } // namespace tarvo::avx2

@@ -109,11 +109,11 @@ void bandTargets(int n, const HopFeatures& __restrict f, const float* __restrict
     }
 }
 
-// Copies the values of each extra bin's two bands next to each other, bin by bin. This is the
-// only indexed read of the extra bins; it moves values and computes nothing.
-void spreadBands(int n, const ExtraBin* __restrict links, const HopFeatures& __restrict f,
+// Copies the values of extra bins first .. last-1's two bands next to each other, bin by bin.
+// This is the only indexed read of the extra bins; it moves values and computes nothing.
+void spreadBands(int first, int last, const ExtraBin* __restrict links, const HopFeatures& __restrict f,
                  const float* __restrict M, ExtraBinBands& __restrict out) noexcept {
-    for (int e = 0; e < n; ++e) {
+    for (int e = first; e < last; ++e) {
         const int b0 = links[e].band, b1 = links[e].band + 1;
         out.power.low[e] = M[b0 + 1];
         out.power.high[e] = M[b1 + 1];
@@ -128,6 +128,45 @@ void spreadBands(int n, const ExtraBin* __restrict links, const HopFeatures& __r
         out.step.low[e] = f.step[b0];
         out.step.high[e] = f.step[b1];
     }
+}
+
+#if defined(__AVX2__)
+// One band list spread onto a group of extra bins: two loads from the group's band, one for
+// the lower bands and one for the bands above them, each permuted to the bins.
+inline void spreadGroup(const float* __restrict values, __m256i offsets, float* __restrict low,
+                        float* __restrict high) noexcept {
+    _mm256_storeu_ps(low, _mm256_permutevar8x32_ps(_mm256_loadu_ps(values), offsets));
+    _mm256_storeu_ps(high, _mm256_permutevar8x32_ps(_mm256_loadu_ps(values + 1), offsets));
+}
+#endif
+
+// spreadBands for every extra bin. Where a group's bands lie within eight of each other, the
+// AVX2 path moves the group's values with vector loads and permutations instead of one by
+// one (a group may write bins past the last, which nothing reads).
+void spreadAllBands(const EngineTables& t, const HopFeatures& __restrict f, const float* __restrict M,
+                    ExtraBinBands& __restrict out) noexcept {
+    const ExtraBin* links = t.extraBins.data();
+#if defined(__AVX2__)
+    static_assert(EngineTables::extraGroupSize == 8, "a group fills one AVX2 vector");
+    constexpr int size = EngineTables::extraGroupSize;
+    for (int first = 0; first < t.extraCount; first += size) {
+        const int from = t.extraGroupBand[static_cast<size_t>(first / size)];
+        if (from < 0) {
+            spreadBands(first, first + size < t.extraCount ? first + size : t.extraCount, links, f, M, out);
+            continue;
+        }
+        const __m256i offsets =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t.extraBandInGroup.data() + first));
+        spreadGroup(M + 1 + from, offsets, out.power.low + first, out.power.high + first);
+        spreadGroup(f.toneF + from, offsets, out.toneF.low + first, out.toneF.high + first);
+        spreadGroup(f.toneT + from, offsets, out.toneT.low + first, out.toneT.high + first);
+        spreadGroup(f.tonal + from, offsets, out.tonal.low + first, out.tonal.high + first);
+        spreadGroup(f.freq + from, offsets, out.freq.low + first, out.freq.high + first);
+        spreadGroup(f.step + from, offsets, out.step.low + first, out.step.high + first);
+    }
+#else
+    spreadBands(0, t.extraCount, links, f, M, out);
+#endif
 }
 
 // Per-bin targets of the extra bins from their spread band values: the bin's own amplitude,
@@ -276,7 +315,7 @@ void prepareHop(const EngineTables& t, const HopFeatures& f, const float* M, flo
     float* ownAmp = w.solverScratch;
     float* moveShare = w.phasorPower;
     const ExtraBin* links = t.extraBins.data();
-    spreadBands(t.extraCount, links, f, M, *w.extraBands);
+    spreadAllBands(t, f, M, *w.extraBands);
     extraBinTargets(t.extraCount, t.firstExtraBin, links, *w.extraBands, denAbs, denFloor, ownAmp + bandCount,
                     moveShare + bandCount, w.noiseFrac + bandCount, w.tonalWeight + bandCount,
                     w.couplingWeight + bandCount, w.freqEst + bandCount, stepPhasor + 2 * bandCount);
