@@ -162,14 +162,18 @@ private:
     const FrameKernels* frameKernels_ = &frameKernels(vectorPath_);
     // Per-bin work arrays shared by the voices one after the other.
     HopFeatures features_{};
-    std::array<float, maxBinCount> tonalWeight_{}, couplingWeight_{}, freqEst_{}, phasorPower_{},
-        solverScratch_{};
-    std::array<Complex, maxBinCount> stepPhasor_{};
+    std::array<float, maxBinCount> freqEst_{}, phasorPower_{}, solverScratch_{};
     ExtraBinBands extraBands_{};
     // Sounding voices waiting for the coherence solve, one per lane, from one or more tracks
     // in track and voice order: the solve's operands, and what each voice needs after it.
     LaneSolve laneSolve_{};
-    std::array<std::array<float, maxBinCount>, solveLanes> laneAmp_{}, laneNoiseFrac_{};
+    std::array<std::array<float, maxBinCount>, solveLanes> laneAmp_{}, laneNoiseFrac_{}, laneTonalWeight_{},
+        laneCouplingWeight_{};
+    std::array<std::array<Complex, maxBinCount>, solveLanes> laneStepPhasor_{};
+    // Where each lane's operands lie and its solution goes; a lane not loaded in a solve
+    // solves into unheardState_.
+    std::array<LaneOperands, solveLanes> laneOperands_{};
+    std::array<Complex, maxBinCount> unheardState_{};
     std::array<float, solveLanes> laneDensity_{};
     std::array<int, solveLanes> laneTrack_{};
     std::array<int, solveLanes> laneVoice_{};

@@ -317,12 +317,18 @@ bool BandSynth::synthesizeVoice(int t, int v, int lane, float hopSeconds, float 
     kernels_->features(oldest, middle, newest, tables.freqPoly, features_);
 
     const auto l = static_cast<size_t>(lane);
-    const HopWork work{laneAmp_[l].data(),     laneNoiseFrac_[l].data(), tonalWeight_.data(),
-                       couplingWeight_.data(), freqEst_.data(),          stepPhasor_.data(),
-                       phasorPower_.data(),    solverScratch_.data(),    &extraBands_};
+    const HopWork work{laneAmp_[l].data(),
+                       laneNoiseFrac_[l].data(),
+                       laneTonalWeight_[l].data(),
+                       laneCouplingWeight_[l].data(),
+                       freqEst_.data(),
+                       laneStepPhasor_[l].data(),
+                       phasorPower_.data(),
+                       solverScratch_.data(),
+                       &extraBands_};
     kernels_->prepare(tables, features_, middle, density, firstHop,
                       VoiceBins{voice.binState.data(), voice.noiseState.data(), &voice.seed}, work);
-    kernels_->loadLane(tables.binCount, lane, work, voice.binState.data(), laneSolve_);
+    laneOperands_[l] = {work.tonalWeight, work.couplingWeight, work.stepPhasor, voice.binState.data()};
     laneDensity_[l] = density;
 
     // The voice still sounds this hop (solveLoadedLanes adds it); it ends after it.
@@ -334,7 +340,15 @@ bool BandSynth::synthesizeVoice(int t, int v, int lane, float hopSeconds, float 
 
 void BandSynth::solveLoadedLanes() noexcept {
     const int binCount = tables.binCount;
+    // The lanes not loaded solve their own earlier operands into a state nobody hears.
+    for (int lane = loadedLanes_; lane < solveLanes; ++lane) {
+        const auto l = static_cast<size_t>(lane);
+        laneOperands_[l] = {laneTonalWeight_[l].data(), laneCouplingWeight_[l].data(),
+                            laneStepPhasor_[l].data(), unheardState_.data()};
+    }
+    kernels_->loadLanes(binCount, laneOperands_.data(), laneSolve_);
     kernels_->solve(binCount, laneSolve_, loadedLanes_);
+    kernels_->storeLanes(binCount, laneOperands_.data(), laneSolve_);
     for (int lane = 0; lane < loadedLanes_; ++lane) {
         const auto l = static_cast<size_t>(lane);
         const int t = laneTrack_[l];
@@ -342,7 +356,6 @@ void BandSynth::solveLoadedLanes() noexcept {
         completeTracksBefore(t);
         beginAccumulation(t);
         Voice& voice = tracks[static_cast<size_t>(t)].voices[static_cast<size_t>(laneVoice_[l])];
-        kernels_->storeLane(binCount, lane, laneSolve_, voice.binState.data());
         kernels_->finish(binCount, laneDensity_[l], laneAmp_[l].data(), laneNoiseFrac_[l].data(),
                          VoiceBins{voice.binState.data(), voice.noiseState.data(), &voice.seed});
         if (endInaudibleVoices && voice.state != Voice::stateFree && endsInaudible(voice))

@@ -47,12 +47,12 @@ void finishVoiceHop(int binCount, float den, const float* amp, const float* nois
     baseline::finishHop(binCount, den, amp, noiseFrac, voice);
 }
 
-void loadSolveLane(int n, int l, const HopWork& w, const Complex* state, LaneSolve& S) noexcept {
-    baseline::loadLane(n, l, w, state, S);
+void loadSolveLanes(int n, const LaneOperands* voices, LaneSolve& S) noexcept {
+    baseline::loadLanes(n, voices, S);
 }
 
-void storeSolveLane(int n, int l, const LaneSolve& S, Complex* state) noexcept {
-    baseline::storeLane(n, l, S, state);
+void storeSolveLanes(int n, const LaneOperands* voices, const LaneSolve& S) noexcept {
+    baseline::storeLanes(n, voices, S);
 }
 
 void coherenceSolveLanes(int n, LaneSolve& S, int lanes) noexcept {

@@ -121,9 +121,20 @@ struct alignas(sizeof(float) * solveLanes) LaneSolve {
     Row s[maxBinCount]; // accumulated weight of the forward sweep
 };
 
-// Copies one voice's operands (from prepareVoiceHop) into a lane, and its solution back.
-void loadSolveLane(int n, int lane, const HopWork& work, const Complex* state, LaneSolve& solve) noexcept;
-void storeSolveLane(int n, int lane, const LaneSolve& solve, Complex* state) noexcept;
+// Where one voice's solve operands lie after prepareVoiceHop (its work's weights and phasor,
+// and its state), and where its solution goes.
+struct LaneOperands {
+    const float* tonalWeight;
+    const float* couplingWeight;
+    const Complex* stepPhasor;
+    Complex* state;
+};
+
+// Copies the operands of solveLanes voices (n bins each) into the lanes, and their solutions
+// back. Every entry must point at n valid bins; a lane that is not loaded points at operands
+// of its own and at a state that nothing else reads.
+void loadSolveLanes(int n, const LaneOperands* voices, LaneSolve& solve) noexcept;
+void storeSolveLanes(int n, const LaneOperands* voices, const LaneSolve& solve) noexcept;
 
 // coherenceSolve on every lane at once, when any of the first `lanes` is loaded. Lanes that
 // were not loaded hold earlier operands; they are solved too, and their results are ignored.
@@ -134,8 +145,8 @@ struct HopKernels {
     decltype(&computeHopFeatures) features;
     decltype(&prepareVoiceHop) prepare;
     decltype(&finishVoiceHop) finish;
-    decltype(&loadSolveLane) loadLane;
-    decltype(&storeSolveLane) storeLane;
+    decltype(&loadSolveLanes) loadLanes;
+    decltype(&storeSolveLanes) storeLanes;
     decltype(&coherenceSolveLanes) solve;
 };
 

@@ -348,25 +348,140 @@ void finishHop(int binCount, float den, const float* amp, const float* noiseFrac
                          parts(voice.binState));
 }
 
-void loadLane(int n, int l, const HopWork& w, const Complex* state, LaneSolve& S) noexcept {
-    const float* P = parts(w.stepPhasor);
-    const float* y = parts(state);
-    for (int j = 0; j < n; ++j) {
-        S.a[j][l] = w.tonalWeight[j];
-        S.e[j][l] = w.couplingWeight[j];
-        S.phasorRe[j][l] = P[2 * j];
-        S.phasorIm[j][l] = P[2 * j + 1];
-        S.yRe[j][l] = y[2 * j];
-        S.yIm[j][l] = y[2 * j + 1];
+// The lanes' operands of bins from .. n-1, one value at a time.
+void loadLanesFrom(int from, int n, const LaneOperands* voices, LaneSolve& S) noexcept {
+    for (int l = 0; l < solveLanes; ++l) {
+        const LaneOperands& v = voices[l];
+        const float* P = parts(v.stepPhasor);
+        const float* y = parts(v.state);
+        for (int j = from; j < n; ++j) {
+            S.a[j][l] = v.tonalWeight[j];
+            S.e[j][l] = v.couplingWeight[j];
+            S.phasorRe[j][l] = P[2 * j];
+            S.phasorIm[j][l] = P[2 * j + 1];
+            S.yRe[j][l] = y[2 * j];
+            S.yIm[j][l] = y[2 * j + 1];
+        }
     }
 }
 
-void storeLane(int n, int l, const LaneSolve& S, Complex* state) noexcept {
-    float* y = parts(state);
-    for (int j = 0; j < n; ++j) {
-        y[2 * j] = S.yRe[j][l];
-        y[2 * j + 1] = S.yIm[j][l];
+void storeLanesFrom(int from, int n, const LaneOperands* voices, const LaneSolve& S) noexcept {
+    for (int l = 0; l < solveLanes; ++l) {
+        float* y = parts(voices[l].state);
+        for (int j = from; j < n; ++j) {
+            y[2 * j] = S.yRe[j][l];
+            y[2 * j + 1] = S.yIm[j][l];
+        }
     }
+}
+
+#if defined(__AVX2__)
+static_assert(solveLanes == 8, "the lane copies transpose eight by eight");
+
+// Transposes eight rows of eight floats: row k of the result holds entry k of every row.
+inline void transpose8(__m256& r0, __m256& r1, __m256& r2, __m256& r3, __m256& r4, __m256& r5, __m256& r6,
+                       __m256& r7) noexcept {
+    const __m256 t0 = _mm256_unpacklo_ps(r0, r1), t1 = _mm256_unpackhi_ps(r0, r1);
+    const __m256 t2 = _mm256_unpacklo_ps(r2, r3), t3 = _mm256_unpackhi_ps(r2, r3);
+    const __m256 t4 = _mm256_unpacklo_ps(r4, r5), t5 = _mm256_unpackhi_ps(r4, r5);
+    const __m256 t6 = _mm256_unpacklo_ps(r6, r7), t7 = _mm256_unpackhi_ps(r6, r7);
+    const __m256 u0 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(1, 0, 1, 0));
+    const __m256 u1 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(3, 2, 3, 2));
+    const __m256 u2 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(1, 0, 1, 0));
+    const __m256 u3 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(3, 2, 3, 2));
+    const __m256 u4 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(1, 0, 1, 0));
+    const __m256 u5 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(3, 2, 3, 2));
+    const __m256 u6 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(1, 0, 1, 0));
+    const __m256 u7 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(3, 2, 3, 2));
+    r0 = _mm256_permute2f128_ps(u0, u4, 0x20);
+    r1 = _mm256_permute2f128_ps(u1, u5, 0x20);
+    r2 = _mm256_permute2f128_ps(u2, u6, 0x20);
+    r3 = _mm256_permute2f128_ps(u3, u7, 0x20);
+    r4 = _mm256_permute2f128_ps(u0, u4, 0x31);
+    r5 = _mm256_permute2f128_ps(u1, u5, 0x31);
+    r6 = _mm256_permute2f128_ps(u2, u6, 0x31);
+    r7 = _mm256_permute2f128_ps(u3, u7, 0x31);
+}
+
+// Eight bins from `at` of eight lanes' arrays (one array per lane) into rows at .. at+7.
+inline void loadRows(const float* const* lanes, int at, LaneSolve::Row* rows) noexcept {
+    __m256 r[solveLanes];
+    for (int l = 0; l < solveLanes; ++l) r[l] = _mm256_loadu_ps(lanes[l] + at);
+    transpose8(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]);
+    for (int k = 0; k < solveLanes; ++k) _mm256_store_ps(rows[at + k], r[k]);
+}
+
+// Eight complex bins from `at` of eight lanes' interleaved arrays, split into real and
+// imaginary parts (bins in order: the 128-bit halves are put back in place).
+inline void splitParts(const Complex* z, int at, __m256& re, __m256& im) noexcept {
+    const __m256 low = _mm256_loadu_ps(parts(z) + 2 * at);
+    const __m256 high = _mm256_loadu_ps(parts(z) + 2 * at + solveLanes);
+    re = _mm256_castpd_ps(_mm256_permute4x64_pd(
+        _mm256_castps_pd(_mm256_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0))), _MM_SHUFFLE(3, 1, 2, 0)));
+    im = _mm256_castpd_ps(_mm256_permute4x64_pd(
+        _mm256_castps_pd(_mm256_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1))), _MM_SHUFFLE(3, 1, 2, 0)));
+}
+
+inline void loadComplexRows(const Complex* const* lanes, int at, LaneSolve::Row* reRows,
+                            LaneSolve::Row* imRows) noexcept {
+    __m256 re[solveLanes], im[solveLanes];
+    for (int l = 0; l < solveLanes; ++l) splitParts(lanes[l], at, re[l], im[l]);
+    transpose8(re[0], re[1], re[2], re[3], re[4], re[5], re[6], re[7]);
+    transpose8(im[0], im[1], im[2], im[3], im[4], im[5], im[6], im[7]);
+    for (int k = 0; k < solveLanes; ++k) {
+        _mm256_store_ps(reRows[at + k], re[k]);
+        _mm256_store_ps(imRows[at + k], im[k]);
+    }
+}
+#endif
+
+// loadSolveLanes. On the AVX2 path eight bins of all eight lanes move at once, as a transpose
+// in registers; the copies are exact either way.
+void loadLanes(int n, const LaneOperands* voices, LaneSolve& S) noexcept {
+    int from = 0;
+#if defined(__AVX2__)
+    const float* tonal[solveLanes];
+    const float* coupling[solveLanes];
+    const Complex* phasor[solveLanes];
+    const Complex* state[solveLanes];
+    for (int l = 0; l < solveLanes; ++l) {
+        tonal[l] = voices[l].tonalWeight;
+        coupling[l] = voices[l].couplingWeight;
+        phasor[l] = voices[l].stepPhasor;
+        state[l] = voices[l].state;
+    }
+    for (; from + solveLanes <= n; from += solveLanes) {
+        loadRows(tonal, from, S.a);
+        loadRows(coupling, from, S.e);
+        loadComplexRows(phasor, from, S.phasorRe, S.phasorIm);
+        loadComplexRows(state, from, S.yRe, S.yIm);
+    }
+#endif
+    loadLanesFrom(from, n, voices, S);
+}
+
+void storeLanes(int n, const LaneOperands* voices, const LaneSolve& S) noexcept {
+    int from = 0;
+#if defined(__AVX2__)
+    for (; from + solveLanes <= n; from += solveLanes) {
+        __m256 re[solveLanes], im[solveLanes];
+        for (int k = 0; k < solveLanes; ++k) {
+            re[k] = _mm256_load_ps(S.yRe[from + k]);
+            im[k] = _mm256_load_ps(S.yIm[from + k]);
+        }
+        transpose8(re[0], re[1], re[2], re[3], re[4], re[5], re[6], re[7]);
+        transpose8(im[0], im[1], im[2], im[3], im[4], im[5], im[6], im[7]);
+        // Each lane's eight bins interleaved again, in order.
+        for (int l = 0; l < solveLanes; ++l) {
+            const __m256 low = _mm256_unpacklo_ps(re[l], im[l]);
+            const __m256 high = _mm256_unpackhi_ps(re[l], im[l]);
+            float* y = parts(voices[l].state) + 2 * from;
+            _mm256_storeu_ps(y, _mm256_permute2f128_ps(low, high, 0x20));
+            _mm256_storeu_ps(y + solveLanes, _mm256_permute2f128_ps(low, high, 0x31));
+        }
+    }
+#endif
+    storeLanesFrom(from, n, voices, S);
 }
 
 // One value per lane of the solve as one vector; where the processor's vectors are narrower
@@ -428,4 +543,4 @@ void solveLaneGroups(int n, LaneSolve& S, int lanes) noexcept {
 } // namespace
 
 extern const HopKernels kernels;
-const HopKernels kernels{hopFeatures, prepareHop, finishHop, loadLane, storeLane, solveLaneGroups};
+const HopKernels kernels{hopFeatures, prepareHop, finishHop, loadLanes, storeLanes, solveLaneGroups};

@@ -190,8 +190,10 @@ void addCosts(JsonWriter& json, int repeat) {
     // The hop kernel per voice as the engine runs it for a full set of lanes: each voice up to
     // the coherence solve, one solve for all lanes side by side, then the mixing.
     auto lanes = std::make_unique<LaneSolve>();
-    std::array<std::array<Complex, maxBinCount>, solveLanes> laneState{}, laneNoise{};
-    std::array<std::array<float, maxBinCount>, solveLanes> laneAmp{}, laneNoiseFrac{};
+    std::array<std::array<Complex, maxBinCount>, solveLanes> laneState{}, laneNoise{}, lanePhasor{};
+    std::array<std::array<float, maxBinCount>, solveLanes> laneAmp{}, laneNoiseFrac{}, laneTonal{},
+        laneCoupling{};
+    std::array<LaneOperands, solveLanes> operands{};
     const int binCount = tables.binCount;
     const double allLanes = perCall(
         [&] {
@@ -200,14 +202,19 @@ void addCosts(JsonWriter& json, int repeat) {
                 HopWork laneWork = work;
                 laneWork.amp = laneAmp[i].data();
                 laneWork.noiseFrac = laneNoiseFrac[i].data();
+                laneWork.tonalWeight = laneTonal[i].data();
+                laneWork.couplingWeight = laneCoupling[i].data();
+                laneWork.stepPhasor = lanePhasor[i].data();
                 kernels.prepare(tables, features, frames[1].data(), 0.2f, false,
                                 VoiceBins{laneState[i].data(), laneNoise[i].data(), &seed}, laneWork);
-                kernels.loadLane(binCount, l, laneWork, laneState[i].data(), *lanes);
+                operands[i] = {laneTonal[i].data(), laneCoupling[i].data(), lanePhasor[i].data(),
+                               laneState[i].data()};
             }
+            kernels.loadLanes(binCount, operands.data(), *lanes);
             kernels.solve(binCount, *lanes, solveLanes);
+            kernels.storeLanes(binCount, operands.data(), *lanes);
             for (int l = 0; l < solveLanes; ++l) {
                 const auto i = static_cast<size_t>(l);
-                kernels.storeLane(binCount, l, *lanes, laneState[i].data());
                 kernels.finish(binCount, 0.2f, laneAmp[i].data(), laneNoiseFrac[i].data(),
                                VoiceBins{laneState[i].data(), laneNoise[i].data(), &seed});
             }
