@@ -163,16 +163,15 @@ void BlobReader::start(const Blob* a, const Blob* b, float transform, int model,
     pastCount_ = 1;
     tailLevel_ = 1.0f;
     model_ = model >= 0 && model < velocityModelCount ? model : -1;
-    velocity_ = velocity;
     dynGain_ = dynGain;
+    layer_ = 0;
+    layerFrac_ = 0.0f;
     if (model_ >= 0) {
-        int layer = 0;
-        float frac = 0.0f;
-        layerPosition(velocity_, layer, frac);
+        layerPosition(velocity, layer_, layerFrac_);
         const VelocityModel& m = velocityModel(model_);
         std::array<float, VelocityModel::bandGainPoints> points{};
         for (int i = 0; i < VelocityModel::bandGainPoints; ++i)
-            points[i] = (1.0f - frac) * m.layers[layer][i] + frac * m.layers[layer + 1][i];
+            points[i] = (1.0f - layerFrac_) * m.layers[layer_][i] + layerFrac_ * m.layers[layer_ + 1][i];
         // The gain curve spread over the bands once per note.
         for (int band = 0; band < plane::bandCount; ++band) {
             const float g = static_cast<float>(band) * bandsToGainPoints;
@@ -271,9 +270,8 @@ float BlobReader::advanceRows(float rate, float x, TailNoise& noise) noexcept {
     const float pos = warp(timePos_);
     const float delta = pos - lastPos_;
 
-    int layer = 0;
-    float layerFrac = 0.0f;
-    if (model_ >= 0) layerPosition(velocity_, layer, layerFrac);
+    const int layer = layer_;
+    const float layerFrac = layerFrac_;
 
     if (pos < plane::frameCount) {
         // Plane: each row's speed is the number of time knots passed since the last frame.
@@ -369,9 +367,8 @@ void BlobReader::renderFrame(float rate, const FrameControls& controls, TailNois
     const float divisor = (2.2f - z) * std::clamp(-controls.contrast, 0.0f, 1.0f) + z;
     const float gain = divisor > 0.0f ? std::sqrt(loudness) * dynGain_ / divisor : 0.0f;
 
-    int layer = 0;
-    float layerFrac = 0.0f;
-    if (model_ >= 0) layerPosition(velocity_, layer, layerFrac);
+    const int layer = layer_;
+    const float layerFrac = layerFrac_;
 
     // Frequency knots of this frame: each row's column position, interpolated between rows
     // and morphed between A and B; the last knot at the top band and two sentinels above.

@@ -188,7 +188,9 @@ private:
     float timePos_ = 0.0f;
     float tailLevel_ = 1.0f;
     int model_ = -1;
-    float velocity_ = 0.0f;
+    // The velocity model's layer for the note's velocity and the weight of the next one.
+    int layer_ = 0;
+    float layerFrac_ = 0.0f;
     float dynGain_ = 1.0f;
     // The velocity model's gain per band.
     std::array<float, plane::bandCount> modelGainPerBand_{};
