@@ -161,7 +161,7 @@ void ModSystem::runEnvelope(EnvelopeState& env, int e, float span) const noexcep
 
 void ModSystem::advanceSources(ModSourceState& state, float seconds, float beats,
                                std::optional<double> beatPosition, const ModSourceState* shared,
-                               bool noteOn) noexcept {
+                               bool noteOn, uint32_t read) noexcept {
     const ParamLayout& layout = synth_.layout;
     for (int i = 0; i < lfoCount; ++i) {
         const size_t li = static_cast<size_t>(i);
@@ -196,12 +196,23 @@ void ModSystem::advanceSources(ModSourceState& state, float seconds, float beats
         }
         ph = loop ? ph - std::floor(ph) : std::min(ph, oneShotEndPhase);
         lfo.phase = ph - std::trunc(ph);
-        lfo.output = 2.0f * curve.evaluate(std::clamp(lfo.phase, 0.0f, 1.0f)) - 1.0f;
+        // The output depends on the phase alone: one nobody reads waits until someone does.
+        if ((read & (1u << (sourceLfo1 + i))) != 0)
+            lfo.output = 2.0f * curve.evaluate(std::clamp(lfo.phase, 0.0f, 1.0f)) - 1.0f;
     }
 
     for (int e = 0; e < envelopeCount; ++e) {
         EnvelopeState& env = state.envelopes[static_cast<size_t>(e)];
-        if (noteOn) env.stage = 0.0f;
+        if (noteOn) {
+            env.stage = 0.0f;
+            env.pendingSeconds = 0.0f;
+        }
+        if ((read & (1u << (sourceEnv1 + e))) == 0) {
+            env.pendingSeconds += seconds;
+            continue;
+        }
+        if (env.pendingSeconds > 0.0f) runEnvelope(env, e, env.pendingSeconds);
+        env.pendingSeconds = 0.0f;
         runEnvelope(env, e, seconds);
     }
 
@@ -271,7 +282,11 @@ float ModSystem::scalerValue(int scaler, const ModVoice& voice) const noexcept {
 void ModSystem::voicePass(ModSourceState& state, const ModVoice& voice, float seconds, float beats,
                           std::optional<double> beatPosition) noexcept {
     if (voice.track < 0 || voice.track >= ParamLayout::trackCount) return;
-    advanceSources(state, seconds, beats, beatPosition, &globalState, voice.newNote);
+    // Only the sources a routing reads compute their values, unless the editor shows them.
+    const std::span<const ModRouting> routings = buildRoutings(Level::perVoice);
+    uint32_t read = synth_.metersOn.load(std::memory_order_relaxed) ? allSources : 0u;
+    for (const ModRouting& r : routings) read |= 1u << r.source;
+    advanceSources(state, seconds, beats, beatPosition, &globalState, voice.newNote, read);
     modulationApplied_ = true;
 
     const std::vector<int>& trackTargets = synth_.trackTargets[static_cast<size_t>(voice.track)];
@@ -288,7 +303,9 @@ void ModSystem::voicePass(ModSourceState& state, const ModVoice& voice, float se
 
     const ParamLayout& layout = synth_.layout;
     const int trackBase = layout.trackBase[static_cast<size_t>(voice.track)];
-    for (const ModRouting& r : buildRoutings(Level::perVoice)) {
+    // Every offset added recomputes its target; the others hold what the global pass of this
+    // hop left them.
+    for (const ModRouting& r : routings) {
         int target = r.target;
         // A global parameter stands for the like-named parameter of the voice's own track.
         const int globalOffset = target - layout.globalBase;
@@ -296,7 +313,6 @@ void ModSystem::voicePass(ModSourceState& state, const ModVoice& voice, float se
             target = trackBase + allTargetOffset[static_cast<size_t>(globalOffset)];
         synth_.param(target).addModB(scalerValue(r.scaler, voice) * r.amount * sourceValue(state, r.source));
     }
-    forEachTarget([](Param& p) { p.recompute(); });
 }
 
 void ModSystem::noteOnReset(ModSourceState& voiceState) noexcept {
@@ -308,12 +324,19 @@ void ModSystem::noteOnReset(ModSourceState& voiceState) noexcept {
         // A shared LFO restarts with every note of any track.
         if (effective(layout.lfoBase[li] + lfoPerVoice) < 0.5f) globalState.lfos[li].phase = 0.0f;
     }
-    for (EnvelopeState& env : voiceState.envelopes) env.stage = 0.0f;
+    for (EnvelopeState& env : voiceState.envelopes) {
+        env.stage = 0.0f;
+        env.pendingSeconds = 0.0f;
+    }
     for (EnvelopeState& env : globalState.envelopes) env.stage = 0.0f;
 }
 
-void ModSystem::noteOffRelease(ModSourceState& voiceState) noexcept {
-    for (EnvelopeState& env : voiceState.envelopes) {
+void ModSystem::noteOffRelease(ModSourceState& voiceState) const noexcept {
+    for (int e = 0; e < envelopeCount; ++e) {
+        EnvelopeState& env = voiceState.envelopes[static_cast<size_t>(e)];
+        // The release starts from the level the envelope has reached.
+        if (env.pendingSeconds > 0.0f) runEnvelope(env, e, env.pendingSeconds);
+        env.pendingSeconds = 0.0f;
         env.releaseLevel = env.level;
         env.stage = 3.0f;
     }

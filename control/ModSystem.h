@@ -37,6 +37,9 @@ struct EnvelopeState {
     float output = 0.0f;
     // Level at the note-off, where the release starts from.
     float releaseLevel = 0.0f;
+    // Seconds a voice's envelope has not run because nothing read it; it catches up before it
+    // is read again.
+    float pendingSeconds = 0.0f;
 };
 
 struct NoiseState {
@@ -127,7 +130,7 @@ public:
     // Audio thread. Right after a voice is allocated for a note.
     void noteOnReset(ModSourceState& voiceState) noexcept;
     // Audio thread. At a voice's note-off: its envelopes start their release.
-    static void noteOffRelease(ModSourceState& voiceState) noexcept;
+    void noteOffRelease(ModSourceState& voiceState) const noexcept;
     // Audio thread. At the end of every rendered sub-block: the values the editor shows.
     void updateDisplay() noexcept;
 
@@ -136,10 +139,14 @@ public:
     // Collects the slots whose kind matches level; returns the routings, valid until the
     // next call.
     std::span<const ModRouting> buildRoutings(Level level) noexcept;
+    // Bit (1 << source) of every source.
+    static constexpr uint32_t allSources = (1u << sourceCount) - 1u;
     // Moves every source of state on by one span. shared (the global state) gives the LFOs
-    // that are not per voice; noteOn restarts the envelopes and the hold noise.
+    // that are not per voice; noteOn restarts the envelopes and the hold noise. Of the LFOs
+    // and envelopes only those in `read` (bits 1 << source) compute their output: the others'
+    // LFO phases still move on, and their envelopes keep the span to run when next read.
     void advanceSources(ModSourceState& state, float seconds, float beats, std::optional<double> beatPosition,
-                        const ModSourceState* shared, bool noteOn) noexcept;
+                        const ModSourceState* shared, bool noteOn, uint32_t read = allSources) noexcept;
     // Runs envelope e of state for span seconds.
     void runEnvelope(EnvelopeState& env, int e, float span) const noexcept;
 

@@ -111,22 +111,30 @@ void processStereo(TrackStereo& stereo, const float* x, float* left, float* righ
         stereo.snap = 0;
     }
 
+    // The states, gains and coefficients live in registers for the whole call: written through
+    // the record, every sample would store them and load them back (the outputs may alias it),
+    // which lengthens the all-pass recurrences.
+    std::array<AllPassStage, TrackStereo::stageCount> s = st;
+    float gainL = stereo.gainL, gainR = stereo.gainR;
     for (int start = 0; start < n; start += rampChunk) {
         const int end = std::min(n, start + rampChunk);
-        const float stepL = (targetL - stereo.gainL) / rampDivisor;
-        const float stepR = (targetR - stereo.gainR) / rampDivisor;
+        const float stepL = (targetL - gainL) / rampDivisor;
+        const float stepR = (targetR - gainR) / rampDivisor;
         std::array<float, TrackStereo::stageCount> stepK{};
-        for (size_t j = 0; j < st.size(); ++j) stepK[j] = (targetK[j] - st[j].coefficient) / rampDivisor;
+        for (size_t j = 0; j < s.size(); ++j) stepK[j] = (targetK[j] - s[j].coefficient) / rampDivisor;
         for (int i = start; i < end; ++i) {
-            const float l = allPass(st[1], allPass(st[0], x[i]));
-            const float r = allPass(st[3], allPass(st[2], x[i]));
-            left[i] = l * stereo.gainL;
-            right[i] = r * stereo.gainR;
-            stereo.gainL += stepL;
-            stereo.gainR += stepR;
-            for (size_t j = 0; j < st.size(); ++j) st[j].coefficient += stepK[j];
+            const float l = allPass(s[1], allPass(s[0], x[i]));
+            const float r = allPass(s[3], allPass(s[2], x[i]));
+            left[i] = l * gainL;
+            right[i] = r * gainR;
+            gainL += stepL;
+            gainR += stepR;
+            for (size_t j = 0; j < s.size(); ++j) s[j].coefficient += stepK[j];
         }
     }
+    st = s;
+    stereo.gainL = gainL;
+    stereo.gainR = gainR;
 }
 
 void djFilterBands(float* bands, float filter) noexcept {

@@ -62,17 +62,30 @@ void CompGlue::process(float* const* inputs, float* const* outputs, int frames) 
     threshold.aim((-10.0f - 1.333f * gainDb) * dbToLog2, frames);
     makeup.aim(gainDb * dbToLog2, frames);
 
+    // The follower and its ramps run in locals: the outputs may alias the unit, so members
+    // would be stored and loaded again at every frame.
+    FxMath::Ramp rel = release, att = attack, thr = threshold, up = makeup;
+    float gain = gainLog2;
+    const float* inL = inputs[0];
+    const float* inR = inputs[1];
+    float* outL = outputs[0];
+    float* outR = outputs[1];
     for (int i = 0; i < frames; ++i) {
-        const float l = inputs[0][i], r = inputs[1][i];
+        const float l = inL[i], r = inR[i];
         const float level = fastLog2(stereoPeak(l, r));
         // 3:1 above the threshold, plus the make-up gain.
-        const float target = std::min(threshold.next() - level, 0.0f) * (2.0f / 3.0f) + makeup.next();
-        gainLog2 = followGain(gainLog2, target, release.next(), attack.next());
-        gainLog2 = std::min(gainLog2, -level); // never lift the peak above 1
-        const float g = fastExp2(gainLog2);
-        outputs[0][i] = softClip(g * l);
-        outputs[1][i] = softClip(g * r);
+        const float target = std::min(thr.next() - level, 0.0f) * (2.0f / 3.0f) + up.next();
+        gain = followGain(gain, target, rel.next(), att.next());
+        gain = std::min(gain, -level); // never lift the peak above 1
+        const float g = fastExp2(gain);
+        outL[i] = softClip(g * l);
+        outR[i] = softClip(g * r);
     }
+    gainLog2 = gain;
+    release = rel;
+    attack = att;
+    threshold = thr;
+    makeup = up;
     for (FxMath::Ramp* ramp : {&release, &attack, &threshold, &makeup}) ramp->finish();
 }
 
@@ -205,21 +218,35 @@ void CompLimiter::process(float* const* inputs, float* const* outputs, int frame
     slowRelease.aim(slowRel, frames);
     slowAttack.aim(1.0f / (0.5f * a + 1.0f) - slowRel, frames);
 
+    // Followers and ramps in locals, as in the Sticky Compressor.
+    FxMath::Ramp dr = drive, fr = fastRelease, fa = fastAttack, sr = slowRelease, sa = slowAttack;
+    float fast = fastGain, slow = slowGain;
+    const float* inL = inputs[0];
+    const float* inR = inputs[1];
+    float* outL = outputs[0];
+    float* outR = outputs[1];
     for (int i = 0; i < frames; ++i) {
-        const float d = drive.next();
-        const float l = d * inputs[0][i], r = d * inputs[1][i];
+        const float d = dr.next();
+        const float l = d * inL[i], r = d * inR[i];
         // The gain that puts this frame exactly at the ceiling.
         const float atCeiling = ceiling / (std::max(std::fabs(l), std::fabs(r)) + 0.001f);
         const float b = std::min(atCeiling * knee, 1.0f);
-        fastGain = followGain(fastGain, b, fastRelease.next(), fastAttack.next());
-        slowGain = followGain(slowGain, fastGain, slowRelease.next(), slowAttack.next());
+        fast = followGain(fast, b, fr.next(), fa.next());
+        slow = followGain(slow, fast, sr.next(), sa.next());
         // Soft minimum of the ceiling gain and the slow gain.
-        const float e = std::max(slowGain * k - std::fabs(slowGain - atCeiling), 0.0f);
-        float gain = std::min(atCeiling, slowGain);
-        if (e > 0.0f) gain -= e * e * 0.25f / (slowGain * k);
-        outputs[0][i] = gain * l;
-        outputs[1][i] = gain * r;
+        const float e = std::max(slow * k - std::fabs(slow - atCeiling), 0.0f);
+        float gain = std::min(atCeiling, slow);
+        if (e > 0.0f) gain -= e * e * 0.25f / (slow * k);
+        outL[i] = gain * l;
+        outR[i] = gain * r;
     }
+    fastGain = fast;
+    slowGain = slow;
+    drive = dr;
+    fastRelease = fr;
+    fastAttack = fa;
+    slowRelease = sr;
+    slowAttack = sa;
     for (FxMath::Ramp* ramp : {&drive, &fastRelease, &fastAttack, &slowRelease, &slowAttack}) ramp->finish();
 }
 

@@ -67,7 +67,7 @@ void BandSynth::noteEvent(int note, float velocity, int channel) {
             if (voice.state != Voice::stateHeld || voice.note != note) continue;
             if (channel >= 0 && channel != voice.channel) continue;
             voice.state = Voice::stateReleased;
-            ModSystem::noteOffRelease(voice.modState);
+            modSystem.noteOffRelease(voice.modState);
         }
         return;
     }

@@ -255,6 +255,7 @@ TEST_F(ModSystemTest, EnvelopeDecaysToSustainAndReleasesToZero) {
     env(0, envDecay).set(0.3f);
     env(0, envSustain).set(0.5f);
     env(0, envRelease).set(0.2f);
+    setSlot(0, ModSystem::sourceEnv1, 0.5f, ModSystem::scalerNone, targetOf(track(3, trackPan)));
     ModSourceState state;
     ModVoice voice{.track = 3, .note = 39, .velocity = 1.0f};
     startNote(state, voice);
@@ -265,7 +266,7 @@ TEST_F(ModSystemTest, EnvelopeDecaysToSustainAndReleasesToZero) {
     for (float t = hopSeconds; t < 0.3f + hopSeconds; t += hopSeconds) voiceHop(state, voice);
     EXPECT_NEAR(state.envelopes[0].output, 0.5f, 1e-6f);
 
-    ModSystem::noteOffRelease(state);
+    mod.noteOffRelease(state);
     EXPECT_FLOAT_EQ(state.envelopes[0].releaseLevel, 0.5f);
     voiceHop(state, voice);
     EXPECT_GT(state.envelopes[0].output, 0.0f);
@@ -280,12 +281,59 @@ TEST_F(ModSystemTest, EnvelopeOutputIsMeanLevelOverHop) {
     env(1, envInitial).set(0.2f);
     env(1, envAttack).set(100.0f);
     env(1, envAttackShape).set(0.0f);
+    setSlot(0, ModSystem::sourceEnv1 + 1, 0.5f, ModSystem::scalerNone, targetOf(track(0, trackPan)));
     ModSourceState state;
     ModVoice voice{.track = 0, .note = 36, .velocity = 1.0f};
     startNote(state, voice);
     voiceHop(state, voice);
     EXPECT_NEAR(state.envelopes[1].output, 0.2f + 0.8f * (hopSeconds / 0.1f) / 2.0f, 1e-6f);
     EXPECT_NEAR(state.envelopes[1].level, 0.2f + 0.8f * hopSeconds / 0.1f, 1e-6f);
+}
+
+// A voice's envelopes and LFO shapes run only while a routing reads them (or the editor shows
+// them); an envelope nobody read catches up when it is read again or released, from where it
+// would have been.
+TEST_F(ModSystemTest, SourcesNobodyReadsCatchUpWhenRead) {
+    env(2, envAttack).set(20.0f);
+    env(2, envDecay).set(0.3f);
+    env(2, envSustain).set(0.4f);
+    setRamp(1);
+    lfo(1, lfoPerVoice).set(1);
+    lfo(1, lfoRate).set(2.0f);
+    ModSourceState shown, unread;
+    ModVoice voice{.track = 2, .note = 38, .velocity = 1.0f};
+    ModVoice same = voice;
+    startNote(shown, voice);
+    startNote(unread, same);
+    const auto hop = [&](bool editorShown, ModSourceState& state, ModVoice& v) {
+        synth.metersOn.store(editorShown);
+        voiceHop(state, v);
+    };
+    for (int i = 0; i < 100; ++i) {
+        hop(true, shown, voice);
+        hop(false, unread, same);
+    }
+    // Nothing read the second state's envelope or LFO output: they stand where they started.
+    EXPECT_FLOAT_EQ(unread.envelopes[2].stage, 0.0f);
+    EXPECT_FLOAT_EQ(unread.lfos[1].output, 0.0f);
+    EXPECT_FLOAT_EQ(unread.lfos[1].phase, shown.lfos[1].phase);
+
+    // Read again, both agree.
+    hop(true, shown, voice);
+    hop(true, unread, same);
+    EXPECT_NEAR(unread.envelopes[2].output, shown.envelopes[2].output, 1e-5f);
+    EXPECT_NEAR(unread.envelopes[2].stage, shown.envelopes[2].stage, 1e-4f);
+    EXPECT_FLOAT_EQ(unread.lfos[1].output, shown.lfos[1].output);
+
+    // A release starts from the level the envelope would have reached.
+    for (int i = 0; i < 50; ++i) {
+        hop(true, shown, voice);
+        hop(false, unread, same);
+    }
+    mod.noteOffRelease(shown);
+    mod.noteOffRelease(unread);
+    EXPECT_NEAR(unread.envelopes[2].releaseLevel, shown.envelopes[2].releaseLevel, 1e-5f);
+    EXPECT_GT(shown.envelopes[2].releaseLevel, 0.4f);
 }
 
 TEST_F(ModSystemTest, GlobalParametersShiftEveryTrack) {
@@ -418,7 +466,7 @@ TEST_F(ModSystemTest, ExtremeSettingsKeepEffectiveValuesFinite) {
             for (int v = 0; v < 4; ++v) {
                 ModVoice voice{
                     .track = v * 2, .note = 127, .velocity = 1.0f, .pressure = 1.0f, .newNote = hop == 0};
-                if (hop == 150) ModSystem::noteOffRelease(states[static_cast<size_t>(v)]);
+                if (hop == 150) mod.noteOffRelease(states[static_cast<size_t>(v)]);
                 mod.voicePass(states[static_cast<size_t>(v)], voice, hopSeconds, hopSeconds * 3.0f,
                               std::nullopt);
             }
