@@ -160,8 +160,8 @@ void ModSystem::runEnvelope(EnvelopeState& env, int e, float span) const noexcep
 }
 
 void ModSystem::advanceSources(ModSourceState& state, float seconds, float beats,
-                               std::optional<double> beatPosition, const ModSourceState* shared,
-                               bool noteOn, uint32_t read) noexcept {
+                               std::optional<double> beatPosition, const ModSourceState* shared, bool noteOn,
+                               uint32_t read) noexcept {
     const ParamLayout& layout = synth_.layout;
     for (int i = 0; i < lfoCount; ++i) {
         const size_t li = static_cast<size_t>(i);

@@ -291,9 +291,9 @@ int runSession(const std::vector<std::string>& args) {
     return 0;
 }
 
-const CommandRegistration registration("session",
-                                       "[--seconds S] [--rate SR] [--block N] [--channels C] [--out FILE.wav]",
-                                       runSession);
+const CommandRegistration
+    registration("session", "[--seconds S] [--rate SR] [--block N] [--channels C] [--out FILE.wav]",
+                 runSession);
 
 } // namespace
 } // namespace tarvo::tool
