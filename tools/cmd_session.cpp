@@ -1,10 +1,12 @@
-// `tarvo session [--seconds S] [--rate SR] [--block N] [--channels C] [--out FILE.wav]`: plays
+// `tarvo session [--seconds S] [--rate SR] [--block N] [--channels C] [--host-notes-only]
+// [--out FILE.wav]`: plays
 // what a new instance opens with (the start preset) the way a host plays a drum track into it:
 // a one-bar house beat on the host's notes (kick, rim, snare, clap, two toms, closed and open
 // hat on General MIDI notes 36 to 42 and 46, velocities 60 to 127, notes of a fifth of a
 // beat), 120 BPM, the host's transport running, blocks of --block frames (1024) into --channels
 // output channels (18: every bus), an idle tick every 30 ms. The open hat's note (A sharp) also
-// starts the instrument's own sequencer, as it does in a host.
+// starts the instrument's own sequencer, as it does in a host; --host-notes-only empties the
+// preset's pattern first, so that only the host's notes sound.
 // Prints JSON: "realtimeFactor" (audio seconds per CPU second of the calling thread, idle
 // ticks not counted), the main bus's "peak" and "rms", and "voices": the mean and largest
 // number of voices sounding (holding a note or running out their sound), of those the mean
@@ -218,6 +220,7 @@ int runSession(const std::vector<std::string>& args) {
         return fail("--channels takes a whole count from 2 to 18");
     std::string out;
     const bool writing = flagValue(args, "--out", out);
+    const bool hostNotesOnly = hasFlag(args, "--host-notes-only");
     if (writing && out.empty()) return fail("--out takes a file name");
 
     const int sampleRate = static_cast<int>(rate);
@@ -227,6 +230,7 @@ int runSession(const std::vector<std::string>& args) {
     plugin->reset(static_cast<float>(sampleRate));
     plugin->idleTick();
     if (plugin->presetName.empty()) std::fprintf(stderr, "tarvo session: no start preset was found\n");
+    if (hostNotesOnly) plugin->sequencer.clear(StepSequencer::allTracks);
     VoiceWatch watch(plugin->engine, static_cast<float>(sampleRate));
     plugin->engine.eventTap = &watch;
 
@@ -292,7 +296,8 @@ int runSession(const std::vector<std::string>& args) {
 }
 
 const CommandRegistration
-    registration("session", "[--seconds S] [--rate SR] [--block N] [--channels C] [--out FILE.wav]",
+    registration("session", "[--seconds S] [--rate SR] [--block N] [--channels C] [--host-notes-only] "
+                                       "[--out FILE.wav]",
                  runSession);
 
 } // namespace
