@@ -296,8 +296,9 @@ int runSession(const std::vector<std::string>& args) {
 }
 
 const CommandRegistration
-    registration("session", "[--seconds S] [--rate SR] [--block N] [--channels C] [--host-notes-only] "
-                                       "[--out FILE.wav]",
+    registration("session",
+                 "[--seconds S] [--rate SR] [--block N] [--channels C] [--host-notes-only] "
+                 "[--out FILE.wav]",
                  runSession);
 
 } // namespace
