@@ -13,28 +13,21 @@ namespace tarvo {
 
 namespace {
 
-bool canOpen(const std::filesystem::path& file) {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(file, error)) return false;
-    return std::ifstream(file, std::ios::binary).is_open();
-}
-
-void appendFolder(std::string folder, std::vector<ImportEntry>& entries) {
+void appendFolder(std::string folder, const FileTree& tree, std::vector<ImportEntry>& entries) {
     while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
     size_t slash = folder.find_last_of("/\\");
     std::string name = slash == std::string::npos ? folder : folder.substr(slash + 1);
     // "." or ".." would become part of every Blob name and lead its file out of the user
     // sounds folder: the folder goes by its real name instead.
     if (name == "." || name == "..") {
-        std::error_code error;
-        folder = std::filesystem::canonical(folder, error).generic_string();
-        if (error) return;
+        folder = tree.realPath(folder);
+        if (folder.empty()) return;
         slash = folder.find_last_of('/');
         name = slash == std::string::npos ? folder : folder.substr(slash + 1);
     }
     const std::string parent = slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
     const std::string prefix = name.empty() ? std::string() : name + "/";
-    for (const std::string& relative : listFolder(folder))
+    for (const std::string& relative : listFolder(folder, tree))
         if (isImportableAudioPath(relative)) entries.push_back({parent, prefix + relative});
 }
 
@@ -51,16 +44,16 @@ std::string importedBlobName(const std::string& file) {
     return std::string(userSoundsFolder) + "/" + withoutLastExtension(file);
 }
 
-std::vector<ImportEntry> collectImportEntries(const std::vector<std::string>& paths) {
+std::vector<ImportEntry> collectImportEntries(const std::vector<std::string>& paths, const FileTree& tree) {
     std::vector<ImportEntry> entries;
     for (const std::string& path : paths) {
         // No file name holds a zero byte: the system would read the name only up to it and
         // the entry would name another file than the one it reads.
         if (path.find('\0') != std::string::npos) continue;
-        std::error_code error;
-        if (std::filesystem::is_directory(path, error)) {
-            appendFolder(path, entries);
-        } else if (isImportableAudioPath(path) && canOpen(path)) {
+        const FileTree::Kind kind = tree.kind(path);
+        if (kind == FileTree::Kind::Folder) {
+            appendFolder(path, tree, entries);
+        } else if (kind == FileTree::Kind::File && isImportableAudioPath(path) && tree.canRead(path)) {
             const size_t slash = path.find_last_of("/\\");
             if (slash == std::string::npos)
                 entries.push_back({std::string(), path});

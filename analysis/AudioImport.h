@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "analysis/AudioFile.h"
+#include "persistence/Folders.h"
 
 namespace tarvo {
 
@@ -45,8 +46,9 @@ std::string importedBlobName(const std::string& file);
 // Queue entries for the given paths: every importable audio file (isImportableAudioPath)
 // that can be opened, split at its last separator, and every importable file below a folder
 // (dot-files and dot-folders skipped), stored as {the folder's parent part, folder name +
-// "/" + path below it}. Anything else is left out.
-std::vector<ImportEntry> collectImportEntries(const std::vector<std::string>& paths);
+// "/" + path below it}. Anything else is left out. The names are looked up in `tree`.
+std::vector<ImportEntry> collectImportEntries(const std::vector<std::string>& paths,
+                                              const FileTree& tree = diskTree());
 
 // What became of one analysed file.
 struct ImportOutcome {

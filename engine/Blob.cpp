@@ -39,6 +39,18 @@ StepLimits stepLimits(int n, float range) {
     return {7.5f / count * stepScale, range * 1.15f / count / stepScale};
 }
 
+// std::min, std::max and std::clamp on values, with the same comparisons in the same order
+// (a NaN passes through as it does there).
+template <typename T> T minValue(T a, T b) {
+    return b < a ? b : a;
+}
+template <typename T> T maxValue(T a, T b) {
+    return a < b ? b : a;
+}
+template <typename T> T clampValue(T value, T low, T high) {
+    return minValue(maxValue(value, low), high);
+}
+
 // Knot k of an even list of n knots over 0..range.
 float evenKnot(int k, int n, float range) {
     return static_cast<float>(k) * range / static_cast<float>(n - 1);
@@ -73,7 +85,7 @@ uint8_t* writeList(uint8_t* p, const float* v, int n) {
     for (int j = 1; j < n; ++j) {
         const double g =
             std::trunc((static_cast<double>(v[j]) - static_cast<double>(sum) * quantStep) * quantScale + 0.5);
-        const int64_t step = std::isfinite(g) ? static_cast<int64_t>(std::clamp(g, 0.0, 65535.0)) : 0;
+        const int64_t step = std::isfinite(g) ? static_cast<int64_t>(clampValue(g, 0.0, 65535.0)) : 0;
         putU16(p, static_cast<uint32_t>(step));
         sum += step;
         p += 2;
@@ -122,20 +134,26 @@ float Blob::normalise() {
 // Holds the steps of one list between minStep and maxStep: a forward pass pushes knots up,
 // a backward pass pulls them down, and each knot lands halfway between the two. The end
 // knots stay. Returns how far the knots moved in total.
+// The limits are taken by value (the standard clamp binds them by reference, which gives each
+// sum a stack slot that address checking poisons and clears on every step of a loop that
+// settling runs thousands of times per loaded Blob); the results are the same.
 float Blob::evenOut(float* v, int n, float range) {
-    const auto [minStep, maxStep] = stepLimits(n, range);
+    const StepLimits limits = stepLimits(n, range);
+    const float minStep = limits.minStep;
+    const float maxStep = limits.maxStep;
     float* lo = lowScratch_.data();
     float* hi = highScratch_.data();
     lo[0] = v[0];
+    const float last = v[n - 1];
     for (int k = 1; k <= n - 2; ++k) {
-        lo[k] = std::clamp(v[k], lo[k - 1] + minStep, lo[k - 1] + maxStep);
-        lo[k] = std::min(lo[k], v[n - 1] - static_cast<float>(n - 1 - k) * minStep);
+        const float low = clampValue(v[k], lo[k - 1] + minStep, lo[k - 1] + maxStep);
+        lo[k] = minValue(low, last - static_cast<float>(n - 1 - k) * minStep);
     }
-    hi[n - 1] = v[n - 1];
+    hi[n - 1] = last;
     float movement = 0.0f;
     for (int k = n - 2; k >= 1; --k) {
-        hi[k] = std::clamp(lo[k], hi[k + 1] - maxStep, hi[k + 1] - minStep);
-        hi[k] = std::max(hi[k], static_cast<float>(k) * minStep);
+        const float high = clampValue(lo[k], hi[k + 1] - maxStep, hi[k + 1] - minStep);
+        hi[k] = maxValue(high, static_cast<float>(k) * minStep);
         const float next = (hi[k] + lo[k]) * 0.5f;
         movement += std::abs(v[k] - next);
         v[k] = next;

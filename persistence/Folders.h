@@ -27,6 +27,35 @@ std::string folderText(Folder folder);
 // Creates the folders along a file's path (not the file itself). Returns false when that fails.
 bool createParentFolders(const std::filesystem::path& file);
 
+// What a folder walk and the collection of dropped names ask of the file system. The one in
+// use is the disk (diskTree()); the fuzz target for dropped names keeps a tree in memory, so
+// that the name handling runs without a system call per path part.
+// Any thread but the audio thread; allocates.
+class FileTree {
+public:
+    enum class Kind { Missing, File, Folder, Other };
+    struct Entry {
+        std::string name;
+        Kind kind = Kind::Missing; // of what the entry leads to, links followed
+        bool isLink = false;
+    };
+
+    virtual ~FileTree() = default;
+    // What the path names, links followed.
+    virtual Kind kind(const std::string& path) const = 0;
+    // The absolute path with every link, "." and ".." resolved and "/" between its parts, or
+    // empty when the path does not lead to anything.
+    virtual std::string realPath(const std::string& path) const = 0;
+    // The entries of a folder in the order the tree gives them; false when it cannot be read.
+    // Entries that cannot be read are left out.
+    virtual bool list(const std::string& folder, std::vector<Entry>& entries) const = 0;
+    // Whether the file opens for reading.
+    virtual bool canRead(const std::string& file) const = 0;
+};
+
+// The file system itself.
+const FileTree& diskTree();
+
 // Folder levels below its root a scan enters at most. Sound and preset trees are a few levels
 // deep; the limit only stops pathological trees.
 inline constexpr int maxScanDepth = 32;
@@ -40,7 +69,7 @@ inline constexpr int maxScanDepth = 32;
 //   between folders can neither loop nor multiply the walk.
 // - Folders deeper than maxScanDepth below root are not entered.
 // - An unreadable root, folder or entry is passed over; the scan never throws.
-// Any thread but the audio thread; allocates and reads the file system.
-std::vector<std::string> listFolder(const std::string& root);
+// Any thread but the audio thread; allocates and reads the file system (or the tree given).
+std::vector<std::string> listFolder(const std::string& root, const FileTree& tree = diskTree());
 
 } // namespace tarvo
