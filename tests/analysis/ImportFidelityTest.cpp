@@ -129,7 +129,10 @@ TEST(ImportFidelity, ARecordingThatStopsSoundingIsFollowedBySilence) {
     const Case cases[] = {
         {"noise cut off in its decay", noiseBurst(0.3, 0.8)},
         {"tone cut off in its decay", decayingTone(700.0, 0.3, 0.8)},
-        {"low ring cut off", clickOnABody(70.0, 0.3, 0.5)},
+        // At 70 Hz the same ring sits on the edge of the ringing check (-61.6 dB with full
+        // optimisation, -59.9 dB without): the check's margin is what is tested there, not the
+        // rule, so the case uses a ring that the check sees clearly.
+        {"low ring cut off", clickOnABody(60.0, 0.3, 0.5)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
