@@ -18,5 +18,9 @@ struct CommandRegistration {
 // Returns the value after `flag` in args (and true), or false when the flag is absent.
 bool flagValue(const std::vector<std::string>& args, const std::string& flag, std::string& value);
 bool hasFlag(const std::vector<std::string>& args, const std::string& flag);
+// Reads a number flag; absent leaves value as it is. False when present but not a number
+// within lowest..highest (and whole, when wholeOnly).
+bool numberFlag(const std::vector<std::string>& args, const char* flag, double lowest, double highest,
+                bool wholeOnly, double& value);
 
 } // namespace tarvo::tool

@@ -36,21 +36,6 @@ int fail(const std::string& message, int code = 2) {
     return code;
 }
 
-// Reads a number flag; absent leaves value as it is. False when present but not a number
-// within lowest..highest (and whole, when wholeOnly).
-bool numberFlag(const std::vector<std::string>& args, const char* flag, double lowest, double highest,
-                bool wholeOnly, double& value) {
-    std::string text;
-    if (!flagValue(args, flag, text)) return true;
-    char* end = nullptr;
-    const double parsed = std::strtod(text.c_str(), &end);
-    if (text.empty() || end == nullptr || *end != '\0' || !std::isfinite(parsed) || parsed < lowest ||
-        parsed > highest || (wholeOnly && parsed != std::floor(parsed)))
-        return false;
-    value = parsed;
-    return true;
-}
-
 // FILE.wav for the main bus, FILE-bus1.wav ... for the others.
 std::string busFile(const std::string& out, int bus) {
     if (bus == 0) return out;

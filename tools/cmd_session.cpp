@@ -198,25 +198,14 @@ int fail(const std::string& message) {
     return 2;
 }
 
-bool numberFlag(const std::vector<std::string>& args, const char* flag, double lowest, double highest,
-                double& value) {
-    std::string text;
-    if (!flagValue(args, flag, text)) return true;
-    char* end = nullptr;
-    const double parsed = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || !(parsed >= lowest && parsed <= highest)) return false;
-    value = parsed;
-    return true;
-}
-
 int runSession(const std::vector<std::string>& args) {
     double seconds = 60.0, rate = 48000.0, block = 1024.0, channels = 2.0 * Ombrix::maxOutputBuses;
-    if (!numberFlag(args, "--seconds", 1.0, 3600.0, seconds)) return fail("--seconds takes 1 to 3600");
-    if (!numberFlag(args, "--rate", 8000.0, 384000.0, rate)) return fail("--rate takes 8000 to 384000");
-    if (!numberFlag(args, "--block", 1.0, 8192.0, block) || block != std::floor(block))
+    if (!numberFlag(args, "--seconds", 1.0, 3600.0, false, seconds)) return fail("--seconds takes 1 to 3600");
+    if (!numberFlag(args, "--rate", 8000.0, 384000.0, false, rate))
+        return fail("--rate takes 8000 to 384000");
+    if (!numberFlag(args, "--block", 1.0, 8192.0, true, block))
         return fail("--block takes a whole block size from 1 to 8192");
-    if (!numberFlag(args, "--channels", 2.0, 2.0 * Ombrix::maxOutputBuses, channels) ||
-        channels != std::floor(channels))
+    if (!numberFlag(args, "--channels", 2.0, 2.0 * Ombrix::maxOutputBuses, true, channels))
         return fail("--channels takes a whole count from 2 to 18");
     std::string out;
     const bool writing = flagValue(args, "--out", out);

@@ -1,6 +1,8 @@
 #include "tools/Command.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 
@@ -38,6 +40,19 @@ bool flagValue(const std::vector<std::string>& args, const std::string& flag, st
         }
     }
     return false;
+}
+
+bool numberFlag(const std::vector<std::string>& args, const char* flag, double lowest, double highest,
+                bool wholeOnly, double& value) {
+    std::string text;
+    if (!flagValue(args, flag, text)) return true;
+    char* end = nullptr;
+    const double parsed = std::strtod(text.c_str(), &end);
+    if (text.empty() || end == nullptr || *end != '\0' || !std::isfinite(parsed) || parsed < lowest ||
+        parsed > highest || (wholeOnly && parsed != std::floor(parsed)))
+        return false;
+    value = parsed;
+    return true;
 }
 
 bool hasFlag(const std::vector<std::string>& args, const std::string& flag) {
