@@ -69,16 +69,26 @@ constexpr int tailKnot = 39;
 // silent after its end, and a tail that rings on there is heard as one. When the replay still
 // sounds there, the rows with a tail may have their last knots bent from an earlier time point,
 // the latest that makes the replay fall silent, though never before the knot stoppedTailKnot;
-// this costs the end of the plane, so recordings that decay to silence keep tailKnot. Silent
-// means this far below the replay's peak (dB) from stoppedGraceSeconds after the recording's
-// end on; recordings longer than stoppedLongest seconds are not checked (their replay has
-// decayed long before, and the check costs a render of them).
+// this costs the end of the plane, so recordings that decay to silence keep tailKnot. Sounding
+// means louder than stoppedSilenceDb below the replay's peak from stoppedGraceSeconds after the
+// recording's end on; recordings longer than stoppedLongest seconds are not checked (their
+// replay has decayed long before, and the check costs a render of them).
 constexpr int stoppedTailKnot = 36;
 constexpr double stoppedSilenceDb = 61.0;
 constexpr double stoppedGraceSeconds = 0.1;
 constexpr double stoppedLongest = 3.0;
-// The earliest time point a stopped recording's rows are bent from.
-constexpr int stoppedEarliestPoint = 80;
+// A bend counts as silencing the replay only this far (dB) below where it counts as sounding.
+// The search for the bend point ends where the replay turns silent, and a point whose replay
+// lies on the threshold is silent or not by the render's last bits; the check also looks at
+// fewer frames than a listener hears. A 70 Hz ring cut off in its decay was bent from a point
+// the check put 1.2 dB below the threshold and played on at -59.9 dB in a build that rounds
+// differently (at -61.6 dB in the other).
+constexpr double stoppedMarginDb = 6.0;
+// The earliest time point a stopped recording's rows are bent from, and the fraction of a time
+// point to which the bend point is sought (a point near the plane's end lasts 20 ms, and
+// bending one whole point too early cost a snare cut off in its decay 3 dB of envelope).
+constexpr double stoppedEarliestPoint = 80.0;
+constexpr double stoppedBendStep = 0.125;
 // Limits of the extra decay rate (per second, of the knot density above the threshold) given
 // to a row's last knots while its tail time is sought, and the halvings of that search.
 constexpr double slowestTailShaping = -10.0;
@@ -468,10 +478,11 @@ std::array<double, Blob::timeRowCount> rowTailTimes(const std::vector<analysis::
 // so that the tail the engine derives from the last knots decays with tailTime (seconds); with
 // tailTime 0 the row keeps its plain cuts. The shape above a level just below the one where the
 // knot density reaches the engine's threshold is scaled by a decaying exponential from the
-// knot tailKnot on (or from an earlier time point, down to earliestPoint, where that cannot
-// reach the tail time), whose rate is sought by bisection. The rate is limited: the last
-// segment is a tenth of a second of the plane, which follows the recording too.
-Blob::TimeRow rowWithTail(const std::vector<double>& shape, double tailTime, int earliestPoint) {
+// knot tailKnot on (or from an earlier time point, down to earliestPoint, which may lie between
+// two points, where that cannot reach the tail time), whose rate is sought by bisection. The
+// rate is limited: the last segment is a tenth of a second of the plane, which follows the
+// recording too.
+Blob::TimeRow rowWithTail(const std::vector<double>& shape, double tailTime, double earliestPoint) {
     const auto toRow = [](const std::vector<double>& cuts) {
         Blob::TimeRow row{};
         for (int i = 0; i < timeNodeCount; ++i) row[i] = static_cast<float>(cuts[i]);
@@ -482,11 +493,11 @@ Blob::TimeRow rowWithTail(const std::vector<double>& shape, double tailTime, int
     double total = 0.0;
     for (double v : shape) total += v;
     const double threshold = tailBendBase * Blob::timeDensityThreshold * total / (timeNodeCount - 1);
-    int start = 0;
+    double start = 0.0;
     double startSeconds = 0.0;
     std::vector<double> bent = shape;
     const auto shaped = [&](double rate) {
-        for (int p = start; p < timePointCount; ++p) {
+        for (int p = static_cast<int>(std::ceil(start)); p < timePointCount; ++p) {
             const double seconds = plane::unwarpTime(p + 0.5) / plane::framesPerSecond - startSeconds;
             bent[p] = shape[p] > threshold ? threshold + (shape[p] - threshold) * std::exp(-rate * seconds)
                                            : shape[p];
@@ -502,12 +513,14 @@ Blob::TimeRow rowWithTail(const std::vector<double>& shape, double tailTime, int
     // Bend from the latest time point, from the knot tailKnot's down to earliestPoint (but
     // not before the knot stoppedTailKnot), that can make the tail short enough.
     const int latest = std::clamp(static_cast<int>(plain[tailKnot]), 0, timePointCount - 1);
-    const int earliest = std::max(earliestPoint, static_cast<int>(plain[stoppedTailKnot]));
+    const double earliest =
+        std::min(std::max(earliestPoint, std::floor(plain[stoppedTailKnot])), static_cast<double>(latest));
     bool reached = false;
-    for (int point = latest; point >= std::min(earliest, latest) && !reached; --point) {
+    for (double point = latest;; point = std::max(point - 1.0, earliest)) {
         start = point;
         startSeconds = plane::unwarpTime(start + 0.5) / plane::framesPerSecond;
         reached = !tooSlow(shaped(hi));
+        if (reached || point <= earliest) break;
     }
     if (!reached) return shaped(hi);
     if (!tooSlow(shaped(lo))) return shaped(lo);
@@ -518,10 +531,10 @@ Blob::TimeRow rowWithTail(const std::vector<double>& shape, double tailTime, int
     return shaped(hi);
 }
 
-// Whether the engine, playing the Blob, still sounds louder than stoppedSilenceDb below its
-// peak from stoppedGraceSeconds after the given time on (over the next frames, where a tail
-// that rings is loudest).
-bool ringsAfter(const Blob& blob, double seconds) {
+// How loud (dB against its peak) the engine, playing the Blob, still sounds from
+// stoppedGraceSeconds after the given time on (over the next frames, where a tail that rings
+// is loudest).
+double levelAfterDb(const Blob& blob, double seconds) {
     constexpr double checkedSeconds = 0.3;
     const double rate = analysis::analysisRate;
     const double delaySeconds = playedShapeDelayFrames * hopLength / rate;
@@ -542,7 +555,8 @@ bool ringsAfter(const Blob& blob, double seconds) {
         peak = std::max(peak, power);
         if (start + frameLength >= firstSilent) after = std::max(after, power);
     }
-    return after > peak * std::pow(10.0, -stoppedSilenceDb / 10.0);
+    // A render that is silent there lies as far below its peak as can be.
+    return after > 0.0 && peak > 0.0 ? 10.0 * std::log10(after / peak) : -1000.0;
 }
 
 } // namespace
@@ -947,10 +961,17 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
         }
         shapes[r] = line;
     }
-    int bendPoint = timePointCount;
+    // Once the replay of a recording that stops is found to ring after its end, the rows are
+    // bent from bendPoint on, and every row's tail is silenced: also those of rows whose bands
+    // are quiet where the plane ends, which otherwise keep their knots (the mesh's knots, not
+    // the bands, decide what a row plays: a 70 Hz ring cut off at 0.55 s rang on at -27 dB in
+    // such a row).
+    double bendPoint = timePointCount;
+    bool stopped = false;
     const auto finish = [&](Blob& out) {
         for (int r = 0; r < Blob::timeRowCount; ++r)
-            out.timeWarps[r] = rowWithTail(shapes[r], tailTimes[r], bendPoint);
+            out.timeWarps[r] = rowWithTail(
+                shapes[r], stopped && tailTimes[r] == 0.0 ? silentRowTailTime : tailTimes[r], bendPoint);
         // Keep successive knots apart by most of the smallest gap seen.
         double timeGap = 1e30, bandGap = 1e30;
         for (const auto& row : out.timeWarps)
@@ -1099,20 +1120,27 @@ float analyzeAudio(Blob& blob, const std::vector<float>& samples, double sampleR
     float normalisation = finish(blob);
     // A recording that stops while it still sounds: its rows with a tail bend from the latest
     // time point that makes the replay silent where the recording is (bisected).
-    if (recordingSeconds > 0.0 && recordingSeconds < stoppedLongest && ringsAfter(blob, recordingSeconds)) {
-        const auto bendFrom = [&](int point) {
+    const auto sounds = [&](double marginDb) {
+        return levelAfterDb(blob, recordingSeconds) > -(stoppedSilenceDb + marginDb);
+    };
+    if (recordingSeconds > 0.0 && recordingSeconds < stoppedLongest && sounds(0.0)) {
+        stopped = true;
+        const auto bendFrom = [&](double point) {
             bendPoint = point;
             blob.freqWarps = columns;
             normalisation = finish(blob);
         };
-        int silent = stoppedEarliestPoint, ringing = timePointCount;
+        double silent = stoppedEarliestPoint, ringing = timePointCount;
         bendFrom(silent);
-        // Where even the earliest bend leaves it ringing, the plane keeps its end.
-        if (ringsAfter(blob, recordingSeconds)) silent = timePointCount;
-        while (ringing - silent > 1) {
-            const int middle = (silent + ringing) / 2;
+        // Where even the earliest bend leaves it sounding, the plane keeps its end.
+        if (sounds(0.0)) {
+            silent = timePointCount;
+            stopped = false;
+        }
+        while (ringing - silent > stoppedBendStep) {
+            const double middle = 0.5 * (silent + ringing);
             bendFrom(middle);
-            (ringsAfter(blob, recordingSeconds) ? ringing : silent) = middle;
+            (sounds(stoppedMarginDb) ? ringing : silent) = middle;
         }
         bendFrom(silent);
     }
