@@ -109,75 +109,144 @@ void keepKnotsInOrder(float* knots) noexcept {
     for (int k = last - 1; k >= 1; --k) knots[k] = smaller(knots[k], knots[k + 1] - minKnotStep);
 }
 
-// WarpInverse::evaluateRising: the fractional knot index at each of the rising values s.
-void evaluateRising(const float* knots, int n, const float* s, int count, float* out) noexcept {
-    n = n < 2 ? 2 : (n > maxKnots ? maxKnots : n);
+// How far a walk up the thresholds t[0 .. n) gets for each of the values first + i - shift
+// (i in 0 .. count, computed as the callers compute them), moving on while the value reaches
+// the next threshold; for rising thresholds, how many of them each value reaches.
+//
+// The walk is a branch per value and threshold that the processor mispredicts wherever the
+// thresholds bunch. For rising thresholds the values being one apart gives the first value
+// that reaches each threshold from its distance to the first value; rounding can put that one
+// value off, which a comparison with its neighbours corrects. A running maximum over those
+// first values then gives every count, without a branch. Other lists (out of order, NaN) take
+// the walk.
+void thresholdsReached(int first, int count, float shift, const float* __restrict t, int n,
+                       int* __restrict reached) noexcept {
+    constexpr int maxValues = bands + 1;
+    count = count < 0 ? 0 : (count > maxValues ? maxValues : count);
+    n = n < 0 ? 0 : (n > maxKnots ? maxKnots : n);
+    if (count == 0) return;
+    int rising = n == 0 || t[0] == t[0] ? 1 : 0;
+    for (int j = 0; j + 1 < n; ++j) rising &= static_cast<int>(t[j] <= t[j + 1]);
+    if (rising == 0) {
+        int j = 0;
+        for (int i = 0; i < count; ++i) {
+            const float value = static_cast<float>(first + i) - shift;
+            while (j < n && value >= t[j]) ++j;
+            reached[i] = j;
+        }
+        return;
+    }
+    // The first value that reaches each threshold (count where none does), computed side by
+    // side: the distance in values, kept where it converts (-1 .. count + 1) and rounded up,
+    // then moved by one where the value below reaches the threshold too or the value there
+    // does not.
+    int firstAt[maxKnots];
+    const float origin = static_cast<float>(first) - shift;
+    const float beyond = static_cast<float>(count + 1);
+    for (int j = 0; j < n; ++j) {
+        const float distance = clampTo(t[j] - origin, -1.0f, beyond);
+        const int whole = static_cast<int>(distance);
+        int at = whole + static_cast<int>(static_cast<float>(whole) < distance);
+        at = at < 0 ? 0 : (at > count ? count : at);
+        const float below = static_cast<float>(first + at - 1) - shift;
+        at -= static_cast<int>(at > 0) & static_cast<int>(below >= t[j]);
+        const float here = static_cast<float>(first + at) - shift;
+        firstAt[j] = at + (static_cast<int>(at < count) & static_cast<int>(!(here >= t[j])));
+    }
+    // lastReached[i]: 1 + the last threshold that value i is the first to reach, 0 if none;
+    // entry count collects the thresholds no value reaches.
+    int lastReached[maxValues + 1] = {};
+    for (int j = 0; j < n; ++j) lastReached[firstAt[j]] = j + 1;
+    int passed = 0;
+    for (int i = 0; i < count; ++i) {
+        passed = passed < lastReached[i] ? lastReached[i] : passed;
+        reached[i] = passed;
+    }
+}
+
+// WarpInverse's curve over a list of knots: per segment its terms, where it starts and the
+// index there, and where it ends (the walk's thresholds).
+struct InverseCurve {
     // Segment j here is evaluate's segment j - 1: segment 0 lies before knot 0 with the first
-    // knot's width, and the segments past the last knot repeat the last width. Widths are
-    // floored just above zero, so touching knots divide by no zero.
-    constexpr int segments = maxKnots + 1;
+    // knot's width, and the segments past the last knot repeat the last width.
+    static constexpr int segments = maxKnots + 1;
     float width[segments + 1];
+    float slope[segments], startSlope[segments], bend[segments], rise[segments], start[segments],
+        base[segments], end[segments];
+};
+
+// The curve of knots[0 .. n) (n already within 2 .. maxKnots). Widths are floored just above
+// zero, so touching knots divide by no zero.
+void inverseCurve(const float* knots, int n, InverseCurve& c) noexcept {
     for (int j = 0; j <= n; ++j) {
         const int below = j - 1 < 0 ? 0 : j - 1;
         const int k = below < n - 2 ? below : n - 2;
-        width[j] = larger(knots[k + 1] - knots[k], 1e-9f);
+        c.width[j] = larger(knots[k + 1] - knots[k], 1e-9f);
     }
-    width[n + 1] = width[n];
+    c.width[n + 1] = c.width[n];
     // Segment -1 lies before knot 0 and has no curve; the others take their slopes, bend and
     // rise from their own and their neighbours' widths (all independent, so computed side by
     // side).
-    float slope[segments], startSlope[segments], bend[segments], rise[segments], start[segments],
-        base[segments];
-    slope[0] = 1.0f / width[0];
-    startSlope[0] = 0.0f;
-    bend[0] = 0.0f;
-    rise[0] = 0.0f;
-    for (int j = 1; j <= n; ++j) slope[j] = farSlope(width[j], width[j + 1]);
+    c.slope[0] = 1.0f / c.width[0];
+    c.startSlope[0] = 0.0f;
+    c.bend[0] = 0.0f;
+    c.rise[0] = 0.0f;
+    for (int j = 1; j <= n; ++j) c.slope[j] = farSlope(c.width[j], c.width[j + 1]);
     for (int j = 1; j <= n; ++j) {
-        startSlope[j] = slope[j - 1];
-        bend[j] = segmentBend(width[j - 1], width[j], width[j + 1]);
-        rise[j] = segmentRise(startSlope[j], slope[j], bend[j], width[j]);
+        c.startSlope[j] = c.slope[j - 1];
+        c.bend[j] = segmentBend(c.width[j - 1], c.width[j], c.width[j + 1]);
+        c.rise[j] = segmentRise(c.startSlope[j], c.slope[j], c.bend[j], c.width[j]);
     }
     // Where each segment starts and the index there: sums along the list, in evaluate's order.
-    start[0] = -width[0];
-    base[0] = 0.0f;
+    c.start[0] = -c.width[0];
+    c.base[0] = 0.0f;
     for (int j = 1; j <= n; ++j) {
-        start[j] = start[j - 1] + width[j - 1];
-        base[j] = base[j - 1] + (width[j - 1] * rise[j - 1] + startSlope[j - 1]) * width[j - 1];
+        c.start[j] = c.start[j - 1] + c.width[j - 1];
+        c.base[j] = c.base[j - 1] + (c.width[j - 1] * c.rise[j - 1] + c.startSlope[j - 1]) * c.width[j - 1];
     }
+    for (int j = 0; j < n; ++j) c.end[j] = c.start[j] + c.width[j];
+}
 
-    // Each value's segment, by the walk evaluate makes, and the segment's terms per value.
-    constexpr int maxValues = bands + 1;
-    count = count < maxValues ? count : maxValues;
-    float x[maxValues], w[maxValues], p[maxValues], r[maxValues], d[maxValues], b[maxValues];
-    int j = 0;
+// The curve at the values s[0 .. count), each in its segment.
+void evaluateCurve(const InverseCurve& c, float first, const float* __restrict s, int count,
+                   const int* __restrict segment, float* __restrict out) noexcept {
     for (int v = 0; v < count; ++v) {
-        while (j < n && s[v] >= start[j] + width[j]) ++j;
-        x[v] = s[v] - start[j];
-        w[v] = width[j];
-        p[v] = startSlope[j];
-        r[v] = rise[j];
-        d[v] = bend[j];
-        b[v] = base[j];
-    }
-    const float first = knots[0];
-    for (int v = 0; v < count; ++v) {
-        const float num = segmentNumerator(x[v], p[v], r[v], w[v]);
-        const float den = segmentDenominator(x[v], d[v], w[v]);
-        const float index = b[v] + num / den;
+        const int j = segment[v];
+        const float x = s[v] - c.start[j];
+        const float w = c.width[j];
+        const float num = segmentNumerator(x, c.startSlope[j], c.rise[j], w);
+        const float den = segmentDenominator(x, c.bend[j], w);
+        const float index = c.base[j] + num / den;
         out[v] = s[v] < first ? 0.0f : index;
     }
 }
 
+// WarpInverse::evaluateRising: the fractional knot index at each of the rising values s.
+void evaluateRising(const float* knots, int n, const float* s, int count, float* out) noexcept {
+    n = n < 2 ? 2 : (n > maxKnots ? maxKnots : n);
+    InverseCurve curve;
+    inverseCurve(knots, n, curve);
+    // Each value's segment, by the walk evaluate makes.
+    constexpr int maxValues = bands + 1;
+    count = count < maxValues ? count : maxValues;
+    int segment[maxValues];
+    int j = 0;
+    for (int v = 0; v < count; ++v) {
+        while (j < n && s[v] >= curve.end[j]) ++j;
+        segment[v] = j;
+    }
+    evaluateCurve(curve, knots[0], s, count, segment, out);
+}
+
 // For each band in low .. top-1 at position y = band - shift: the knot segment it lies in,
-// the segment's lower knot and its width. y grows with the band, so the segment is found by
-// one walk upwards; knot 48 lies above the last band and the walk ends there.
+// the segment's lower knot and its width: where a walk upwards from knot 0 ends, the first
+// knot above y; knot 48 lies above the last band, so the walk ends there at the latest.
 void findSegments(const float* knots, int low, int top, float shift, float* __restrict segment,
                   float* __restrict from, float* __restrict width) noexcept {
-    int k = 0;
+    int passed[bands];
+    thresholdsReached(low, top - low, shift, knots + 1, freqKnots, passed);
     for (int band = low; band < top; ++band) {
-        const float y = static_cast<float>(band) - shift;
-        while (k < freqKnots && y >= knots[k + 1]) ++k;
+        const int k = passed[band - low];
         segment[band] = static_cast<float>(k);
         from[band] = knots[k];
         width[band] = knots[k + 1] - knots[k];
@@ -259,22 +328,54 @@ void frameBands(const FrameBandInputs& in, float* __restrict knots, float* __res
     float edges[bands + 1], edgeKnots[bands + 1], density[bands];
     const int edgeCount = top - low + 1;
     for (int e = 0; e < edgeCount; ++e) edges[e] = static_cast<float>(low + e) - shift;
-    evaluateRising(knots, maxKnots, edges, edgeCount, edgeKnots);
+    InverseCurve curve;
+    inverseCurve(knots, maxKnots, curve);
+    int edgeSegment[bands + 1];
+    thresholdsReached(low, edgeCount, shift, curve.end, maxKnots, edgeSegment);
+    evaluateCurve(curve, knots[0], edges, edgeCount, edgeSegment, edgeKnots);
     for (int band = low; band < top; ++band)
         density[band] = edgeKnots[band - low + 1] - edgeKnots[band - low];
 
     // Amplitude: frequency density above its threshold times the time speed of the rows
-    // around the band. The search for each band's segment is a walk; the rest runs band by
-    // band in parallel, over the scratch arrays below.
+    // around the band, band by band in parallel over the scratch arrays below.
     knots[freqKnots - 1] = searchTop;
     float segment[bands], from[bands], width[bands], rowFrac[bands];
     int row[bands];
     findSegments(knots, low, top, shift, segment, from, width);
     rowPositions(low, top, shift, segment, from, width, row, rowFrac);
-    // The speeds of rows -1 .. 8; those outside the plane's rows read as silent.
-    float speeds[BlobReader::rowCount + 3] = {};
+    // The speeds of rows -1 .. 8; those outside the plane's rows read as silent. Padded to two
+    // vectors of eight.
+    constexpr int speedSlots = 16;
+    static_assert(BlobReader::rowCount + 3 <= speedSlots, "rows -1 .. 8 fit two vectors");
+    float speeds[speedSlots] = {};
     for (int l = 0; l < BlobReader::rowCount; ++l) speeds[l + 1] = in.rowSpeed[l];
-    for (int band = low; band < top; ++band) {
+    int first = low;
+#if defined(__AVX2__)
+    // Eight bands at a time, their rows' speeds picked from the two vectors by permutation
+    // (the same values and operations as below, so the same result).
+    const __m256 speedsLow = _mm256_loadu_ps(speeds), speedsHigh = _mm256_loadu_ps(speeds + 8);
+    const __m256i one = _mm256_set1_epi32(1), lastLow = _mm256_set1_epi32(7);
+    const auto speedAt = [&](__m256i slot) {
+        return _mm256_blendv_ps(_mm256_permutevar8x32_ps(speedsLow, slot),
+                                _mm256_permutevar8x32_ps(speedsHigh, slot),
+                                _mm256_castsi256_ps(_mm256_cmpgt_epi32(slot, lastLow)));
+    };
+    for (; first + 8 <= top; first += 8) {
+        const __m256i below =
+            _mm256_add_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + first)), one);
+        const __m256 mf = _mm256_loadu_ps(rowFrac + first);
+        const __m256 between =
+            _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(_mm256_set1_ps(1.0f), mf), speedAt(below)),
+                          _mm256_mul_ps(mf, speedAt(_mm256_add_epi32(below, one))));
+        // larger(density - threshold, 0): the maximum instruction returns its second operand
+        // where either is NaN, as larger does.
+        const __m256 dense =
+            _mm256_max_ps(_mm256_setzero_ps(),
+                          _mm256_sub_ps(_mm256_loadu_ps(density + first), _mm256_set1_ps(freqThreshold)));
+        _mm256_storeu_ps(out + first, _mm256_mul_ps(dense, between));
+    }
+#endif
+    for (int band = first; band < top; ++band) {
         const float* speed = speeds + 1 + row[band];
         const float mf = rowFrac[band];
         out[band] = larger(density[band] - freqThreshold, 0.0f) * ((1.0f - mf) * speed[0] + mf * speed[1]);
@@ -298,4 +399,4 @@ void frameBands(const FrameBandInputs& in, float* __restrict knots, float* __res
 } // namespace
 
 extern const FrameKernels readerKernels;
-const FrameKernels readerKernels{interpolateKnots, frameBands, evaluateRising};
+const FrameKernels readerKernels{interpolateKnots, frameBands, evaluateRising, thresholdsReached};

@@ -102,6 +102,12 @@ struct FrameKernels {
     void (*bands)(const FrameBandInputs& in, float* knots, float* out) noexcept;
     // WarpInverse::evaluateRising.
     void (*evaluateRising)(const float* knots, int n, const float* s, int count, float* out) noexcept;
+    // How the band work finds the knot segments of the bands and their edges: for each of the
+    // values first + i - shift (i in 0 .. count, count up to plane::bandCount + 1), how far a
+    // walk up the thresholds t[0 .. n) gets (n up to WarpInverse::maxKnots), moving on while
+    // the value reaches the next threshold, into reached[0 .. count).
+    void (*thresholdsReached)(int first, int count, float shift, const float* t, int n,
+                              int* reached) noexcept;
 };
 
 // The path's frame kernels; the baseline's when the path is not available.

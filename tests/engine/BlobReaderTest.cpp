@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -329,6 +330,84 @@ TEST(BlobReader, EveryVectorPathReadsTheSameFrames) {
             avx2.renderFrame(1.3f, controls, avx2Noise, fromAvx2.data(), frameKernels(VectorPath::avx2));
             ASSERT_EQ(0, std::memcmp(fromBaseline.data(), fromAvx2.data(), sizeof(Frame)))
                 << c.name << ", frame " << f;
+        }
+    }
+}
+
+// The band work finds each band's and each band edge's knot segment from its distance to the
+// first band instead of walking up the knots. Values one apart land within rounding of a whole
+// distance from every threshold, so thresholds on, just below and just above a value, bunched
+// or far outside, must give what the walk gives, on every path; lists that do not rise take
+// the walk.
+TEST(FrameKernels, SegmentsAreWhereTheWalkEnds) {
+    const auto walk = [](int first, int count, float shift, const std::vector<float>& t) {
+        std::vector<int> reached;
+        size_t j = 0;
+        for (int i = 0; i < count; ++i) {
+            const float value = static_cast<float>(first + i) - shift;
+            while (j < t.size() && value >= t[j]) ++j;
+            reached.push_back(static_cast<int>(j));
+        }
+        return reached;
+    };
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case {
+        const char* name;
+        int first, count;
+        float shift;
+        std::vector<float> thresholds;
+    };
+    std::vector<Case> cases = {
+        {"bunched, touching, outside",
+         3,
+         70,
+         2.5f,
+         {-40.0f, -3.0f, 0.5f, 0.5f, 0.5f, 0.51f, 0.52f, 7.0f, 66.0f, 160.0f}},
+        {"infinite ends", 0, 80, 0.0f, {-inf, 0.0f, 1.5f, 79.0f, inf}},
+        {"one value", 79, 1, -0.999999f, {79.5f, 79.999999f, 80.0f, 80.1f}},
+        {"none reached", 0, 80, 80.0f, {1.0f, 2.0f}},
+        {"out of order", 0, 80, 0.0f, {5.0f, 3.0f, 40.0f, 20.0f, 60.0f}},
+        {"not a number", 0, 80, 0.0f, {5.0f, nan, 40.0f}},
+        {"not a number first", 0, 80, 0.0f, {nan, 40.0f}},
+    };
+    // Thresholds on every value and 1 ulp either side of it, at shifts whose fractions round
+    // the distances differently.
+    for (const float shift : {-12.25f, 0.1f, -0.3f, 1.0f / 3.0f, -63.7f, 79.9f}) {
+        std::vector<float> around;
+        for (int i = 0; i < 81; ++i) {
+            const float value = static_cast<float>(i) - shift;
+            around.insert(around.end(), {std::nextafter(value, -inf), value, std::nextafter(value, inf)});
+        }
+        for (size_t from = 0; from < 3 * 2; ++from) {
+            std::vector<float> t;
+            for (size_t k = from; k < around.size(); k += 3 * 2) t.push_back(around[k]);
+            t.resize(std::min<size_t>(t.size(), WarpInverse::maxKnots));
+            cases.push_back({"around the values", 0, 81, shift, t});
+        }
+    }
+    // Rising lists of every density at shifts of every fraction, some thresholds on values.
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> spread(-20.0f, 180.0f), fraction(-80.0f, 80.0f);
+    for (int c = 0; c < 300; ++c) {
+        const float shift = c % 3 == 0 ? std::round(fraction(random)) : fraction(random);
+        const int first = static_cast<int>(random() % 81);
+        const int count = 1 + static_cast<int>(random() % static_cast<unsigned>(81 - first));
+        std::vector<float> t(1 + random() % WarpInverse::maxKnots);
+        for (float& v : t)
+            v = random() % 4 == 0 ? static_cast<float>(first + static_cast<int>(random() % 81)) - shift
+                                  : spread(random);
+        std::sort(t.begin(), t.end());
+        cases.push_back({"random", first, count, shift, t});
+    }
+    for (const VectorPath path : {VectorPath::baseline, VectorPath::avx2}) {
+        if (!vectorPathAvailable(path)) continue;
+        for (const Case& c : cases) {
+            std::vector<int> reached(static_cast<size_t>(c.count), -1);
+            frameKernels(path).thresholdsReached(c.first, c.count, c.shift, c.thresholds.data(),
+                                                 static_cast<int>(c.thresholds.size()), reached.data());
+            EXPECT_EQ(reached, walk(c.first, c.count, c.shift, c.thresholds))
+                << c.name << ", shift " << c.shift << ", path " << static_cast<int>(path);
         }
     }
 }
