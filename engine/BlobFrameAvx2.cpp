@@ -3,6 +3,8 @@
 #include "engine/BlobReader.h"
 
 #if defined(TARVO_AVX2_KERNELS)
+#include <cstring>
+
 #include <immintrin.h>
 
 namespace tarvo::avx2 {
