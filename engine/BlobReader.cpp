@@ -57,20 +57,29 @@ float unwarp(float w) {
 }
 
 // The quadratic B-spline that spreads the model's row offsets over the frequency knots: its
-// row and weights depend on the knot index only, so they are worked out once.
+// row and weights depend on the knot index only, so they are worked out once. The row steps up
+// with the knot index, so the knots fall into runs that read the same row (runStart[r] is the
+// first knot of run r, runRow[r] its row).
 struct OffsetSpline {
-    std::array<int, Blob::freqKnotCount> row{};
     std::array<float, Blob::freqKnotCount> below{}, at{}, above{};
+    std::array<int, Blob::freqKnotCount + 1> runStart{};
+    std::array<int, Blob::freqKnotCount> runRow{};
+    int runCount = 0;
     OffsetSpline() {
         for (int k = 0; k < Blob::freqKnotCount; ++k) {
             const float p = static_cast<float>(k) * knotsToOffsetRows;
             const int pi = static_cast<int>(p);
             const float pf = p - static_cast<float>(pi);
-            row[k] = pi;
+            if (runCount == 0 || runRow[runCount - 1] != pi) {
+                runStart[runCount] = k;
+                runRow[runCount] = pi;
+                ++runCount;
+            }
             below[k] = (1.0f - pf) * (1.0f - pf);
             at[k] = 1.0f + 2.0f * pf - 2.0f * pf * pf;
             above[k] = pf * pf;
         }
+        runStart[runCount] = Blob::freqKnotCount;
     }
 };
 const OffsetSpline offsetSpline;
@@ -257,10 +266,14 @@ void BlobReader::applyModelOffsets(int layer, float layerFrac) noexcept {
     }
     rowOffsets_[0] = (2.0f * rowOffsets_[1] - rowOffsets_[2]) * 0.1f;
     rowOffsets_[rowCount + 1] = (2.0f * rowOffsets_[rowCount] - rowOffsets_[rowCount - 1]) * 0.1f;
+    // Run by run, so that the knots of a run, which read the same three offsets, are moved
+    // side by side.
     const OffsetSpline& sp = offsetSpline;
-    for (int k = 0; k < Blob::freqKnotCount; ++k) {
-        const float* r = rowOffsets_.data() + sp.row[k];
-        knotBands_[k] += 0.5f * (sp.below[k] * r[0] + sp.at[k] * r[1] + sp.above[k] * r[2]);
+    for (int run = 0; run < sp.runCount; ++run) {
+        const float* r = rowOffsets_.data() + sp.runRow[run];
+        const float r0 = r[0], r1 = r[1], r2 = r[2];
+        for (int k = sp.runStart[run]; k < sp.runStart[run + 1]; ++k)
+            knotBands_[k] += 0.5f * (sp.below[k] * r0 + sp.at[k] * r1 + sp.above[k] * r2);
     }
 }
 
