@@ -97,6 +97,7 @@ std::span<const ModRouting> ModSystem::buildRoutings(Level level) noexcept {
     const ParamLayout& layout = synth_.layout;
     const int targetCount = static_cast<int>(synth_.modTargets.size());
     size_t count = 0;
+    routedSources_ = 0;
     for (int j = 0; j < slotCount; ++j) {
         const int base = layout.modSlotBase[static_cast<size_t>(j)];
         const float source = effective(base + modSource);
@@ -107,6 +108,7 @@ std::span<const ModRouting> ModSystem::buildRoutings(Level level) noexcept {
         const int m = truncToInt(source);
         const int scaler = truncToInt(effective(base + modScaler));
         if (m >= sourceCount || scaler < 0 || scaler >= scalerCount) continue;
+        routedSources_ |= 1u << m;
         // Envelopes and noises follow each note; an unscaled LFO is per voice only when asked,
         // and unscaled "Constant" and "BPM Octave" are the same for every voice.
         bool perVoice = true;
@@ -231,12 +233,17 @@ void ModSystem::advanceSources(ModSourceState& state, float seconds, float beats
 }
 
 void ModSystem::globalPass(float seconds, float beats, std::optional<double> beatPosition) noexcept {
-    advanceSources(globalState, seconds, beats, beatPosition, nullptr, false);
+    const std::span<const ModRouting> routings = buildRoutings(Level::global);
+    // The shared LFOs are read by the global routings and copied into the voices whose routings
+    // read them; the shared envelopes are only ever shown. What nobody reads waits, as a voice's
+    // sources do: silence with no routing costs no curve or envelope work.
+    const uint32_t read = synth_.metersOn.load(std::memory_order_relaxed) ? allSources : routedSources_;
+    advanceSources(globalState, seconds, beats, beatPosition, nullptr, false, read);
     // Nothing modulated since the last reset leaves every target reset already.
     if (modulationApplied_)
         for (int index : synth_.modTargets) synth_.param(index).resetModulation();
     modulationApplied_ = false;
-    for (const ModRouting& r : buildRoutings(Level::global)) {
+    for (const ModRouting& r : routings) {
         synth_.param(r.target).addModA(sourceValue(globalState, r.source) * r.amount);
         modulationApplied_ = true;
     }
@@ -328,7 +335,10 @@ void ModSystem::noteOnReset(ModSourceState& voiceState) noexcept {
         env.stage = 0.0f;
         env.pendingSeconds = 0.0f;
     }
-    for (EnvelopeState& env : globalState.envelopes) env.stage = 0.0f;
+    for (EnvelopeState& env : globalState.envelopes) {
+        env.stage = 0.0f;
+        env.pendingSeconds = 0.0f;
+    }
 }
 
 void ModSystem::noteOffRelease(ModSourceState& voiceState) const noexcept {

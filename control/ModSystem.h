@@ -158,6 +158,8 @@ private:
 
     EngineControls& synth_;
     std::array<ModRouting, slotCount> routings_{};
+    // Every source a routing of either level reads, as the last scan of the slots found.
+    uint32_t routedSources_ = 0;
     // Whether a pass has offset any parameter since the global pass last reset them all.
     bool modulationApplied_ = true;
 };

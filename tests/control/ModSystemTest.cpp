@@ -440,6 +440,49 @@ TEST_F(ModSystemTest, SharedLfoIsCopiedIntoVoices) {
     EXPECT_NEAR(state.lfos[2].phase, 50 * 3.0f * hopSeconds, 1e-5f);
 }
 
+// The shared sources work only for a reader: a global routing, a voice routing that copies a
+// shared LFO, or the editor. Unread, an LFO's phase still moves on (its output depends on the
+// phase alone) and an envelope keeps the time it has to catch up.
+TEST_F(ModSystemTest, SharedSourcesRunOnlyWhileReadOrShown) {
+    struct Case {
+        const char* reader;
+        int scaler; // of a routing from LFO 3, -1 for none
+        bool editorShown;
+    };
+    const Case cases[] = {{"global routing", ModSystem::scalerNone, false},
+                          {"voice routing", ModSystem::scalerVelocity, false},
+                          {"editor", -1, true}};
+    setRamp(2);
+    lfo(2, lfoRate).set(3.0f);
+    env(1, envAttack).set(20.0f);
+    const int lfo3 = ModSystem::sourceLfo1 + 2;
+    for (const Case& c : cases) {
+        mod.globalState = ModSourceState{};
+        setSlot(0, ModSystem::sourceNone, 0.5f, ModSystem::scalerNone, targetOf(track(0, trackPan)));
+        synth.metersOn.store(false);
+        for (int i = 0; i < 10; ++i) globalHop();
+        EXPECT_NEAR(mod.globalState.lfos[2].phase, 10 * 3.0f * hopSeconds, 1e-5f) << c.reader;
+        EXPECT_FLOAT_EQ(mod.globalState.lfos[2].output, 0.0f) << c.reader;
+        EXPECT_FLOAT_EQ(mod.globalState.envelopes[1].stage, 0.0f) << c.reader;
+
+        if (c.scaler >= 0) setSlot(0, lfo3, 0.5f, c.scaler, targetOf(track(0, trackPan)));
+        synth.metersOn.store(c.editorShown);
+        globalHop();
+        const float phase = mod.globalState.lfos[2].phase;
+        EXPECT_NEAR(mod.globalState.lfos[2].output, 2.0f * phase - 1.0f, 1e-5f) << c.reader;
+        if (c.editorShown) { // the whole attack so far, caught up
+            EXPECT_NEAR(mod.globalState.envelopes[1].stage, 11 * hopSeconds / 0.02f, 1e-3f);
+        }
+        if (c.scaler == ModSystem::scalerVelocity) {
+            ModSourceState state;
+            ModVoice voice{.track = 0, .note = 36, .velocity = 1.0f};
+            voiceHop(state, voice);
+            EXPECT_FLOAT_EQ(state.lfos[2].output, mod.globalState.lfos[2].output);
+        }
+    }
+    synth.metersOn.store(false);
+}
+
 TEST_F(ModSystemTest, ExtremeSettingsKeepEffectiveValuesFinite) {
     const int sources[] = {1, 5, 9, 10, 11, 12, 13, 14};
     for (int j = 0; j < ModSystem::slotCount; ++j)
