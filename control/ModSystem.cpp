@@ -235,9 +235,12 @@ void ModSystem::advanceSources(ModSourceState& state, float seconds, float beats
 void ModSystem::globalPass(float seconds, float beats, std::optional<double> beatPosition) noexcept {
     const std::span<const ModRouting> routings = buildRoutings(Level::global);
     // The shared LFOs are read by the global routings and copied into the voices whose routings
-    // read them; the shared envelopes are only ever shown. What nobody reads waits, as a voice's
-    // sources do: silence with no routing costs no curve or envelope work.
-    const uint32_t read = synth_.metersOn.load(std::memory_order_relaxed) ? allSources : routedSources_;
+    // read them; the shared envelopes are only ever shown (a routing from an envelope reads the
+    // voice's own). What nobody reads waits, as a voice's sources do: silence with no routing
+    // costs no curve or envelope work.
+    constexpr uint32_t envelopeSources = ((1u << envelopeCount) - 1u) << sourceEnv1;
+    const uint32_t read =
+        synth_.metersOn.load(std::memory_order_relaxed) ? allSources : routedSources_ & ~envelopeSources;
     advanceSources(globalState, seconds, beats, beatPosition, nullptr, false, read);
     // Nothing modulated since the last reset leaves every target reset already.
     if (modulationApplied_)

@@ -480,7 +480,12 @@ TEST_F(ModSystemTest, SharedSourcesRunOnlyWhileReadOrShown) {
             EXPECT_FLOAT_EQ(state.lfos[2].output, mod.globalState.lfos[2].output);
         }
     }
+    // A routing from an envelope reads the voice's own: the shared one still waits.
+    mod.globalState = ModSourceState{};
+    setSlot(0, ModSystem::sourceEnv1 + 1, 0.5f, ModSystem::scalerNone, targetOf(track(0, trackPan)));
     synth.metersOn.store(false);
+    for (int i = 0; i < 10; ++i) globalHop();
+    EXPECT_FLOAT_EQ(mod.globalState.envelopes[1].stage, 0.0f);
 }
 
 TEST_F(ModSystemTest, ExtremeSettingsKeepEffectiveValuesFinite) {
